@@ -1,0 +1,46 @@
+#include "app/Application.h"
+
+#include "app/AppController.h"
+#include "app/Defaults.h"
+#include "app/MyApplication.h"
+#include "os/Bundle.h"
+#include "os/Log.h"
+#include "os/TerminationSignals.h"
+
+#include <QIcon>
+
+namespace orvix {
+
+int applicationMain(int argc, char** argv, const std::function<void(AppController&)>& afterLaunch) {
+    MyApplication app(argc, argv);
+    app.setApplicationName(Bundle::name());
+    app.setApplicationVersion(Bundle::shortVersion());
+    app.setDesktopFileName(Bundle::identifier());
+    app.setQuitOnLastWindowClosed(false);
+    Log::installQtMessageHandler();
+
+    const QString iconPath =
+        Bundle::mainBundle().pathForResource(QStringLiteral("orvix"), QStringLiteral("svg"));
+    if (!iconPath.isEmpty())
+        app.setWindowIcon(QIcon(iconPath));
+
+    // SIGTERM, SIGINT and SIGHUP end the program through the normal quit, so
+    // everything that runs at termination runs.
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &app,
+                     &QCoreApplication::quit);
+
+    Defaults& defaults = Defaults::standardUserDefaults();
+    AppController::initialize(defaults);
+    AppController controller(defaults);
+    controller.awakeFromNib();
+    controller.applicationDidFinishLaunching();
+    if (afterLaunch)
+        afterLaunch(controller);
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &controller,
+                     &AppController::applicationWillTerminate);
+    return app.exec();
+}
+
+} // namespace orvix

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QPixmap>
+#include <QSizeF>
+#include <QWidget>
+
+namespace orvix {
+
+class TitleStrip;
+
+// The keyboard panel: a frameless tool window that floats above other windows
+// on every workspace and never takes the keyboard focus, so posted keys keep
+// going to the application the user is typing into.
+class MyPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit MyPanel(QWidget* parent = nullptr);
+
+    // Never the focused window: clicks leave the other application in front.
+    bool canBecomeKeyWindow() const { return false; }
+
+    TitleStrip* titleStrip() const { return _titleStrip; }
+    // The area below the title strip that holds the keys.
+    QWidget* contentView() const { return _contentView; }
+
+    // Keeps width / height of the content at this ratio when resized.
+    void setContentAspectRatio(QSizeF ratio);
+    QSizeF contentAspectRatio() const { return _aspect; }
+    static int titleBarHeight();
+
+    // Adds _NET_WM_STATE_STICKY (and keeps ABOVE): Qt has no flag for it.
+    void applyWorkspaceStates();
+
+signals:
+    void closeRequested();
+    void miniaturizeRequested();
+    void pointerEntered();
+    void pointerExited();
+    void frameChanged();
+    void deminiaturized();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    TitleStrip* _titleStrip = nullptr;
+    QWidget* _contentView = nullptr;
+    QPixmap _metal;
+    QSizeF _aspect;
+};
+
+} // namespace orvix

@@ -1,0 +1,29 @@
+#include "app/Settings.h"
+
+#include "app/Defaults.h"
+
+#include <QVariantMap>
+#include <algorithm>
+
+namespace orvix::settings {
+
+void registerDefaults(Defaults& defaults) {
+    QVariantMap registration;
+    registration.insert(kActiveTransparency, 1.0f);
+    registration.insert(kInactiveTransparency, 0.5f);
+    registration.insert(kSoundTheme, QStringLiteral("Off"));
+    registration.insert(kTheme, 0);
+    registration.insert(kShowInMenuBar, true);
+    registration.insert(kModifyKeyEvents, true);
+    registration.insert(kModifyMouseEvents, false);
+    registration.insert(kCheckForUpdates, true);
+    registration.insert(kSendProfileInfo, true);
+    defaults.registerDefaults(registration);
+    defaults.setBool(false, kEnableAutomaticChecks);
+}
+
+double transparency(const Defaults& defaults, const QString& key) {
+    return std::clamp(defaults.floatForKey(key), 0.0, 1.0);
+}
+
+} // namespace orvix::settings

@@ -1,0 +1,47 @@
+#include "app/TrackingView.h"
+
+#include "app/Defaults.h"
+#include "app/Settings.h"
+
+#include <QPropertyAnimation>
+#include <QWidget>
+
+namespace orvix {
+
+TrackingView::TrackingView(QWidget* window, Defaults& defaults, QObject* parent)
+    : QObject(parent), _window(window), _defaults(defaults) {
+    connect(&_defaults, &Defaults::changed, this, &TrackingView::observeValueForKeyPath);
+}
+
+void TrackingView::animateAlphaTo(double alpha) {
+    if (!_window)
+        return;
+    if (_animation)
+        _animation->stop();
+    _animation = new QPropertyAnimation(_window, "windowOpacity", this);
+    _animation->setDuration(kFadeMs);
+    _animation->setEndValue(alpha);
+    _animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void TrackingView::setAlphaNow(double alpha) {
+    if (_animation)
+        _animation->stop();
+    if (_window)
+        _window->setWindowOpacity(alpha);
+}
+
+void TrackingView::mouseEntered() {
+    animateAlphaTo(settings::transparency(_defaults, settings::kActiveTransparency));
+}
+
+void TrackingView::mouseExited() {
+    animateAlphaTo(settings::transparency(_defaults, settings::kInactiveTransparency));
+}
+
+void TrackingView::observeValueForKeyPath(const QString& key) {
+    if (key == settings::kActiveTransparency || key == settings::kInactiveTransparency)
+        setAlphaNow(settings::transparency(_defaults, key));
+}
+
+} // namespace orvix

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace orvix {
+
+// The program's bundle: where its resources live and its information values.
+// Resources are looked up, in order, under $ORVIX_RESOURCES (tests), beside the
+// executable (bin/../share/orvix, the build tree and relocated installs) and in
+// the install prefix.
+class Bundle {
+public:
+    static const Bundle& mainBundle();
+
+    // Resource folder candidates, most specific first; exposed for tests.
+    static QStringList resourceSearchPaths(const QString& executableDir);
+
+    QString resourcePath() const { return _resourcePath; }
+    // Full path of "name.type" in the resource folder (or its subfolder), or an
+    // empty string when there is no such file.
+    QString pathForResource(const QString& name, const QString& type,
+                            const QString& subdirectory = {}) const;
+    QStringList pathsForResourcesOfType(const QString& type, const QString& subdirectory) const;
+
+    // The file the user launched: the AppImage when running from one, else the executable.
+    QString bundlePath() const;
+    QString executablePath() const;
+
+    static QString name();
+    static QString identifier();
+    static QString shortVersion();
+    static QString buildVersion();
+    static QString copyright();
+
+private:
+    QString _resourcePath;
+};
+
+} // namespace orvix

@@ -1,0 +1,48 @@
+#include "os/X11Window.h"
+
+#include <QGuiApplication>
+#include <QWindow>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <qguiapplication_platform.h>
+#include <vector>
+
+namespace orvix::x11 {
+namespace {
+Display* display() {
+    auto* native =
+        qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return native ? native->display() : nullptr;
+}
+} // namespace
+
+bool isX11() {
+    return display() != nullptr;
+}
+
+void setNetWmStates(QWindow* window, std::initializer_list<const char*> states) {
+    Display* dpy = display();
+    if (!dpy || !window)
+        return;
+    const Window xid = static_cast<Window>(window->winId());
+    const Atom netWmState = XInternAtom(dpy, "_NET_WM_STATE", False);
+    for (const char* name : states) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = xid;
+        event.xclient.message_type = netWmState;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 1; // _NET_WM_STATE_ADD
+        event.xclient.data.l[1] = static_cast<long>(XInternAtom(dpy, name, False));
+        event.xclient.data.l[3] = 1; // source: a normal application
+        XSendEvent(dpy, DefaultRootWindow(dpy), False,
+                   SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    }
+    // Sticky also means "on every desktop" to managers that go by _NET_WM_DESKTOP.
+    const unsigned long allDesktops = 0xFFFFFFFFUL;
+    XChangeProperty(dpy, xid, XInternAtom(dpy, "_NET_WM_DESKTOP", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&allDesktops), 1);
+    XFlush(dpy);
+}
+
+} // namespace orvix::x11

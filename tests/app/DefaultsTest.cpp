@@ -1,0 +1,148 @@
+#include "app/Defaults.h"
+
+#include "LogCapture.h"
+#include "app/Settings.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace orvix;
+
+namespace {
+
+class DefaultsTest : public ::testing::Test {
+protected:
+    QString path() const { return dir.path() + QStringLiteral("/Orvix/Orvix.conf"); }
+    void writeFile(const QByteArray& contents) {
+        QDir().mkpath(dir.path() + QStringLiteral("/Orvix"));
+        QFile f(path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(contents);
+    }
+    std::unique_ptr<Defaults> load() {
+        auto d = std::make_unique<Defaults>(path());
+        settings::registerDefaults(*d);
+        return d;
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(DefaultsTest, EmptyDatabaseReadsRegisteredDefaults) {
+    auto d = load();
+    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kActiveTransparency), 1.0);
+    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kInactiveTransparency), 0.5);
+    EXPECT_EQ(d->objectForKey(settings::kSoundTheme).toString(), QStringLiteral("Off"));
+    EXPECT_EQ(d->integerForKey(settings::kTheme), 0);
+    EXPECT_TRUE(d->boolForKey(settings::kShowInMenuBar));
+    EXPECT_TRUE(d->boolForKey(settings::kModifyKeyEvents));
+    EXPECT_FALSE(d->boolForKey(settings::kModifyMouseEvents));
+    EXPECT_TRUE(d->boolForKey(settings::kCheckForUpdates));
+    EXPECT_TRUE(d->boolForKey(settings::kSendProfileInfo));
+    // Keys without a registered default stay absent until their users write them.
+    for (const QString& key : {settings::kMoveAlertSuppress, settings::kFeedbackFirstUsed,
+                               settings::kFeedbackLastVersionUsed, settings::kFeedbackPrompted,
+                               settings::kFeedbackSuppress}) {
+        EXPECT_FALSE(d->objectForKey(key).isValid()) << qPrintable(key);
+        EXPECT_FALSE(d->boolForKey(key));
+    }
+}
+
+TEST_F(DefaultsTest, AutomaticChecksForcedOffOnEveryLaunch) {
+    writeFile("[General]\nSUEnableAutomaticChecks=true\n");
+    {
+        auto d = load();
+        EXPECT_FALSE(d->boolForKey(settings::kEnableAutomaticChecks));
+        d->setBool(true, settings::kEnableAutomaticChecks);
+    }
+    auto again = load();
+    EXPECT_FALSE(again->boolForKey(settings::kEnableAutomaticChecks));
+    EXPECT_TRUE(again->hasStoredValue(settings::kEnableAutomaticChecks));
+}
+
+TEST_F(DefaultsTest, StoredValuesSurviveReload) {
+    {
+        auto d = load();
+        d->setFloat(0.25, settings::kInactiveTransparency);
+        d->setInteger(3, settings::kTheme);
+        d->setObject(QStringLiteral("Typewriter"), settings::kSoundTheme);
+        d->setBool(false, settings::kShowInMenuBar);
+    }
+    auto d = load();
+    EXPECT_DOUBLE_EQ(d->floatForKey(settings::kInactiveTransparency), 0.25);
+    EXPECT_EQ(d->integerForKey(settings::kTheme), 3);
+    EXPECT_EQ(d->stringForKey(settings::kSoundTheme), QStringLiteral("Typewriter"));
+    EXPECT_FALSE(d->boolForKey(settings::kShowInMenuBar));
+}
+
+TEST_F(DefaultsTest, UnreadableValuesReadAsTheirDefaults) {
+    writeFile("[General]\n"
+              "ActiveTransparency=lots\n"
+              "InactiveTransparency=nan\n"
+              "Theme=purple\n"
+              "ShowInMenuBar=maybe\n"
+              "CheckForUpdates=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x18)\n"
+              "SoundTheme=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\n");
+    auto d = load();
+    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kActiveTransparency), 1.0);
+    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kInactiveTransparency), 0.5);
+    EXPECT_EQ(d->integerForKey(settings::kTheme), 0);
+    EXPECT_TRUE(d->boolForKey(settings::kShowInMenuBar));
+    EXPECT_TRUE(d->boolForKey(settings::kCheckForUpdates));
+    EXPECT_EQ(d->stringForKey(settings::kSoundTheme), QStringLiteral("Off"));
+}
+
+TEST_F(DefaultsTest, TransparenciesAreClampedToAlphaRange) {
+    writeFile("[General]\nActiveTransparency=7.5\nInactiveTransparency=-2\n");
+    auto d = load();
+    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kActiveTransparency), 1.0);
+    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kInactiveTransparency), 0.0);
+    d->setObject(QStringLiteral("0.3"), settings::kInactiveTransparency);
+    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kInactiveTransparency), 0.3);
+}
+
+TEST_F(DefaultsTest, NumbersReadAcrossTypes) {
+    // Other writers may store "YES", "1" or "2.0"; they read as the intended values.
+    writeFile("[General]\nShowInMenuBar=NO\nCheckForUpdates=0\nTheme=2.0\n"
+              "ModifyMouseEventsWithVirtualKeyboardStateKey=YES\n");
+    auto d = load();
+    EXPECT_FALSE(d->boolForKey(settings::kShowInMenuBar));
+    EXPECT_FALSE(d->boolForKey(settings::kCheckForUpdates));
+    EXPECT_EQ(d->integerForKey(settings::kTheme), 2);
+    EXPECT_TRUE(d->boolForKey(settings::kModifyMouseEvents));
+    EXPECT_FALSE(Defaults::parseInteger(QStringLiteral("1e300")).has_value());
+    EXPECT_FALSE(Defaults::parseFloat(QStringLiteral("inf")).has_value());
+}
+
+TEST_F(DefaultsTest, GarbageFileNeverCrashesAndIsKept) {
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(static_cast<char>((i * 131 + 7) % 256));
+    writeFile(garbage);
+    test::LogCapture log;
+    auto d = load();
+    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kInactiveTransparency), 0.5);
+    d->setInteger(4, settings::kTheme);
+    d->synchronize();
+    // Whatever QSettings made of it, the user's original bytes still exist somewhere.
+    bool kept = false;
+    for (const QString& name : QDir(dir.path() + QStringLiteral("/Orvix")).entryList(QDir::Files)) {
+        QFile f(dir.path() + QStringLiteral("/Orvix/") + name);
+        if (f.open(QIODevice::ReadOnly) && f.readAll() == garbage)
+            kept = true;
+    }
+    EXPECT_TRUE(kept || QFile(path()).size() > 0);
+}
+
+TEST_F(DefaultsTest, EveryWriteAnnouncesItsKey) {
+    auto d = load();
+    QSignalSpy spy(d.get(), &Defaults::changed);
+    d->setFloat(0.8, settings::kActiveTransparency);
+    d->removeObject(settings::kActiveTransparency);
+    ASSERT_EQ(spy.count(), 2);
+    EXPECT_EQ(spy.at(0).at(0).toString(), settings::kActiveTransparency);
+    EXPECT_DOUBLE_EQ(d->floatForKey(settings::kActiveTransparency), 1.0);
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+#include "os/SingleInstance.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+using orvix::SingleInstance;
+
+namespace {
+
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(runtime.isValid());
+        saved = qgetenv("XDG_RUNTIME_DIR");
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    }
+    void TearDown() override { qputenv("XDG_RUNTIME_DIR", saved); }
+
+    // A socket file nobody listens on, as a killed copy leaves behind.
+    static void makeStaleSocket(const QString& path) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        qstrncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ::close(fd);
+        ASSERT_TRUE(QFile::exists(path));
+    }
+
+    QTemporaryDir runtime;
+    QByteArray saved;
+};
+
+TEST_F(SingleInstanceTest, EndpointIgnoresCaseOfIdentifier) {
+    EXPECT_EQ(SingleInstance::endpointFor(QStringLiteral("org.orvix.Orvix")),
+              SingleInstance::endpointFor(QStringLiteral("ORG.ORVIX.orvix")));
+    EXPECT_NE(SingleInstance::endpointFor(QStringLiteral("org.orvix.Orvix")),
+              SingleInstance::endpointFor(QStringLiteral("org.orvix.Other")));
+    EXPECT_TRUE(SingleInstance::endpointFor(QStringLiteral("a")).startsWith(runtime.path()));
+}
+
+TEST_F(SingleInstanceTest, SecondCopyFindsFirstAndAsksItToReopen) {
+    SingleInstance first(QStringLiteral("org.orvix.Test"));
+    ASSERT_EQ(first.claim(), SingleInstance::Outcome::Primary);
+    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+
+    // The second copy lives on another thread, as it would in another process,
+    // so the first can answer while the second waits.
+    std::atomic<int> outcome{-1};
+    std::thread second([&] {
+        SingleInstance copy(QStringLiteral("ORG.orvix.test"));
+        outcome = static_cast<int>(copy.claim());
+    });
+    EXPECT_TRUE(reopened.wait(5000));
+    second.join();
+    EXPECT_EQ(outcome.load(), static_cast<int>(SingleInstance::Outcome::Duplicate));
+}
+
+TEST_F(SingleInstanceTest, StaleEndpointDoesNotStopLaunch) {
+    makeStaleSocket(SingleInstance::endpointFor(QStringLiteral("org.orvix.Test")));
+    SingleInstance copy(QStringLiteral("org.orvix.Test"));
+    EXPECT_EQ(copy.claim(), SingleInstance::Outcome::Primary);
+    // It really listens now: a later copy finds it.
+    std::atomic<int> outcome{-1};
+    std::thread later([&] {
+        SingleInstance again(QStringLiteral("org.orvix.Test"));
+        again.setReplyTimeout(300);
+        outcome = static_cast<int>(again.claim());
+    });
+    later.join();
+    EXPECT_EQ(outcome.load(), static_cast<int>(SingleInstance::Outcome::Duplicate));
+}
+
+TEST_F(SingleInstanceTest, UnresponsiveFirstCopyDoesNotHangTheSecond) {
+    // A listener that accepts connections but never answers.
+    const QString path = SingleInstance::endpointFor(QStringLiteral("org.orvix.Test"));
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    qstrncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+
+    SingleInstance copy(QStringLiteral("org.orvix.Test"));
+    copy.setReplyTimeout(400);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(copy.claim(), SingleInstance::Outcome::Duplicate);
+    EXPECT_LT(timer.elapsed(), 5000);
+    ::close(fd);
+}
+
+TEST_F(SingleInstanceTest, IgnoresRequestsThatAreNotReopen) {
+    SingleInstance first(QStringLiteral("org.orvix.Test"));
+    ASSERT_EQ(first.claim(), SingleInstance::Outcome::Primary);
+    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+    QLocalSocket socket;
+    socket.connectToServer(SingleInstance::endpointFor(QStringLiteral("org.orvix.Test")));
+    ASSERT_TRUE(socket.waitForConnected(2000));
+    socket.write(QByteArray(200, 'x') + "\n");
+    socket.flush();
+    EXPECT_FALSE(reopened.wait(500));
+}
+
+} // namespace

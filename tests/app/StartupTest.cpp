@@ -1,0 +1,142 @@
+#include "app/AppController.h"
+#include "app/Defaults.h"
+#include "app/MyPanel.h"
+#include "app/Settings.h"
+#include "app/TrackingView.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace orvix;
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+        defaults = std::make_unique<Defaults>(dir.path() + QStringLiteral("/Orvix.conf"));
+    }
+    void TearDown() override {
+        controller.reset();
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    }
+    void launch() {
+        AppController::initialize(*defaults);
+        controller = std::make_unique<AppController>(*defaults);
+        controller->awakeFromNib();
+        controller->applicationDidFinishLaunching();
+    }
+    static bool waitForOpacity(QWidget* w, double value) {
+        return QTest::qWaitFor([&] { return qAbs(w->windowOpacity() - value) < 0.01; }, 3000);
+    }
+
+    QTemporaryDir dir;
+    QByteArray savedRuntime;
+    std::unique_ptr<Defaults> defaults;
+    std::unique_ptr<AppController> controller;
+};
+
+TEST_F(StartupTest, StepsRunInLaunchOrder) {
+    launch();
+    EXPECT_EQ(controller->launchSteps(),
+              QStringList({"checkForDuplicateProcesses", "readEventModifyingFlags", "setUpPanel",
+                           "orderFront", "fadeIn"}));
+}
+
+TEST_F(StartupTest, PanelFadesInFromZeroToInactiveTransparency) {
+    defaults->setFloat(0.35, settings::kInactiveTransparency);
+    AppController::initialize(*defaults);
+    controller = std::make_unique<AppController>(*defaults);
+    controller->awakeFromNib();
+    MyPanel* panel = controller->keyboardWindow();
+    EXPECT_DOUBLE_EQ(panel->windowOpacity(), 0.0);
+    EXPECT_FALSE(panel->isVisible());
+    controller->applicationDidFinishLaunching();
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(waitForOpacity(panel, 0.35));
+}
+
+TEST_F(StartupTest, PanelNeverTakesFocusAndFloats) {
+    launch();
+    const Qt::WindowFlags flags = controller->keyboardWindow()->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(flags & Qt::FramelessWindowHint);
+    EXPECT_TRUE(controller->keyboardWindow()->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_FALSE(controller->keyboardWindow()->canBecomeKeyWindow());
+}
+
+TEST_F(StartupTest, EventModifyingFlagsAreReadOnceAtLaunch) {
+    defaults->setBool(false, settings::kModifyKeyEvents);
+    defaults->setBool(true, settings::kModifyMouseEvents);
+    launch();
+    EXPECT_FALSE(AppController::modifyKeyEvents);
+    EXPECT_TRUE(AppController::modifyMouseEvents);
+    defaults->setBool(true, settings::kModifyKeyEvents);
+    EXPECT_FALSE(AppController::modifyKeyEvents);
+}
+
+TEST_F(StartupTest, TransparencyChangeShowsAtOnceAndPointerRestoresRule) {
+    launch();
+    MyPanel* panel = controller->keyboardWindow();
+    ASSERT_TRUE(waitForOpacity(panel, 0.5));
+    defaults->setFloat(0.8, settings::kInactiveTransparency);
+    EXPECT_NEAR(panel->windowOpacity(), 0.8, 0.01);
+    defaults->setFloat(0.6, settings::kActiveTransparency);
+    EXPECT_NEAR(panel->windowOpacity(), 0.6, 0.01);
+    controller->trackingView()->mouseExited();
+    EXPECT_TRUE(waitForOpacity(panel, 0.8));
+    controller->trackingView()->mouseEntered();
+    EXPECT_TRUE(waitForOpacity(panel, 0.6));
+}
+
+TEST_F(StartupTest, CloseWithMenuBarOnHidesAndReopenRestores) {
+    defaults->setBool(true, settings::kShowInMenuBar);
+    defaults->setFloat(0.9, settings::kActiveTransparency);
+    launch();
+    MyPanel* panel = controller->keyboardWindow();
+    EXPECT_FALSE(controller->windowShouldClose());
+    EXPECT_TRUE(controller->isHidden());
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_TRUE(controller->applicationShouldHandleReopen(false));
+    EXPECT_FALSE(controller->isHidden());
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(waitForOpacity(panel, 0.9));
+}
+
+TEST_F(StartupTest, MiniaturizeMakesPanelOpaqueAtOnce) {
+    launch();
+    controller->windowWillMiniaturize();
+    EXPECT_DOUBLE_EQ(controller->keyboardWindow()->windowOpacity(), 1.0);
+}
+
+TEST_F(StartupTest, FrameIsSavedAndRestoredUnderKeyboard) {
+    launch();
+    controller->keyboardWindow()->setGeometry(40, 50, 500, 215);
+    controller->applicationWillTerminate();
+    EXPECT_EQ(defaults->stringForKey(settings::kKeyboardFrame), QStringLiteral("40 50 500 215"));
+    controller.reset();
+    launch();
+    EXPECT_EQ(controller->keyboardWindow()->geometry(), QRect(40, 50, 500, 215));
+}
+
+TEST_F(StartupTest, UnusableSavedFrameOpensCentred) {
+    for (const char* bad : {"garbage", "1 2 3", "0 0 -5 -5", "99999 99999 500 200", "a b c d"}) {
+        defaults->setObject(QString::fromLatin1(bad), settings::kKeyboardFrame);
+        launch();
+        const QRect frame = controller->keyboardWindow()->geometry();
+        EXPECT_GT(frame.width(), 100) << bad;
+        EXPECT_TRUE(QApplication::primaryScreen()->availableGeometry().contains(frame.center()))
+            << bad;
+        controller.reset();
+    }
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+#include "XSession.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace orvix::test {
+namespace {
+void dieWithParent() {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
+} // namespace
+
+XSession::XSession() : XSession(Options{}) {}
+
+XSession::XSession(Options options) : _options(std::move(options)) {
+    _env = QProcessEnvironment::systemEnvironment();
+    QDir(home()).mkpath(QStringLiteral(".config"));
+    QDir(home()).mkpath(QStringLiteral(".local/share"));
+    QDir(home()).mkpath(QStringLiteral(".cache"));
+    QDir(home()).mkpath(QStringLiteral("runtime"));
+    QFile::setPermissions(runtimeDir(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    _env.insert(QStringLiteral("HOME"), home());
+    _env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+    _env.insert(QStringLiteral("XDG_DATA_HOME"), home() + QStringLiteral("/.local/share"));
+    _env.insert(QStringLiteral("XDG_CACHE_HOME"), home() + QStringLiteral("/.cache"));
+    _env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+    _env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    _env.insert(QStringLiteral("ALSOFT_DRIVERS"), QStringLiteral("null"));
+    _env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    _env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    _ready = startServer() && (!_options.windowManager || startWindowManager());
+}
+
+XSession::~XSession() {
+    // Newest first: clients before the window manager before the server.
+    for (auto it = _processes.rbegin(); it != _processes.rend(); ++it) {
+        QProcess* p = it->get();
+        if (p->state() != QProcess::NotRunning) {
+            p->kill();
+            p->waitForFinished(3000);
+        }
+    }
+}
+
+bool XSession::startServer() {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return false;
+    auto server = std::make_unique<QProcess>();
+    server->setProcessEnvironment(_env);
+    server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const int writeFd = fds[1];
+    server->setChildProcessModifier([writeFd] {
+        dieWithParent();
+        // Keep the write end open across exec: Xvfb reports its display on it.
+        ::fcntl(writeFd, F_SETFD, 0);
+    });
+    server->start(QStringLiteral("Xvfb"),
+                  {QStringLiteral("-displayfd"), QString::number(writeFd),
+                   QStringLiteral("-screen"), QStringLiteral("0"), _options.screen,
+                   QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    ::close(fds[1]);
+    const bool started = server->waitForStarted(5000);
+    _processes.push_back(std::move(server));
+    if (!started) {
+        ::close(fds[0]);
+        return false;
+    }
+    QByteArray number;
+    char c;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+        number.append(c);
+    ::close(fds[0]);
+    if (number.isEmpty())
+        return false;
+    _display = QStringLiteral(":") + QString::fromLatin1(number);
+    _env.insert(QStringLiteral("DISPLAY"), _display);
+    return true;
+}
+
+bool XSession::startWindowManager() {
+    QProcess* wm = start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!wm->waitForStarted(5000))
+        return false;
+    return waitFor(
+        [this] { return !rootProperty(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).isEmpty(); },
+        10000);
+}
+
+QProcess* XSession::start(const QString& program, const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(_env);
+    process->setChildProcessModifier(dieWithParent);
+    process->start(program, arguments);
+    _processes.push_back(std::move(process));
+    return _processes.back().get();
+}
+
+QString XSession::orvixPath() {
+    return QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix");
+}
+
+QProcess* XSession::startOrvix(const QStringList& arguments) {
+    QProcess* p = start(orvixPath(), arguments);
+    return p;
+}
+
+QString XSession::run(const QString& program, const QStringList& arguments, int timeoutMs,
+                      int* exitCode) const {
+    QProcess p;
+    p.setProcessEnvironment(_env);
+    p.setChildProcessModifier(dieWithParent);
+    p.start(program, arguments);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(1000);
+    }
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+bool XSession::waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (true) {
+        if (condition())
+            return true;
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(30);
+    }
+}
+
+QStringList XSession::windowsOfPid(qint64 pid, bool visibleOnly) const {
+    QStringList args{QStringLiteral("search")};
+    if (visibleOnly)
+        args << QStringLiteral("--onlyvisible");
+    args << QStringLiteral("--pid") << QString::number(pid);
+    const QString out = run(QStringLiteral("xdotool"), args);
+    return out.isEmpty() ? QStringList() : out.split(u'\n', Qt::SkipEmptyParts);
+}
+
+QString XSession::windowProperty(const QString& window, const QString& atom) const {
+    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, atom});
+    if (out.contains(QStringLiteral("not found")) || out.contains(QStringLiteral("no such atom")))
+        return {};
+    return out;
+}
+
+QString XSession::rootProperty(const QString& atom) const {
+    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-root"), atom});
+    if (out.contains(QStringLiteral("not found")) || out.contains(QStringLiteral("no such atom")))
+        return {};
+    return out;
+}
+
+QString XSession::activeWindow() const {
+    // "_NET_ACTIVE_WINDOW(WINDOW): window id # 0x400007"
+    const QString out = rootProperty(QStringLiteral("_NET_ACTIVE_WINDOW"));
+    const auto match = QRegularExpression(QStringLiteral("0x[0-9a-fA-F]+")).match(out);
+    if (!match.hasMatch())
+        return {};
+    bool ok = false;
+    const qulonglong id = match.captured(0).toULongLong(&ok, 16);
+    return ok && id ? QString::number(id) : QString();
+}
+
+void XSession::click(int x, int y, int button) const {
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QString::number(x), QString::number(y),
+         QStringLiteral("click"), QString::number(button)});
+}
+
+XSession::Geometry XSession::windowGeometry(const QString& window) const {
+    Geometry g;
+    const QString out = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                        QStringLiteral("--shell"), window});
+    for (const QString& line : out.split(u'\n')) {
+        const auto kv = line.split(u'=');
+        if (kv.size() != 2)
+            continue;
+        const int v = kv[1].toInt();
+        if (kv[0] == u"X")
+            g.x = v;
+        else if (kv[0] == u"Y")
+            g.y = v;
+        else if (kv[0] == u"WIDTH")
+            g.width = v;
+        else if (kv[0] == u"HEIGHT")
+            g.height = v;
+    }
+    return g;
+}
+
+bool XSession::screenshot(const QString& path) const {
+    int code = -1;
+    run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, 20000,
+        &code);
+    return code == 0 && QFile::exists(path);
+}
+
+} // namespace orvix::test

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace orvix::test {
+
+// A private X session for end-to-end tests: its own Xvfb on a free display
+// number, optionally openbox, and a temporary home with its own XDG folders.
+// Every process started through it is killed when the session ends, also when
+// a test fails or the test program dies (the children get SIGKILL with it).
+class XSession {
+public:
+    struct Options {
+        bool windowManager = true;
+        QString screen = QStringLiteral("1280x800x24");
+    };
+
+    XSession();
+    explicit XSession(Options options);
+    ~XSession();
+    XSession(const XSession&) = delete;
+    XSession& operator=(const XSession&) = delete;
+
+    bool isRunning() const { return _ready; }
+    QString display() const { return _display; }
+    QString home() const { return _home.path(); }
+    QString configHome() const { return home() + QStringLiteral("/.config"); }
+    QString runtimeDir() const { return home() + QStringLiteral("/runtime"); }
+    QProcessEnvironment environment() const { return _env; }
+    void setEnv(const QString& name, const QString& value) { _env.insert(name, value); }
+
+    // Starts a program in the session; it is owned and cleaned up by the session.
+    QProcess* start(const QString& program, const QStringList& arguments = {});
+    // The built orvix program, with its output (stdout and stderr) captured.
+    QProcess* startOrvix(const QStringList& arguments = {});
+    static QString orvixPath();
+
+    // Runs a helper (xdotool, xprop, ...) to completion and answers its stdout.
+    QString run(const QString& program, const QStringList& arguments, int timeoutMs = 10000,
+                int* exitCode = nullptr) const;
+
+    // Polls `condition` (running the event loop) until it holds or time runs out.
+    static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
+
+    // X helpers over xdotool and xprop.
+    QStringList windowsOfPid(qint64 pid, bool visibleOnly = true) const;
+    QString windowProperty(const QString& window, const QString& atom) const;
+    QString rootProperty(const QString& atom) const;
+    QString activeWindow() const;
+    void click(int x, int y, int button = 1) const;
+    struct Geometry {
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+    Geometry windowGeometry(const QString& window) const;
+    bool screenshot(const QString& path) const;
+
+private:
+    bool startServer();
+    bool startWindowManager();
+
+    Options _options;
+    QTemporaryDir _home;
+    QString _display;
+    QProcessEnvironment _env;
+    std::vector<std::unique_ptr<QProcess>> _processes;
+    bool _ready = false;
+};
+
+} // namespace orvix::test
