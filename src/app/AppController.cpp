@@ -10,6 +10,7 @@
 #include "os/SingleInstance.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -90,7 +91,7 @@ void AppController::_checkForDuplicateProcesses() {
             [this] { applicationShouldHandleReopen(!_hidden); });
     if (_singleInstance->claim() == SingleInstance::Outcome::Duplicate) {
         Log::write("Found another %s process; sent 'reopen' and will quit instead.",
-                   qUtf8Printable(QCoreApplication::applicationName()));
+                   qUtf8Printable(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
         // Queued: the rest of the launch runs first, the quit takes effect
         // once the event loop starts.
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -102,6 +103,7 @@ void AppController::_setUpPanel() {
     _keyboardWindow->setContentAspectRatio({kLayoutWidth, kLayoutHeight});
     _keyboardWindow->setWindowOpacity(0.0);
     _restorePanelFrame();
+    _keyboardWindow->applyWorkspaceStates();
     connect(_keyboardWindow, &MyPanel::frameChanged, &_frameSaveTimer, qOverload<>(&QTimer::start));
 
     _trackingView = new TrackingView(_keyboardWindow, _defaults, this);
@@ -248,7 +250,7 @@ void AppController::_quitWithError(const QString& message) {
                       QMessageBox::NoButton);
     alert.setInformativeText(message);
     alert.addButton(tr("Quit"), QMessageBox::AcceptRole);
-    alert.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    // Modal: the application object lifts it to the panel's level.
     alert.exec();
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <cmath>
 
 namespace orvix {
@@ -21,7 +22,33 @@ QString Defaults::standardFilePath() {
            QStringLiteral("/Orvix/Orvix.conf");
 }
 
+bool Defaults::isReadableSettingsText(const QByteArray& text) {
+    if (text.contains('\0'))
+        return false;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString decoded = decoder.decode(text);
+    if (decoder.hasError())
+        return false;
+    for (QStringView line : QStringView(decoded).split(u'\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
+            continue;
+        if (line.startsWith(u'[') && line.endsWith(u']'))
+            continue;
+        if (line.indexOf(u'=') > 0)
+            continue;
+        return false;
+    }
+    return true;
+}
+
 Defaults::Defaults(const QString& filePath, QObject* parent) : QObject(parent) {
+    QFile file(filePath);
+    const bool unreadable =
+        file.open(QIODevice::ReadOnly) && !isReadableSettingsText(file.read(1 << 20));
+    file.close();
+    if (unreadable)
+        preserveUnreadableFile(filePath);
     _settings = std::make_unique<QSettings>(filePath, QSettings::IniFormat);
     if (_settings->status() == QSettings::FormatError) {
         // Keep the user's file: QSettings would otherwise replace it with

@@ -49,6 +49,8 @@ public:
     static std::optional<bool> parseBool(const QVariant& value);
     static std::optional<qint64> parseInteger(const QVariant& value);
     static std::optional<double> parseFloat(const QVariant& value);
+    // Whether a settings file is text this store can read back faithfully.
+    static bool isReadableSettingsText(const QByteArray& text);
 
 signals:
     void changed(const QString& key);

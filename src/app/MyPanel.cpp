@@ -40,8 +40,8 @@ void MyPanel::setContentAspectRatio(QSizeF ratio) {
 }
 
 void MyPanel::applyWorkspaceStates() {
-    if (QWindow* window = windowHandle())
-        x11::setNetWmStates(window, {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY"});
+    winId(); // the native window must exist to carry the states
+    x11::setNetWmStates(windowHandle(), {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY"});
 }
 
 void MyPanel::paintEvent(QPaintEvent*) {
@@ -74,8 +74,9 @@ void MyPanel::moveEvent(QMoveEvent* event) {
 
 void MyPanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The window manager reads state requests only once the window is mapped.
-    QTimer::singleShot(0, this, &MyPanel::applyWorkspaceStates);
+    // Managers that rewrite the states at map time get the request again once
+    // the window is mapped.
+    QTimer::singleShot(100, this, &MyPanel::applyWorkspaceStates);
 }
 
 void MyPanel::enterEvent(QEnterEvent* event) {

@@ -4,6 +4,7 @@
 #include <QWindow>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <algorithm>
 #include <qguiapplication_platform.h>
 #include <vector>
 
@@ -26,17 +27,42 @@ void setNetWmStates(QWindow* window, std::initializer_list<const char*> states) 
         return;
     const Window xid = static_cast<Window>(window->winId());
     const Atom netWmState = XInternAtom(dpy, "_NET_WM_STATE", False);
-    for (const char* name : states) {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = xid;
-        event.xclient.message_type = netWmState;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = 1; // _NET_WM_STATE_ADD
-        event.xclient.data.l[1] = static_cast<long>(XInternAtom(dpy, name, False));
-        event.xclient.data.l[3] = 1; // source: a normal application
-        XSendEvent(dpy, DefaultRootWindow(dpy), False,
-                   SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    if (!window->isVisible()) {
+        // Before the map the manager reads the property itself; Qt keeps
+        // atoms it does not manage when it writes its own.
+        std::vector<Atom> atoms;
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(dpy, xid, netWmState, 0, 64, False, XA_ATOM, &type, &format, &count,
+                               &after, &data) == Success &&
+            data) {
+            const Atom* existing = reinterpret_cast<const Atom*>(data);
+            atoms.assign(existing, existing + count);
+            XFree(data);
+        }
+        for (const char* name : states) {
+            const Atom atom = XInternAtom(dpy, name, False);
+            if (std::find(atoms.begin(), atoms.end(), atom) == atoms.end())
+                atoms.push_back(atom);
+        }
+        XChangeProperty(dpy, xid, netWmState, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(atoms.data()),
+                        static_cast<int>(atoms.size()));
+    } else {
+        for (const char* name : states) {
+            XEvent event{};
+            event.xclient.type = ClientMessage;
+            event.xclient.window = xid;
+            event.xclient.message_type = netWmState;
+            event.xclient.format = 32;
+            event.xclient.data.l[0] = 1; // _NET_WM_STATE_ADD
+            event.xclient.data.l[1] = static_cast<long>(XInternAtom(dpy, name, False));
+            event.xclient.data.l[3] = 1; // source: a normal application
+            XSendEvent(dpy, DefaultRootWindow(dpy), False,
+                       SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        }
     }
     // Sticky also means "on every desktop" to managers that go by _NET_WM_DESKTOP.
     const unsigned long allDesktops = 0xFFFFFFFFUL;

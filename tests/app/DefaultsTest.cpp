@@ -115,7 +115,7 @@ TEST_F(DefaultsTest, NumbersReadAcrossTypes) {
     EXPECT_FALSE(Defaults::parseFloat(QStringLiteral("inf")).has_value());
 }
 
-TEST_F(DefaultsTest, GarbageFileNeverCrashesAndIsKept) {
+TEST_F(DefaultsTest, UnreadableFileIsSetAsideAndDefaultsApply) {
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage.append(static_cast<char>((i * 131 + 7) % 256));
@@ -125,14 +125,25 @@ TEST_F(DefaultsTest, GarbageFileNeverCrashesAndIsKept) {
     EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kInactiveTransparency), 0.5);
     d->setInteger(4, settings::kTheme);
     d->synchronize();
-    // Whatever QSettings made of it, the user's original bytes still exist somewhere.
-    bool kept = false;
-    for (const QString& name : QDir(dir.path() + QStringLiteral("/Orvix")).entryList(QDir::Files)) {
-        QFile f(dir.path() + QStringLiteral("/Orvix/") + name);
-        if (f.open(QIODevice::ReadOnly) && f.readAll() == garbage)
-            kept = true;
-    }
-    EXPECT_TRUE(kept || QFile(path()).size() > 0);
+    EXPECT_TRUE(log.contains("could not be read; kept it as"));
+    // The original bytes survive beside the new settings file.
+    const QStringList files = QDir(dir.path() + QStringLiteral("/Orvix"))
+                                  .entryList({"Orvix.conf.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile kept(dir.path() + QStringLiteral("/Orvix/") + files.first());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), garbage);
+    EXPECT_EQ(load()->integerForKey(settings::kTheme), 4);
+}
+
+TEST_F(DefaultsTest, SettingsTextRecognition) {
+    EXPECT_TRUE(Defaults::isReadableSettingsText(""));
+    EXPECT_TRUE(
+        Defaults::isReadableSettingsText("[General]\n; note\nTheme=2\n\nkeyboard=1 2 3 4\n"));
+    EXPECT_FALSE(Defaults::isReadableSettingsText("[General]\nTheme\n"));
+    EXPECT_FALSE(Defaults::isReadableSettingsText("=value\n"));
+    EXPECT_FALSE(Defaults::isReadableSettingsText(QByteArray("Theme=1\0", 8)));
+    EXPECT_FALSE(Defaults::isReadableSettingsText("Theme=\xff\xfe\n"));
 }
 
 TEST_F(DefaultsTest, EveryWriteAnnouncesItsKey) {

@@ -102,6 +102,7 @@ QProcess* XSession::start(const QString& program, const QStringList& arguments) 
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(_env);
     process->setChildProcessModifier(dieWithParent);
+    process->setProcessChannelMode(QProcess::MergedChannels);
     process->start(program, arguments);
     _processes.push_back(std::move(process));
     return _processes.back().get();

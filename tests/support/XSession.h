@@ -36,7 +36,8 @@ public:
     QProcessEnvironment environment() const { return _env; }
     void setEnv(const QString& name, const QString& value) { _env.insert(name, value); }
 
-    // Starts a program in the session; it is owned and cleaned up by the session.
+    // Starts a program in the session, stdout and stderr merged; it is owned
+    // and cleaned up by the session.
     QProcess* start(const QString& program, const QStringList& arguments = {});
     // The built orvix program, with its output (stdout and stderr) captured.
     QProcess* startOrvix(const QStringList& arguments = {});

@@ -1,0 +1,34 @@
+#include "os/Bundle.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+using orvix::Bundle;
+
+TEST(BundleTest, ResourcesAreFoundBesideTheProgramThenInThePrefix) {
+    qunsetenv("ORVIX_RESOURCES");
+    const QStringList paths = Bundle::resourceSearchPaths(QStringLiteral("/opt/orvix/bin"));
+    ASSERT_GE(paths.size(), 2);
+    EXPECT_EQ(paths.first(), QStringLiteral("/opt/orvix/share/orvix"));
+    EXPECT_TRUE(paths.last().endsWith(QStringLiteral("/share/orvix")));
+
+    qputenv("ORVIX_RESOURCES", "/tmp/elsewhere");
+    EXPECT_EQ(Bundle::resourceSearchPaths(QStringLiteral("/opt/orvix/bin")).first(),
+              QStringLiteral("/tmp/elsewhere"));
+    qunsetenv("ORVIX_RESOURCES");
+}
+
+TEST(BundleTest, InformationValuesComeFromTheBuild) {
+    EXPECT_EQ(Bundle::name(), QStringLiteral("Orvix"));
+    EXPECT_FALSE(Bundle::shortVersion().isEmpty());
+    EXPECT_FALSE(Bundle::buildVersion().isEmpty());
+    EXPECT_TRUE(Bundle::identifier().contains(u'.'));
+    EXPECT_TRUE(Bundle::copyright().contains(QChar(0x00a9)));
+}
+
+TEST(BundleTest, MissingResourcesAnswerEmpty) {
+    const Bundle& bundle = Bundle::mainBundle();
+    EXPECT_TRUE(bundle.pathForResource(QStringLiteral("no-such-resource"), QStringLiteral("png"))
+                    .isEmpty());
+    EXPECT_TRUE(bundle.pathForResource(QString(), QStringLiteral("png")).isEmpty());
+}

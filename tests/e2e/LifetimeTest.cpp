@@ -1,0 +1,241 @@
+// The program's lifetime as a user meets it: real processes in a private X
+// session with a window manager, driven with xdotool and read with xprop.
+#include "XSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+using orvix::test::XSession;
+
+namespace {
+
+class LifetimeTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start"; }
+
+    QString configPath() const { return x.configHome() + QStringLiteral("/Orvix/Orvix.conf"); }
+    void writeConfig(const QByteArray& text) {
+        QDir().mkpath(x.configHome() + QStringLiteral("/Orvix"));
+        QFile f(configPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+
+    // Starts Orvix and waits for its panel; answers the panel's window id.
+    QString launch(QProcess** process = nullptr) {
+        // The pointer starts at the screen's centre, where the panel opens;
+        // park it in a corner so the panel starts outside it.
+        x.run(QStringLiteral("xdotool"),
+              {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
+        QProcess* p = x.startOrvix();
+        if (process)
+            *process = p;
+        if (!p->waitForStarted(10000))
+            return {};
+        QString window;
+        XSession::waitFor(
+            [&] {
+                const QStringList w = x.windowsOfPid(p->processId());
+                if (!w.isEmpty())
+                    window = w.first();
+                return !window.isEmpty();
+            },
+            20000);
+        return window;
+    }
+
+    // _NET_WM_WINDOW_OPACITY as a fraction, or -1 when unset.
+    double opacity(const QString& window) const {
+        const QString out = x.windowProperty(window, QStringLiteral("_NET_WM_WINDOW_OPACITY"));
+        const auto m = QRegularExpression(QStringLiteral("= (\\d+)")).match(out);
+        return m.hasMatch() ? m.captured(1).toDouble() / 4294967295.0 : -1.0;
+    }
+    bool waitForOpacity(const QString& window, double value) const {
+        return XSession::waitFor([&] { return qAbs(opacity(window) - value) < 0.01; }, 10000);
+    }
+
+    XSession x;
+};
+
+TEST_F(LifetimeTest, FirstLaunchFadesInToDefaultAndForcesAutomaticChecksOff) {
+    writeConfig("[General]\nSUEnableAutomaticChecks=true\n");
+    QProcess* p = nullptr;
+    const QString panel = launch(&p);
+    ASSERT_FALSE(panel.isEmpty());
+    EXPECT_TRUE(waitForOpacity(panel, 0.5));
+    QSettings stored(configPath(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value(QStringLiteral("SUEnableAutomaticChecks")).toString(),
+              QStringLiteral("false"));
+    EXPECT_EQ(p->state(), QProcess::Running);
+}
+
+TEST_F(LifetimeTest, BadConfigStillShowsAVisiblePanel) {
+    writeConfig("[General]\nInactiveTransparency=-4\nActiveTransparency=banana\n"
+                "Theme=\\xff\\xfe\nkeyboard=1 2\n\x01\x02\x03 garbage = = =\n");
+    QProcess* p = nullptr;
+    const QString panel = launch(&p);
+    ASSERT_FALSE(panel.isEmpty());
+    // A negative transparency is clamped to 0.0: still a valid alpha, never a crash.
+    EXPECT_TRUE(waitForOpacity(panel, 0.0));
+    EXPECT_EQ(p->state(), QProcess::Running);
+}
+
+TEST_F(LifetimeTest, PanelFloatsOnEveryWorkspaceAndRefusesFocus) {
+    const QString panel = launch();
+    ASSERT_FALSE(panel.isEmpty());
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
+            .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
+    }));
+    // openbox keeps stickiness as "all desktops" rather than a state atom:
+    // the panel must stay on screen when the user switches workspace.
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("set_desktop"), QStringLiteral("2")});
+    ASSERT_TRUE(XSession::waitFor([&] {
+        return x.rootProperty(QStringLiteral("_NET_CURRENT_DESKTOP"))
+            .endsWith(QStringLiteral("= 2"));
+    }));
+    EXPECT_TRUE(
+        x.windowsOfPid(
+             x.windowProperty(panel, QStringLiteral("_NET_WM_PID")).section(u' ', -1).toLongLong())
+            .contains(panel));
+    const QString hints = x.windowProperty(panel, QStringLiteral("WM_HINTS"));
+    EXPECT_TRUE(hints.contains(QStringLiteral("False"))) << qPrintable(hints);
+}
+
+TEST_F(LifetimeTest, ClickingThePanelLeavesFocusWithTheOtherWindow) {
+    const QString panel = launch();
+    ASSERT_FALSE(panel.isEmpty());
+    QProcess* other =
+        x.start(QStringLiteral("xmessage"), {QStringLiteral("-geometry"), QStringLiteral("+10+10"),
+                                             QStringLiteral("typing here")});
+    ASSERT_TRUE(other->waitForStarted());
+    QString otherWindow;
+    ASSERT_TRUE(XSession::waitFor([&] {
+        const QStringList w = x.run(QStringLiteral("xdotool"),
+                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                     QStringLiteral("--class"), QStringLiteral("Xmessage")})
+                                  .split(u'\n', Qt::SkipEmptyParts);
+        otherWindow = w.isEmpty() ? QString() : w.first();
+        return !otherWindow.isEmpty();
+    }));
+    x.run(QStringLiteral("xdotool"),
+          {QStringLiteral("windowactivate"), QStringLiteral("--sync"), otherWindow});
+    ASSERT_TRUE(XSession::waitFor([&] { return x.activeWindow() == otherWindow; }));
+
+    const auto g = x.windowGeometry(panel);
+    for (auto [fx, fy] : {std::pair{0.5, 0.6}, {0.2, 0.8}, {0.5, 0.03}}) {
+        x.click(g.x + int(g.width * fx), g.y + int(g.height * fy));
+        XSession::waitFor([] { return false; }, 200);
+        EXPECT_EQ(x.activeWindow(), otherWindow);
+    }
+}
+
+TEST_F(LifetimeTest, SecondCopyAsksFirstToReopenAndQuits) {
+    writeConfig("[General]\nInactiveTransparency=0.3\nActiveTransparency=0.9\n");
+    const QString panel = launch();
+    ASSERT_FALSE(panel.isEmpty());
+    ASSERT_TRUE(waitForOpacity(panel, 0.3));
+
+    // The second copy runs under another file name: its log line must name it.
+    const QString copy = x.home() + QStringLiteral("/orvix-second");
+    ASSERT_TRUE(QFile::copy(XSession::orvixPath(), copy));
+    x.setEnv(QStringLiteral("ORVIX_RESOURCES"),
+             QStringLiteral(ORVIX_TEST_BINARY_DIR "/share/orvix"));
+    QProcess* second = x.start(copy);
+    ASSERT_TRUE(second->waitForFinished(20000));
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_TRUE(second->readAll().contains(
+        "Found another orvix-second process; sent 'reopen' and will quit instead."));
+    EXPECT_TRUE(waitForOpacity(panel, 0.9));
+}
+
+TEST_F(LifetimeTest, TwoCopiesStartedTogetherLeaveOne) {
+    QProcess* a = x.startOrvix();
+    QProcess* b = x.startOrvix();
+    ASSERT_TRUE(a->waitForStarted() && b->waitForStarted());
+    // Exactly one of them finds the other and quits; the other keeps running.
+    ASSERT_TRUE(XSession::waitFor(
+        [&] { return a->state() == QProcess::NotRunning || b->state() == QProcess::NotRunning; },
+        20000));
+    QProcess* quitter = a->state() == QProcess::NotRunning ? a : b;
+    QProcess* survivor = quitter == a ? b : a;
+    EXPECT_EQ(quitter->exitCode(), 0);
+    EXPECT_TRUE(quitter->readAll().contains("Found another orvix process"));
+    XSession::waitFor([] { return false; }, 1000);
+    EXPECT_EQ(survivor->state(), QProcess::Running);
+    EXPECT_FALSE(x.windowsOfPid(survivor->processId()).isEmpty());
+}
+
+TEST_F(LifetimeTest, KilledCopyLeavesNothingThatStopsTheNextLaunch) {
+    QProcess* first = nullptr;
+    ASSERT_FALSE(launch(&first).isEmpty());
+    ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+    ASSERT_TRUE(first->waitForFinished(5000));
+    QProcess* next = nullptr;
+    const QString panel = launch(&next);
+    ASSERT_FALSE(panel.isEmpty());
+    EXPECT_EQ(next->state(), QProcess::Running);
+    EXPECT_FALSE(next->readAll().contains("Found another"));
+}
+
+TEST_F(LifetimeTest, CloseHidesWhileShownInMenuBar) {
+    writeConfig("[General]\nShowInMenuBar=true\n");
+    QProcess* p = nullptr;
+    const QString panel = launch(&p);
+    ASSERT_FALSE(panel.isEmpty());
+    const auto g = x.windowGeometry(panel);
+    x.click(g.x + 13, g.y + 11); // the close button at the strip's left end
+    EXPECT_TRUE(XSession::waitFor([&] { return x.windowsOfPid(p->processId()).isEmpty(); }));
+    EXPECT_EQ(p->state(), QProcess::Running);
+    // Launching again reopens the hidden panel.
+    QProcess* second = x.startOrvix();
+    ASSERT_TRUE(second->waitForFinished(20000));
+    EXPECT_TRUE(XSession::waitFor([&] { return !x.windowsOfPid(p->processId()).isEmpty(); }));
+}
+
+TEST_F(LifetimeTest, CloseQuitsWhenNotInMenuBar) {
+    writeConfig("[General]\nShowInMenuBar=false\n");
+    QProcess* p = nullptr;
+    const QString panel = launch(&p);
+    ASSERT_FALSE(panel.isEmpty());
+    const auto g = x.windowGeometry(panel);
+    x.click(g.x + 13, g.y + 11);
+    ASSERT_TRUE(p->waitForFinished(10000));
+    EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p->exitCode(), 0);
+}
+
+TEST_F(LifetimeTest, FatalErrorAlertQuitsOnceDismissed) {
+    QProcess* p = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix_fatal_probe"));
+    ASSERT_TRUE(p->waitForStarted());
+    QString alert;
+    ASSERT_TRUE(XSession::waitFor(
+        [&] {
+            alert = x.run(QStringLiteral("xdotool"),
+                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                           QStringLiteral("--name"), QStringLiteral("^Orvix Error$")});
+            return !alert.isEmpty();
+        },
+        20000));
+    // The panel is hidden while the alert shows; only the alert is left.
+    EXPECT_EQ(x.windowsOfPid(p->processId()), QStringList{alert.split(u'\n').first()});
+    EXPECT_EQ(p->state(), QProcess::Running);
+    const QString id = alert.split(u'\n').first();
+    // Modal alerts come up at the panel's level, above ordinary windows.
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return x.windowProperty(id, QStringLiteral("_NET_WM_STATE"))
+            .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
+    }));
+    x.run(QStringLiteral("xdotool"),
+          {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
+    x.run(QStringLiteral("xdotool"),
+          {QStringLiteral("key"), QStringLiteral("--window"), id, QStringLiteral("Return")});
+    ASSERT_TRUE(p->waitForFinished(10000));
+    EXPECT_EQ(p->exitCode(), 0);
+}
+
+} // namespace
