@@ -95,7 +95,10 @@ void MyPanel::changeEvent(QEvent* event) {
 
 void MyPanel::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
-    emit pointerExited();
+    // Going to the dock is not the pointer leaving: the panel keeps the
+    // opaque look it took for miniaturising until the pointer next moves.
+    if (!isMinimized())
+        emit pointerExited();
 }
 
 } // namespace orvix

@@ -197,6 +197,28 @@ TEST_F(LifetimeTest, CloseHidesWhileShownInMenuBar) {
     EXPECT_TRUE(XSession::waitFor([&] { return !x.windowsOfPid(p->processId()).isEmpty(); }));
 }
 
+TEST_F(LifetimeTest, MiniaturizedPanelStaysOpaqueUntilThePointerMoves) {
+    QProcess* p = nullptr;
+    const QString panel = launch(&p);
+    ASSERT_FALSE(panel.isEmpty());
+    ASSERT_TRUE(waitForOpacity(panel, 0.5));
+    const auto g = x.windowGeometry(panel);
+    x.click(g.x + 33, g.y + 11); // the miniaturise button beside close
+    ASSERT_TRUE(XSession::waitFor([&] {
+        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
+            .contains(QStringLiteral("Iconic"));
+    }));
+    EXPECT_TRUE(waitForOpacity(panel, 1.0));
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), panel});
+    ASSERT_TRUE(XSession::waitFor([&] {
+        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
+            .contains(QStringLiteral("Normal"));
+    }));
+    XSession::waitFor([] { return false; }, 500);
+    EXPECT_NEAR(opacity(panel), 1.0, 0.01);
+    EXPECT_EQ(p->state(), QProcess::Running);
+}
+
 TEST_F(LifetimeTest, CloseQuitsWhenNotInMenuBar) {
     writeConfig("[General]\nShowInMenuBar=false\n");
     QProcess* p = nullptr;
