@@ -1,0 +1,164 @@
+#include "render/KeyControl.h"
+
+#include "render/KeyView.h"
+#include "render/KeyboardTheme.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace orvix {
+
+KeyControl::KeyControl(const QRect& frame, int64_t tag, QWidget* parent)
+    : KeyControl(frame, tag, 0, parent) {}
+
+KeyControl::KeyControl(const QRect& frame, int64_t tag, int32_t theme, QWidget* parent)
+    : QWidget(parent), _tag(tag), _theme(theme),
+      _keyView(std::make_unique<KeyView>(tag, KeyView::Normal)) {
+    setGeometry(frame);
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    _updateTheme();
+}
+
+KeyControl::~KeyControl() = default;
+
+void KeyControl::setPressed(bool pressed) {
+    if (pressed == _pressed)
+        return;
+    _pressed = pressed;
+    emit pressedChanged(pressed);
+    _updateImage();
+}
+
+void KeyControl::setTag(int64_t tag) {
+    if (tag == _tag)
+        return;
+    _tag = tag;
+    emit tagChanged(tag);
+    dropImages();
+    _updateImage();
+}
+
+void KeyControl::setTheme(int32_t theme) {
+    if (theme == _theme)
+        return;
+    _theme = theme;
+    _updateTheme();
+    emit themeChanged(theme);
+}
+
+const KeyPicture& KeyControl::image(Look look) {
+    std::optional<KeyPicture>& cached = _images[look];
+    if (!cached) {
+        std::lock_guard lock(_keyView->lock());
+        _keyView->setState(look);
+        cached = _keyView->keyImage();
+    }
+    return *cached;
+}
+
+void KeyControl::dropImages() {
+    for (auto& image : _images)
+        image.reset();
+    for (QPixmap& raster : _rasters)
+        raster = QPixmap();
+}
+
+void KeyControl::_updateImage() {
+    const Look look = _pressed ? Pressed : (_mouseInside ? Hover : Normal);
+    if (look != _shown || !_images[look]) {
+        _shown = look;
+        image(look);
+    }
+    update();
+}
+
+void KeyControl::_updateTheme() {
+    _keyView->setTheme(KeyboardTheme::themeForIndex(_theme).themeForKeyCode(_tag));
+    dropImages();
+    _updateImage();
+}
+
+void KeyControl::mouseEntered() {
+    _mouseInside = true;
+    _updateImage();
+}
+
+void KeyControl::mouseExited() {
+    _mouseInside = false;
+    _updateImage();
+}
+
+void KeyControl::mouseDown() {
+    if (_toggles && _pressed)
+        sReleasePending = true;
+    else
+        setPressed(true);
+    if (_pressed && !sReleasePending && _delegate)
+        _delegate->keyPressed(this);
+}
+
+void KeyControl::mouseUp() {
+    if (!_toggles) {
+        setPressed(false);
+    } else if (sReleasePending) {
+        setPressed(false);
+        sReleasePending = false;
+    }
+    if (!_pressed && _delegate)
+        _delegate->keyReleased(this);
+}
+
+void KeyControl::paintEvent(QPaintEvent*) {
+    const KeyPicture& picture = image(_shown);
+    if (picture.isNull())
+        return;
+    // Scaled proportionally into the control, centred.
+    QSizeF fitted = picture.size().scaled(QSizeF(size()), Qt::KeepAspectRatio);
+    const QRectF target(QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
+                        fitted);
+    const qreal dpr = devicePixelRatioF();
+    const QSize pixels = (fitted * dpr).toSize();
+    QPixmap& raster = _rasters[_shown];
+    if (raster.isNull() || raster.size() != pixels) {
+        raster = QPixmap::fromImage(picture.toImage(pixels));
+        raster.setDevicePixelRatio(dpr);
+    }
+    QPainter painter(this);
+    painter.drawPixmap(target.topLeft(), raster);
+}
+
+void KeyControl::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The vector pictures stay; only their pixels are made again at the new size.
+    for (QPixmap& raster : _rasters)
+        raster = QPixmap();
+}
+
+void KeyControl::enterEvent(QEnterEvent* event) {
+    QWidget::enterEvent(event);
+    mouseEntered();
+}
+
+void KeyControl::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    mouseExited();
+}
+
+void KeyControl::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    mouseDown();
+}
+
+void KeyControl::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    mouseUp();
+}
+
+} // namespace orvix

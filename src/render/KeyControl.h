@@ -1,0 +1,107 @@
+#pragma once
+
+#include "render/KeyPicture.h"
+
+#include <QPixmap>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace orvix {
+
+class KeyControl;
+class KeyView;
+
+// Receives the presses and releases of key controls. Both messages are
+// optional: the defaults ignore them.
+class KeyDelegate {
+public:
+    virtual ~KeyDelegate() = default;
+    virtual void keyPressed(KeyControl*) {}
+    virtual void keyReleased(KeyControl*) {}
+};
+
+// One clickable key of the on-screen keyboard. It renders its three looks
+// once each through an off-screen KeyView, caches them, and shows the look of
+// the moment: pressed over hover over normal. Clicks become keyPressed /
+// keyReleased messages to the delegate; a toggling key latches on one click
+// and releases on the next.
+class KeyControl : public QWidget {
+    Q_OBJECT
+public:
+    // The drawing states, which index the cached looks.
+    enum Look { Normal = 0, Pressed = 1, Hover = 2 };
+
+    KeyControl(const QRect& frame, int64_t tag, QWidget* parent = nullptr);
+    KeyControl(const QRect& frame, int64_t tag, int32_t theme, QWidget* parent = nullptr);
+    ~KeyControl() override;
+
+    KeyDelegate* delegate() const { return _delegate; }
+    void setDelegate(KeyDelegate* delegate) { _delegate = delegate; }
+
+    bool isPressed() const { return _pressed; }
+    void setPressed(bool pressed);
+    bool toggles() const { return _toggles; }
+    // Stores only; the picture is not refreshed.
+    void setToggles(bool toggles) { _toggles = toggles; }
+    int64_t tag() const { return _tag; }
+    void setTag(int64_t tag);
+    int32_t theme() const { return _theme; }
+    void setTheme(int32_t theme);
+    bool isMouseInside() const { return _mouseInside; }
+
+    // The cached pictures, rendered on first use.
+    const KeyPicture& normalImg() { return image(Normal); }
+    const KeyPicture& pressedImg() { return image(Pressed); }
+    const KeyPicture& hoverImg() { return image(Hover); }
+    bool hasCachedImage(Look look) const { return _images[look].has_value(); }
+    // The look shown now.
+    Look currentLook() const { return _shown; }
+
+    // Shared by every key control: the mouse went down on a latched toggling
+    // key, so the coming mouse-up releases it.
+    static bool releasePending() { return sReleasePending; }
+
+    // Mouse handling, public so tests can drive it without a window system.
+    void mouseDown();
+    void mouseUp();
+    void mouseEntered();
+    void mouseExited();
+
+signals:
+    void pressedChanged(bool pressed);
+    void tagChanged(qint64 tag);
+    void themeChanged(int theme);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    const KeyPicture& image(Look look);
+    void _updateImage();
+    void _updateTheme();
+    void dropImages();
+
+    static inline bool sReleasePending = false;
+
+    KeyDelegate* _delegate = nullptr;
+    bool _mouseInside = false;
+    bool _pressed = false;
+    bool _toggles = false;
+    int64_t _tag;
+    int32_t _theme;
+    std::unique_ptr<KeyView> _keyView;
+    std::array<std::optional<KeyPicture>, 3> _images;
+    // Pixels of each look at the current size, made when first shown.
+    std::array<QPixmap, 3> _rasters;
+    Look _shown = Normal;
+};
+
+} // namespace orvix

@@ -1,0 +1,210 @@
+#include "render/KeyPicture.h"
+
+#include "render/Blur.h"
+
+#include <QLinearGradient>
+#include <QPaintDevice>
+#include <QPainter>
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace orvix {
+
+namespace {
+
+// Largest side of a shadow bitmap; beyond this the shadow is rendered coarser
+// and stretched, which a blurred shape does not show.
+constexpr qreal kMaxShadowPixels = 4096;
+// Standard deviation, in shadow pixels, below which a shadow is rasterised at
+// full device resolution.
+constexpr qreal kShadowSigmaPixels = 1.5;
+
+// The gradient line of an angled fill: through the centre of the bounds, long
+// enough that both end colours reach the farthest corners.
+QLinearGradient angledGradient(const QRectF& bounds, const Gradient& g, qreal angle) {
+    const qreal radians = angle * M_PI / 180.0;
+    const QPointF dir(std::cos(radians), std::sin(radians));
+    const qreal half =
+        (std::abs(dir.x()) * bounds.width() + std::abs(dir.y()) * bounds.height()) / 2.0;
+    const QPointF c = bounds.center();
+    QLinearGradient lg(c - dir * half, c + dir * half);
+    lg.setColorAt(0, g.start);
+    lg.setColorAt(1, g.end);
+    return lg;
+}
+
+QBrush brushFor(const PictureOp& op) {
+    switch (op.paint) {
+    case PictureOp::Paint::Solid:
+        return QBrush(op.color);
+    case PictureOp::Paint::AngledGradient:
+        // A gradient of one colour is a plain fill, and much cheaper to raster.
+        if (op.gradient.start == op.gradient.end)
+            return QBrush(op.gradient.start);
+        return QBrush(angledGradient(op.path.boundingRect(), op.gradient, op.angle));
+    case PictureOp::Paint::AxialGradient: {
+        QLinearGradient lg(op.from, op.to);
+        lg.setColorAt(0, op.gradient.start);
+        lg.setColorAt(1, op.gradient.end);
+        lg.setSpread(QGradient::PadSpread);
+        return QBrush(lg);
+    }
+    }
+    return {};
+}
+
+// A premultiplied image of `color` with the mask's alpha.
+QImage tinted(const QImage& mask, const QColor& color) {
+    std::array<QRgb, 256> shade{};
+    for (int i = 0; i < 256; ++i) {
+        QColor c = color;
+        c.setAlphaF(color.alphaF() * static_cast<float>(i) / 255.0f);
+        shade[static_cast<size_t>(i)] = qPremultiply(c.rgba());
+    }
+    QImage out(mask.size(), QImage::Format_ARGB32_Premultiplied);
+    const int w = mask.width();
+    const int h = mask.height();
+    for (int y = 0; y < h; ++y) {
+        const uchar* in = mask.constScanLine(y);
+        auto* px = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            px[x] = shade[in[x]];
+    }
+    return out;
+}
+
+// Draws the blurred shadow of one fill. `toLogical` maps picture coordinates
+// to the painter's logical coordinates. The shadow is rasterised in device
+// pixels, aligned to the device's pixel grid, so it is blitted unscaled.
+void paintShadow(QPainter& painter, const PictureOp& op, const QTransform& toLogical) {
+    const Shadow& shadow = *op.shadow;
+    if (shadow.color.alpha() == 0)
+        return;
+    // Picture points to device pixels (the device pixel ratio included).
+    const QTransform toDevice = toLogical * painter.deviceTransform();
+    const qreal pointsToPixels = std::sqrt(std::abs(toDevice.determinant()));
+    const qreal sigma = sigmaForBlurRadius(shadow.blurRadius) * pointsToPixels;
+    // The offset is in points with y up; map its direction only.
+    const QPointF offset = toDevice.map(shadow.offset) - toDevice.map(QPointF(0, 0));
+    const qreal margin = std::ceil(3.0 * sigma) + 2;
+    const QRectF shape = toDevice.mapRect(op.path.boundingRect()).translated(offset);
+    const QRect area =
+        QRectF(QPointF(std::floor(shape.left() - margin), std::floor(shape.top() - margin)),
+               QPointF(std::ceil(shape.right() + margin), std::ceil(shape.bottom() + margin)))
+            .toRect();
+    if (area.isEmpty())
+        return;
+    // A blur wider than a pixel or two hides any finer detail, so the shadow is
+    // rasterised at the coarsest resolution that still keeps its deviation at
+    // kShadowSigmaPixels, and stretched when drawn. Very large shadows are
+    // capped in size the same way.
+    qreal shrink = sigma > kShadowSigmaPixels ? kShadowSigmaPixels / sigma : 1.0;
+    shrink = std::min(shrink, kMaxShadowPixels / std::max(area.width(), area.height()));
+    const QSize pixels(std::max(1, static_cast<int>(std::ceil(area.width() * shrink))),
+                       std::max(1, static_cast<int>(std::ceil(area.height() * shrink))));
+
+    // The fill's coverage and opacity as an alpha mask (the layer a shadow is
+    // cast from), blurred, then tinted.
+    QImage mask(pixels, QImage::Format_Alpha8);
+    mask.fill(0);
+    {
+        QPainter sp(&mask);
+        sp.setRenderHint(QPainter::Antialiasing);
+        QTransform t = toDevice;
+        t *= QTransform::fromTranslate(offset.x() - area.left(), offset.y() - area.top());
+        t *= QTransform::fromScale(shrink, shrink);
+        sp.setTransform(t);
+        sp.fillPath(op.path, brushFor(op));
+    }
+    blurImage(mask, sigma * shrink);
+    const QImage image = tinted(mask, shadow.color);
+
+    const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    painter.save();
+    painter.resetTransform();
+    // The mask's pixels map back by 1 / shrink each, from the area's corner.
+    painter.drawImage(QRectF(QPointF(area.topLeft()) / dpr, QSizeF(pixels) / shrink / dpr), image);
+    painter.restore();
+}
+
+} // namespace
+
+void KeyPicture::fillSolid(QPainterPath path, const QColor& color, std::optional<Shadow> shadow) {
+    PictureOp op;
+    op.path = std::move(path);
+    op.paint = PictureOp::Paint::Solid;
+    op.color = color;
+    op.shadow = std::move(shadow);
+    _ops.push_back(std::move(op));
+}
+
+void KeyPicture::fillGradient(QPainterPath path, const Gradient& gradient, qreal angle,
+                              std::optional<Shadow> shadow) {
+    PictureOp op;
+    op.path = std::move(path);
+    op.paint = PictureOp::Paint::AngledGradient;
+    op.gradient = gradient;
+    op.angle = angle;
+    op.shadow = std::move(shadow);
+    _ops.push_back(std::move(op));
+}
+
+void KeyPicture::fillAxial(QPainterPath path, const Gradient& gradient, QPointF from, QPointF to) {
+    PictureOp op;
+    op.path = std::move(path);
+    op.paint = PictureOp::Paint::AxialGradient;
+    op.gradient = gradient;
+    op.from = from;
+    op.to = to;
+    _ops.push_back(std::move(op));
+}
+
+void KeyPicture::paint(QPainter& painter, const QRectF& target) const {
+    if (isNull() || target.isEmpty())
+        return;
+    // Picture coordinates (y up) to the painter's logical ones (y down).
+    QTransform toLogical =
+        QTransform::fromScale(target.width() / _size.width(), -target.height() / _size.height());
+    toLogical *= QTransform::fromTranslate(target.left(), target.bottom());
+
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setPen(Qt::NoPen);
+    const QTransform world = painter.worldTransform();
+    for (const PictureOp& op : _ops) {
+        if (op.shadow) {
+            painter.setWorldTransform(world);
+            paintShadow(painter, op, toLogical);
+        }
+        painter.setWorldTransform(toLogical * world);
+        painter.fillPath(op.path, brushFor(op));
+    }
+    painter.restore();
+}
+
+QImage KeyPicture::toImage(QSize pixelSize) const {
+    if (pixelSize.isEmpty())
+        return {};
+    QImage image(pixelSize, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    paint(painter, QRectF(QPointF(0, 0), QSizeF(pixelSize)));
+    return image;
+}
+
+QImage KeyPicture::toImage(qreal scale) const {
+    const QSize pixels(static_cast<int>(std::lround(_size.width() * scale)),
+                       static_cast<int>(std::lround(_size.height() * scale)));
+    if (pixels.isEmpty() || !(scale > 0))
+        return {};
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    paint(painter, QRectF(QPointF(0, 0), _size));
+    return image;
+}
+
+} // namespace orvix

@@ -1,0 +1,182 @@
+#include "render/KeyPicture.h"
+
+#include "PictureProbe.h"
+#include "render/Blur.h"
+
+#include <QPainter>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace orvix;
+using namespace orvix::test;
+
+namespace {
+
+QPainterPath rect(qreal x, qreal y, qreal w, qreal h) {
+    QPainterPath p;
+    p.addRect(x, y, w, h);
+    return p;
+}
+
+// Colour at the point (x, y up) of a picture rendered at `scale`.
+QColor at(const QImage& image, qreal scale, qreal x, qreal y) {
+    return image.pixelColor(static_cast<int>(x * scale),
+                            static_cast<int>(image.height() - y * scale));
+}
+
+int alphaSum(const QImage& image) {
+    long long sum = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            sum += qAlpha(image.pixel(x, y));
+    return static_cast<int>(sum);
+}
+
+} // namespace
+
+TEST(KeyPicture, GradientAnglesRunAsTheirDegreesSay) {
+    const Gradient redToBlue{Qt::red, Qt::blue};
+    struct Case {
+        qreal angle;
+        QPointF startSide; // where the start colour shows
+        QPointF endSide;
+    };
+    const Case cases[] = {{0, {2, 10}, {18, 10}},
+                          {180, {18, 10}, {2, 10}},
+                          {90, {10, 2}, {10, 18}},
+                          {-90, {10, 18}, {10, 2}}};
+    for (const Case& c : cases) {
+        KeyPicture picture(QSizeF(20, 20));
+        picture.fillGradient(rect(0, 0, 20, 20), redToBlue, c.angle);
+        const QImage image = picture.toImage(4.0);
+        const QColor start = at(image, 4, c.startSide.x(), c.startSide.y());
+        const QColor end = at(image, 4, c.endSide.x(), c.endSide.y());
+        EXPECT_GT(start.red(), 200) << c.angle;
+        EXPECT_LT(start.blue(), 50) << c.angle;
+        EXPECT_GT(end.blue(), 200) << c.angle;
+        EXPECT_LT(end.red(), 50) << c.angle;
+    }
+}
+
+TEST(KeyPicture, GradientSpansThePathNotThePicture) {
+    KeyPicture picture(QSizeF(40, 40));
+    picture.fillGradient(rect(10, 10, 10, 10), Gradient{Qt::red, Qt::blue}, 0);
+    const QImage image = picture.toImage(4.0);
+    EXPECT_GT(at(image, 4, 10.5, 15).red(), 200);
+    EXPECT_GT(at(image, 4, 19.5, 15).blue(), 200);
+    EXPECT_EQ(at(image, 4, 30, 30).alpha(), 0);
+}
+
+TEST(KeyPicture, ShadowFallsByItsOffsetAndSpreadsByItsBlur) {
+    const qreal scale = 4;
+    auto shadowed = [&](const Shadow& s) {
+        KeyPicture picture(QSizeF(40, 40));
+        picture.fillSolid(rect(10, 10, 20, 20), Qt::white, s);
+        return picture.toImage(scale);
+    };
+    // Sharp shadow two points down (y up: negative offset).
+    const QImage sharp = shadowed(Shadow{Qt::black, {0, -2}, 0});
+    EXPECT_EQ(at(sharp, scale, 20, 9).alpha(), 255);
+    EXPECT_EQ(at(sharp, scale, 20, 9).red(), 0);
+    EXPECT_EQ(at(sharp, scale, 20, 31).alpha(), 0);
+    EXPECT_EQ(at(sharp, scale, 20, 20).red(), 255); // the shape covers its shadow
+
+    const QImage blurred = shadowed(Shadow{Qt::black, {0, -2}, 4});
+    const int near = at(blurred, scale, 20, 9).alpha();
+    const int far = at(blurred, scale, 20, 4).alpha();
+    EXPECT_GT(near, far);
+    EXPECT_GT(far, 0);
+    EXPECT_LT(near, 255);
+    EXPECT_GT(at(blurred, scale, 20, 31).alpha(), 0); // blur reaches past the top edge
+
+    // A transparent shadow colour casts nothing.
+    const QImage none = shadowed(Shadow{QColor(0, 0, 0, 0), {0, -2}, 4});
+    EXPECT_EQ(inkPoints(none, scale, 0), QRectF(QPointF(10, 10), QPointF(30, 30)));
+}
+
+TEST(KeyPicture, ShadowIsCastByTheFillsOwnOpacity) {
+    const qreal scale = 4;
+    auto shadowAlpha = [&](int fillAlpha) {
+        KeyPicture picture(QSizeF(40, 40));
+        picture.fillSolid(rect(10, 10, 20, 20), QColor(255, 255, 255, fillAlpha),
+                          Shadow{Qt::black, {0, -5}, 0});
+        // Below the shape, where only the shadow falls.
+        return at(picture.toImage(scale), scale, 20, 7).alpha();
+    };
+    EXPECT_EQ(shadowAlpha(255), 255);
+    EXPECT_NEAR(shadowAlpha(128), 128, 2);
+    EXPECT_EQ(shadowAlpha(0), 0);
+}
+
+TEST(KeyPicture, ShadowScalesWithThePicture) {
+    KeyPicture picture(QSizeF(40, 40));
+    picture.fillSolid(rect(10, 10, 20, 20), Qt::white, Shadow{Qt::black, {0, -3}, 2});
+    const QRectF one = inkPoints(picture.toImage(1.0), 1.0, 20);
+    const QRectF four = inkPoints(picture.toImage(4.0), 4.0, 20);
+    EXPECT_NEAR(one.top(), four.top(), 1.0);
+    EXPECT_LT(four.top(), 10 - 2);
+}
+
+TEST(KeyPicture, PaintsIntoAnyTargetRectangle) {
+    KeyPicture picture(QSizeF(10, 10));
+    picture.fillSolid(rect(0, 0, 5, 10), Qt::green); // left half
+    QImage canvas(100, 50, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    {
+        QPainter p(&canvas);
+        picture.paint(p, QRectF(50, 0, 50, 50));
+    }
+    EXPECT_EQ(qAlpha(canvas.pixel(10, 25)), 0);
+    EXPECT_EQ(qGreen(canvas.pixel(60, 25)), 255);
+    EXPECT_EQ(qAlpha(canvas.pixel(90, 25)), 0);
+    // Empty pictures and targets paint nothing and do not fail.
+    QPainter p(&canvas);
+    KeyPicture().paint(p, QRectF(0, 0, 10, 10));
+    picture.paint(p, QRectF());
+}
+
+TEST(KeyPicture, DevicePixelRatioImagesShowAtPointSize) {
+    KeyPicture picture(QSizeF(52, 32));
+    picture.fillSolid(rect(0, 0, 52, 32), Qt::red);
+    const QImage image = picture.toImage(2.0);
+    EXPECT_EQ(image.size(), QSize(104, 64));
+    EXPECT_DOUBLE_EQ(image.devicePixelRatio(), 2.0);
+    EXPECT_TRUE(KeyPicture().toImage(QSize(0, 0)).isNull());
+}
+
+TEST(Blur, KeepsTheMassAndSpreadsIt) {
+    QImage image(41, 41, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    image.setPixel(20, 20, qRgba(255, 255, 255, 255));
+    for (int i = 0; i < 4; ++i) // a 2x2 block, so rounding does not eat it all
+        image.setPixel(20 + i % 2, 20 + i / 2, qRgba(255, 255, 255, 255));
+    const int before = alphaSum(image);
+    blurImage(image, 3.0);
+    EXPECT_NEAR(alphaSum(image), before, before * 0.15);
+    EXPECT_LT(qAlpha(image.pixel(20, 20)), 255);
+    EXPECT_GT(qAlpha(image.pixel(24, 20)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    // Symmetric.
+    EXPECT_NEAR(qAlpha(image.pixel(17, 20)), qAlpha(image.pixel(24, 20)), 2);
+}
+
+TEST(Blur, DegenerateInputsAreLeftAlone) {
+    QImage image(3, 3, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    const QImage copy = image;
+    blurImage(image, 0);
+    EXPECT_EQ(image, copy);
+    blurImage(image, -1);
+    EXPECT_EQ(image, copy);
+    QImage null;
+    blurImage(null, 2);
+    EXPECT_TRUE(null.isNull());
+    QImage one(1, 1, QImage::Format_ARGB32_Premultiplied);
+    one.fill(Qt::black);
+    blurImage(one, 50); // a radius far larger than the image
+    EXPECT_LE(qAlpha(one.pixel(0, 0)), 255);
+    QImage rgb(5, 5, QImage::Format_RGB32); // converted, not misread
+    rgb.fill(Qt::white);
+    blurImage(rgb, 1);
+    EXPECT_EQ(rgb.format(), QImage::Format_ARGB32_Premultiplied);
+}

@@ -1,0 +1,208 @@
+#include "render/Legend.h"
+
+#include "render/KeyView.h"
+#include "render/KeyboardLayout.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace orvix;
+
+namespace {
+
+int coordinateCount(std::string_view ops) {
+    int n = 0;
+    for (char op : ops)
+        n += op == 'C' ? 6 : (op == 'M' || op == 'L') ? 2 : 0;
+    return n;
+}
+
+int contours(int64_t code) {
+    const LegendData* l = legendForCode(code);
+    int n = 0;
+    for (const LegendPathData& p : l->paths)
+        n += legendContourCount(p);
+    return n;
+}
+
+QRectF legendBounds(const LegendData& l, const QRectF& key) {
+    QRectF r;
+    for (std::size_t i = 0; i < l.paths.size(); ++i)
+        r = r.united(legendPath(l, i, key).boundingRect());
+    return r;
+}
+
+} // namespace
+
+TEST(LegendData, TableIsSortedWellFormedAndInsideItsForm) {
+    const auto table = allLegends();
+    ASSERT_FALSE(table.empty());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const LegendData& l = table[i];
+        if (i > 0) {
+            EXPECT_LT(table[i - 1].code, l.code);
+        }
+        ASSERT_GE(l.paths.size(), 1u);
+        ASSERT_LE(l.paths.size(), 3u);
+        const QSizeF key = KeyView::sizeForCode(l.code);
+        for (const LegendPathData& p : l.paths) {
+            ASSERT_FALSE(p.ops.empty());
+            EXPECT_EQ(p.ops.front(), 'M') << l.code;
+            EXPECT_EQ(p.ops.back(), 'Z') << l.code;
+            EXPECT_EQ(p.ops.find_first_not_of("MLCZ"), std::string_view::npos);
+            // Every contour is closed before the next begins.
+            for (std::size_t k = 1; k < p.ops.size(); ++k) {
+                if (p.ops[k] == 'M') {
+                    EXPECT_EQ(p.ops[k - 1], 'Z') << l.code;
+                }
+            }
+            const int n = coordinateCount(p.ops);
+            for (int c = 0; c < n; c += 2) {
+                const double x = p.coords[c], y = p.coords[c + 1];
+                switch (l.form) {
+                case LegendForm::KeyRelative:
+                    EXPECT_TRUE(x >= 0 && x <= 1 && y >= 0 && y <= 1) << l.code;
+                    break;
+                case LegendForm::Box:
+                    // Narrow boxes let their characters spill a little sideways
+                    // rather than shrink them.
+                    EXPECT_TRUE(x >= -1.5 && x <= l.bw + 1.5 && y >= -0.01 && y <= l.bh + 0.01)
+                        << l.code << " " << x << "," << y;
+                    break;
+                case LegendForm::EdgeAnchored:
+                    EXPECT_TRUE(x >= 0 && x <= key.width() && y >= 0 && y <= key.height())
+                        << l.code;
+                    break;
+                }
+            }
+        }
+    }
+}
+
+TEST(LegendData, EveryKeyButSpaceHasALegend) {
+    std::set<int64_t> expected;
+    for (const KeyPlacement& key : keyboardLayout())
+        if (key.code != 49)
+            expected.insert(key.code);
+    std::set<int64_t> stored;
+    for (const LegendData& l : allLegends())
+        stored.insert(l.code);
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(legendForCode(49), nullptr);
+    EXPECT_EQ(legendForCode(127), nullptr);
+    EXPECT_EQ(legendForCode(-1), nullptr);
+    EXPECT_EQ(legendForCode(INT64_MAX), nullptr);
+}
+
+TEST(LegendData, ShapesHaveTheContoursOfTheirCharacters) {
+    EXPECT_EQ(contours(0), 2);   // A
+    EXPECT_EQ(contours(11), 3);  // B
+    EXPECT_EQ(contours(1), 1);   // S
+    EXPECT_EQ(contours(18), 3);  // 1 and !
+    EXPECT_EQ(contours(23), 6);  // 5 and %
+    EXPECT_EQ(contours(36), 14); // return, enter
+    EXPECT_EQ(contours(48), 5);  // tab
+    EXPECT_EQ(contours(51), 10); // delete
+    EXPECT_EQ(contours(53), 4);  // esc
+    EXPECT_EQ(contours(56), 6);  // shift
+    EXPECT_EQ(contours(57), 11); // caps lock
+    EXPECT_EQ(contours(58), 14); // alt, option
+    EXPECT_EQ(contours(59), 9);  // control
+    EXPECT_EQ(contours(63), 2);  // fn
+    for (int64_t arrow : {123, 124, 125, 126})
+        EXPECT_EQ(contours(arrow), 1);
+    EXPECT_EQ(legendForCode(36)->paths.size(), 2u);
+    EXPECT_EQ(legendForCode(39)->paths.size(), 3u);
+    EXPECT_EQ(legendForCode(0)->paths.size(), 1u);
+}
+
+TEST(LegendData, FormsFollowTheKinds) {
+    for (int64_t code : {0, 46, 122, 105, 48, 51, 53})
+        EXPECT_EQ(legendForCode(code)->form, LegendForm::KeyRelative) << code;
+    for (int64_t code : {18, 27, 36, 54, 55, 57, 58, 61, 50})
+        EXPECT_EQ(legendForCode(code)->form, LegendForm::Box) << code;
+    for (int64_t code : {56, 60, 59, 63, 123, 124, 125, 126})
+        EXPECT_EQ(legendForCode(code)->form, LegendForm::EdgeAnchored) << code;
+    const LegendData* minus = legendForCode(27);
+    EXPECT_EQ(minus->bw, 9);
+    EXPECT_EQ(minus->bh, 18);
+    EXPECT_DOUBLE_EQ(legendForCode(61)->px + legendForCode(58)->px, 1.0);
+}
+
+TEST(LegendData, LeftArrowIsTheStoredTriangle) {
+    const LegendData* arrow = legendForCode(123);
+    ASSERT_EQ(arrow->paths.size(), 1u);
+    EXPECT_EQ(arrow->paths[0].ops, "MLCCLCCLCCZ");
+    EXPECT_DOUBLE_EQ(arrow->paths[0].coords[0], 27.88);
+    EXPECT_DOUBLE_EQ(arrow->paths[0].coords[1], 10.71);
+    // Edge-anchored: (x + dx, y + h - dy) on a 51 x 32 key.
+    const QPainterPath p = legendPath(*arrow, 0, QRectF(0, 0, 51, 32));
+    EXPECT_EQ(p.elementAt(0).x, 27.88);
+    EXPECT_DOUBLE_EQ(p.elementAt(0).y, 32 - 10.71);
+    const QRectF b = p.boundingRect();
+    EXPECT_NEAR(b.left(), 22.5, 0.01);
+    EXPECT_NEAR(b.right(), 27.88, 0.01);
+    // The other arrows are the same triangle turned: same extent, one contour.
+    for (int64_t code : {124, 125, 126}) {
+        const QRectF r = legendPath(*legendForCode(code), 0, QRectF(0, 0, 52, 32)).boundingRect();
+        EXPECT_NEAR(std::max(r.width(), r.height()), std::max(b.width(), b.height()), 0.05);
+    }
+    // Each points its own way: the point farthest that way is the tip, in the
+    // middle of the other axis.
+    struct Way {
+        int64_t code;
+        QPointF direction; // y up
+    };
+    for (const Way& way :
+         {Way{123, {-1, 0}}, Way{124, {1, 0}}, Way{125, {0, -1}}, Way{126, {0, 1}}}) {
+        const QPainterPath path = legendPath(*legendForCode(way.code), 0, QRectF(0, 0, 52, 32));
+        QPointF tip = path.elementAt(0);
+        for (int i = 1; i < path.elementCount(); ++i) {
+            const QPointF e = path.elementAt(i);
+            if (QPointF::dotProduct(e, way.direction) > QPointF::dotProduct(tip, way.direction))
+                tip = e;
+        }
+        const QPointF centre = path.boundingRect().center();
+        const QPointF across(way.direction.y(), way.direction.x());
+        EXPECT_NEAR(QPointF::dotProduct(tip - centre, across), 0, 0.1) << way.code;
+    }
+}
+
+TEST(LegendPlacement, BoxLegendsKeepTheirSizeOnWiderKeysAndLandOnWholePoints) {
+    const LegendData& ret = *legendForCode(36);
+    const QRectF normal = legendBounds(ret, QRectF(0, 0, 93, 52));
+    const QRectF wide = legendBounds(ret, QRectF(0, 0, 186, 52));
+    EXPECT_NEAR(normal.width(), wide.width(), 1e-9);
+    EXPECT_NEAR(normal.height(), wide.height(), 1e-9);
+    // Placed by its fraction: bx = floor((w - 28) * 0.90769 + 0.5).
+    EXPECT_EQ(legendBoxOrigin(ret, QRectF(0, 0, 93, 52)), QPointF(59, 11));
+    EXPECT_EQ(legendBoxOrigin(ret, QRectF(0, 0, 186, 52)), QPointF(143, 11));
+    EXPECT_EQ(legendBoxOrigin(ret, QRectF(10, -3, 93, 52)), QPointF(69, 8));
+    const QPointF odd = legendBoxOrigin(*legendForCode(18), QRectF(0, 0, 52.7, 52.3));
+    EXPECT_EQ(odd.x(), std::floor(odd.x()));
+    EXPECT_EQ(odd.y(), std::floor(odd.y()));
+}
+
+TEST(LegendPlacement, KeyRelativeLegendsStretchAndEdgeAnchoredOnesHoldTheirCorner) {
+    const LegendData& a = *legendForCode(0);
+    const QRectF normal = legendBounds(a, QRectF(0, 0, 52, 52));
+    const QRectF wide = legendBounds(a, QRectF(0, 0, 104, 52));
+    EXPECT_NEAR(wide.width(), 2 * normal.width(), 1e-9);
+    // Letters sit about the middle of the key.
+    EXPECT_GT(normal.left(), 0.3 * 52);
+    EXPECT_LT(normal.right(), 0.7 * 52);
+    EXPECT_NEAR(normal.top(), 0.42 * 52, 0.3);
+
+    const LegendData& shift = *legendForCode(56);
+    const QRectF s1 = legendBounds(shift, QRectF(0, 0, 121, 52));
+    const QRectF s2 = legendBounds(shift, QRectF(0, 0, 200, 80));
+    EXPECT_NEAR(s1.left(), s2.left(), 1e-9);
+    EXPECT_NEAR(52 - s1.bottom(), 80 - s2.bottom(), 1e-9); // distance from the top edge
+    EXPECT_NEAR(s1.width(), s2.width(), 1e-9);
+}
+
+TEST(LegendPlacement, PathIndexOutOfRangeGivesAnEmptyPath) {
+    EXPECT_TRUE(legendPath(*legendForCode(0), 1, QRectF(0, 0, 52, 52)).isEmpty());
+    EXPECT_TRUE(legendPath(*legendForCode(36), 7, QRectF(0, 0, 93, 52)).isEmpty());
+}

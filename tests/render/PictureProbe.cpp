@@ -1,0 +1,73 @@
+#include "PictureProbe.h"
+
+#include "render/KeyView.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace orvix::test {
+
+ThemeDictionary onlyLayers(std::initializer_list<const char*> layers, const QColor& color) {
+    ThemeDictionary dict;
+    for (const char* look : {"normal", "hover", "pressed"})
+        for (const char* layer : layers)
+            dict.insert(std::string(look) + layer, Gradient{color, color});
+    return dict;
+}
+
+QImage renderKey(int64_t code, int64_t state, const ThemeDictionary* theme, qreal scale) {
+    KeyView view(code, state);
+    view.setTheme(theme);
+    const KeyPicture picture = view.keyImage();
+    const QSize pixels(static_cast<int>(std::lround(picture.size().width() * scale)),
+                       static_cast<int>(std::lround(picture.size().height() * scale)));
+    return picture.toImage(pixels);
+}
+
+QRectF inkPoints(const QImage& image, qreal scale, int threshold) {
+    int minX = image.width(), minY = image.height(), maxX = -1, maxY = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(row[x]) > threshold) {
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+            }
+        }
+    }
+    if (maxX < 0)
+        return {};
+    // Image rows run downward; the key's y runs upward.
+    const qreal h = image.height();
+    return QRectF(QPointF(minX / scale, (h - maxY - 1) / scale),
+                  QPointF((maxX + 1) / scale, (h - minY) / scale));
+}
+
+int alphaAt(const QImage& image, qreal scale, qreal x, qreal y) {
+    const int px = static_cast<int>(std::floor(x * scale));
+    const int py = static_cast<int>(std::floor(image.height() - y * scale));
+    if (px < 0 || py < 0 || px >= image.width() || py >= image.height())
+        return 0;
+    return qAlpha(image.pixel(px, py));
+}
+
+int differingPixels(const QImage& a, const QImage& b, int tolerance) {
+    if (a.size() != b.size())
+        return -1;
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (std::abs(qRed(p) - qRed(q)) > tolerance ||
+                std::abs(qGreen(p) - qGreen(q)) > tolerance ||
+                std::abs(qBlue(p) - qBlue(q)) > tolerance ||
+                std::abs(qAlpha(p) - qAlpha(q)) > tolerance)
+                ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace orvix::test
