@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/SUUpdater.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace orvix {
+
+class SettingsStore;
+
+// The controller's side of update checks: answers the updater, shows and
+// hides the update button, opens the release page when it is clicked, and
+// builds the profile sent with a feed request.
+class UpdateController : public QObject, public SUUpdaterDelegate {
+    Q_OBJECT
+public:
+    struct Sources {
+        SettingsStore* settings = nullptr;
+        std::function<QString()> uuid;                         // default: this machine's
+        std::function<std::optional<QString>(int)> themeTitle; // keyboard-theme menu item by tag
+        std::function<bool(const QUrl&)> openUrl;              // default: the desktop's browser
+    };
+
+    UpdateController(Sources sources, QWidget* updateButton, QObject* parent = nullptr);
+
+    // Starts a check at launch when "CheckForUpdates" is on.
+    void checkAtLaunch(SUUpdater* updater);
+    // "CheckForUpdates" changed: off hides the button, on checks at once.
+    void checkForUpdatesChanged(SUUpdater* updater);
+    // The update button's action.
+    void openReleasePage();
+
+    void updaterDidFindValidUpdate(SUUpdater* updater, const AppcastItem& update) override;
+    void updaterDidNotFindUpdate(SUUpdater* updater) override;
+    void updaterWillSkipThisUpdate(SUUpdater* updater) override;
+    bool updaterShouldPromptForPermissionToCheckForUpdates(SUUpdater* updater) override;
+    QList<ProfileEntry> feedParametersForUpdater(SUUpdater* updater,
+                                                 bool sendingSystemProfile) override;
+
+    std::optional<AppcastItem> foundUpdate() const { return _found; }
+
+private:
+    Sources _sources;
+    QPointer<QWidget> _updateButton;
+    std::optional<AppcastItem> _found;
+};
+
+} // namespace orvix

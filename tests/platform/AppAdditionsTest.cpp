@@ -1,0 +1,137 @@
+#include "platform/AppAdditions.h"
+
+#include "LogCapture.h"
+#include "platform/UniversalAccess.h"
+
+#include <gtest/gtest.h>
+
+using namespace orvix;
+
+namespace {
+
+// Pins the system version for one test.
+class PinnedVersion {
+public:
+    explicit PinnedVersion(std::optional<SystemVersion> v) {
+        AppAdditions::setSystemVersionSource([v] { return v; });
+    }
+    ~PinnedVersion() { AppAdditions::setSystemVersionSource({}); }
+};
+
+struct TableRow {
+    SystemVersion version;
+    const char* textMarker; // a phrase that only the expected text holds
+    AccessHelpPage page;
+};
+
+const char* kRestricted = "which is currently restricted";
+const char* kAccessibilityPane = "in the Accessibility pane of System Preferences";
+const char* kUniversalAccessPane = "in the Universal Access pane of System Preferences";
+
+} // namespace
+
+TEST(AppAdditionsTest, VersionTestsAtTheBoundaries) {
+    {
+        PinnedVersion pin(SystemVersion{10, 9, 5});
+        EXPECT_TRUE(AppAdditions::systemIsMavericks());
+        EXPECT_FALSE(AppAdditions::systemIsYosemite());
+        EXPECT_TRUE(AppAdditions::systemIsMavericksOrHigher());
+        EXPECT_FALSE(AppAdditions::systemIsYosemiteOrHigher());
+        EXPECT_TRUE(AppAdditions::systemIsLeopardOrHigher());
+    }
+    {
+        // A later major version passes every "or higher" test and no exact one.
+        PinnedVersion pin(SystemVersion{11, 0, 0});
+        EXPECT_TRUE(AppAdditions::systemIsYosemiteOrHigher());
+        EXPECT_TRUE(AppAdditions::systemIsLeopardOrHigher());
+        EXPECT_FALSE(AppAdditions::systemIsLeopard());
+        EXPECT_FALSE(AppAdditions::systemIsYosemite());
+    }
+    {
+        // Minor 10 is not minor 1 of anything: tests are numeric.
+        PinnedVersion pin(SystemVersion{10, 10, 0});
+        EXPECT_TRUE(AppAdditions::systemIsYosemite());
+        EXPECT_FALSE(AppAdditions::systemIsLeopard());
+    }
+    {
+        PinnedVersion pin(SystemVersion{10, 4, 11});
+        EXPECT_FALSE(AppAdditions::systemIsLeopardOrHigher());
+    }
+    {
+        PinnedVersion pin(SystemVersion{9, 12, 0});
+        EXPECT_FALSE(AppAdditions::systemIsLeopardOrHigher());
+    }
+}
+
+TEST(AppAdditionsTest, OutParametersMayBeNullAndFailureReportsTenZeroZero) {
+    int major = -1, bugFix = -1;
+    {
+        PinnedVersion pin(SystemVersion{10, 7, 4});
+        AppAdditions::getSystemVersion(&major, nullptr, &bugFix);
+        EXPECT_EQ(major, 10);
+        EXPECT_EQ(bugFix, 4);
+    }
+    test::LogCapture cap;
+    PinnedVersion pin(std::nullopt);
+    int minor = -1;
+    AppAdditions::getSystemVersion(&major, &minor, &bugFix);
+    EXPECT_EQ(major, 10);
+    EXPECT_EQ(minor, 0);
+    EXPECT_EQ(bugFix, 0);
+    EXPECT_TRUE(cap.contains("Unable to obtain system version: "));
+    // 10.0.0 picks the Universal Access text and the general page.
+    EXPECT_NE(UniversalAccess::informativeTextForSystem("Orvix").indexOf(kUniversalAccessPane), -1);
+    EXPECT_EQ(UniversalAccess::helpPageForSystem(), AccessHelpPage::General);
+}
+
+TEST(AppAdditionsTest, RunningSystemAnswersAVersion) {
+    AppAdditions::setSystemVersionSource({});
+    const auto v = AppAdditions::currentSystemVersion();
+    ASSERT_TRUE(v.has_value());
+    EXPECT_GT(v->major, 0);
+}
+
+TEST(AppAdditionsTest, AccessibilityTextAndHelpPageTable) {
+    const TableRow rows[] = {
+        {{10, 5, 8}, kUniversalAccessPane, AccessHelpPage::Leopard},
+        {{10, 6, 8}, kUniversalAccessPane, AccessHelpPage::SnowLeopard},
+        {{10, 7, 5}, kUniversalAccessPane, AccessHelpPage::Lion},
+        {{10, 8, 5}, kAccessibilityPane, AccessHelpPage::MountainLion},
+        {{10, 9, 5}, kRestricted, AccessHelpPage::Mavericks},
+        {{10, 10, 5}, kRestricted, AccessHelpPage::Yosemite},
+        {{10, 11, 6}, kRestricted, AccessHelpPage::General},
+        {{11, 0, 0}, kRestricted, AccessHelpPage::General},
+    };
+    for (const TableRow& row : rows) {
+        PinnedVersion pin(row.version);
+        SCOPED_TRACE(QStringLiteral("%1.%2.%3")
+                         .arg(row.version.major)
+                         .arg(row.version.minor)
+                         .arg(row.version.bugFix)
+                         .toStdString());
+        const QString text = UniversalAccess::informativeTextForSystem("Orvix");
+        EXPECT_NE(text.indexOf(QLatin1String(row.textMarker)), -1) << text.toStdString();
+        EXPECT_EQ(UniversalAccess::helpPageForSystem(), row.page);
+    }
+}
+
+TEST(AppAdditionsTest, ApplicationNameFillsEveryPlaceAndPercentStaysLiteral) {
+    PinnedVersion pin(SystemVersion{10, 9, 0});
+    const QString text = UniversalAccess::informativeTextForSystem("My 100% Keys");
+    EXPECT_EQ(text, "My 100% Keys uses the Accessibility feature in Mac OS X, which is currently "
+                    "restricted.\n\nPlease grant access to My 100% Keys in System Preferences > "
+                    "Security & Privacy > Privacy tab > Accessibility, then restart My 100% "
+                    "Keys.\n\nClick the Help button for more information.");
+}
+
+TEST(AppAdditionsTest, InformationValues) {
+    const QVariantMap saved = AppAdditions::infoDictionary();
+    EXPECT_EQ(AppAdditions::applicationName(), "Orvix");
+    EXPECT_FALSE(AppAdditions::applicationVersion().isEmpty());
+    QVariantMap nameless = saved;
+    nameless.remove("CFBundleName");
+    AppAdditions::setInfoDictionary(nameless);
+    EXPECT_EQ(AppAdditions::applicationName(), "No Name");
+    EXPECT_EQ(AppAdditions::applicationIdentifier(), saved.value("CFBundleIdentifier").toString());
+    AppAdditions::setInfoDictionary(saved);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QTemporaryDir>
+#include <map>
+#include <string>
+
+namespace orvix::test {
+
+// Points HOME and the XDG folders at a fresh temporary folder for one test and
+// puts the previous values back afterwards.
+class TempHome {
+public:
+    TempHome() {
+        for (const char* name :
+             {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+            _saved[name] = qgetenv(name);
+            _had[name] = qEnvironmentVariableIsSet(name);
+        }
+        qputenv("HOME", path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (path() + "/.config").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (path() + "/.local/share").toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", (path() + "/.cache").toLocal8Bit());
+        qputenv("XDG_STATE_HOME", (path() + "/.local/state").toLocal8Bit());
+    }
+    ~TempHome() {
+        for (const auto& [name, value] : _saved) {
+            if (_had[name])
+                qputenv(name.c_str(), value);
+            else
+                qunsetenv(name.c_str());
+        }
+    }
+    QString path() const { return _dir.path(); }
+    QString file(const QString& relative) const { return _dir.filePath(relative); }
+
+private:
+    QTemporaryDir _dir;
+    std::map<std::string, QByteArray> _saved;
+    std::map<std::string, bool> _had;
+};
+
+} // namespace orvix::test
