@@ -1,0 +1,54 @@
+#include "app/input/EventTapThread.h"
+
+namespace orvix {
+
+using namespace input;
+
+EventTapThread::EventTapThread(EventTapHandler& handler) : _handler(handler) {}
+
+EventTapThread::~EventTapThread() {
+    {
+        std::lock_guard lock(_mutex);
+        _stopping = true;
+        if (_tap)
+            _tap->stop();
+    }
+    if (_thread.joinable())
+        _thread.join();
+}
+
+void EventTapThread::start(X11EventTap::Options options, FailureHandler onFailure) {
+    options.callback = &EventTapHandler::callback;
+    options.userInfo = &_handler;
+    _thread = std::thread([this, options, onFailure] { _createEventTap(options, onFailure); });
+}
+
+void EventTapThread::_createEventTap(X11EventTap::Options options, FailureHandler onFailure) {
+    std::unique_ptr<X11EventTap> tap = X11EventTap::create(options);
+    if (!tap) {
+        if (onFailure)
+            onFailure();
+        return;
+    }
+    {
+        std::lock_guard lock(_mutex);
+        if (_stopping)
+            return;
+        tap->setEnabled(_enabled.load());
+        _tap = tap.get();
+    }
+    _running.store(true);
+    tap->run();
+    _running.store(false);
+    std::lock_guard lock(_mutex);
+    _tap = nullptr;
+}
+
+void EventTapThread::setEnabled(bool enabled) {
+    std::lock_guard lock(_mutex);
+    _enabled.store(enabled);
+    if (_tap)
+        _tap->setEnabled(enabled);
+}
+
+} // namespace orvix

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/input/EventTapHandler.h"
+#include "os/input/X11EventTap.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace orvix {
+
+// The event-tap thread: makes the tap on its own thread, with its own X
+// connection, and runs it for the life of the process (or of this object,
+// which stops and joins it). When the tap cannot be made, the failure handler
+// runs on that thread and the thread ends.
+class EventTapThread {
+public:
+    using FailureHandler = std::function<void()>;
+
+    explicit EventTapThread(EventTapHandler& handler);
+    ~EventTapThread();
+    EventTapThread(const EventTapThread&) = delete;
+    EventTapThread& operator=(const EventTapThread&) = delete;
+
+    // `options.callback` and `userInfo` are filled in here.
+    void start(input::X11EventTap::Options options, FailureHandler onFailure);
+
+    // Main thread. Applies to the tap once it exists, too.
+    void setEnabled(bool enabled);
+    bool isEnabled() const { return _enabled.load(); }
+    // The tap has been made and runs.
+    bool isRunning() const { return _running.load(); }
+
+private:
+    void _createEventTap(input::X11EventTap::Options options, FailureHandler onFailure);
+
+    EventTapHandler& _handler;
+    std::thread _thread;
+    std::mutex _mutex; // guards _tap and _stopping
+    input::X11EventTap* _tap = nullptr;
+    bool _stopping = false;
+    std::atomic<bool> _enabled{true};
+    std::atomic<bool> _running{false};
+};
+
+} // namespace orvix

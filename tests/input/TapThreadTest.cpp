@@ -1,0 +1,161 @@
+#include "FakeBackend.h"
+#include "XRecorder.h"
+#include "XSession.h"
+#include "app/input/EventTapHandler.h"
+#include "app/input/EventTapThread.h"
+#include "app/input/KeyInput.h"
+#include "app/input/MainThreadHandOff.h"
+#include "os/input/EventFlags.h"
+#include "os/input/X11Backend.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <atomic>
+#include <gtest/gtest.h>
+
+using namespace orvix;
+using namespace orvix::input;
+using orvix::test::FakeLighter;
+using orvix::test::XRecorder;
+using orvix::test::XSession;
+
+namespace {
+
+using Sounds = std::vector<std::pair<int32_t, int32_t>>;
+
+// Real keys (xdotool) through the tap thread to the key input on the main
+// thread, and posted keys that must not come back as real ones.
+class TapThreadTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        session = new XSession(XSession::Options{false, QStringLiteral("640x480x24")});
+        if (session->isRunning())
+            recorder = new XRecorder(*session);
+    }
+    static void TearDownTestSuite() {
+        delete recorder;
+        recorder = nullptr;
+        delete session;
+        session = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(session->isRunning());
+        ASSERT_TRUE(recorder->isReady());
+        recorder->clear();
+        X11Backend::Options options;
+        options.displayName = session->display().toStdString();
+        options.statePath = (stateDir.path() + "/state").toStdString();
+        options.emergencyRelease = false;
+        backend = X11Backend::open(options);
+        ASSERT_NE(backend, nullptr);
+        input = std::make_unique<KeyInput>(*backend, lighter, [this](int32_t code, int32_t state) {
+            sounds.emplace_back(code, state);
+        });
+        handOff = std::make_unique<MainThreadHandOff>(&context, *input);
+        handler = std::make_unique<EventTapHandler>(*input, *handOff, true, false);
+        tapThread = std::make_unique<EventTapThread>(*handler);
+        X11EventTap::Options tapOptions;
+        tapOptions.displayName = session->display().toStdString();
+        tapOptions.ledger = &backend->ledger();
+        tapThread->start(tapOptions, [this] { failed = true; });
+        ASSERT_TRUE(XSession::waitFor([this] { return tapThread->isRunning(); }, 5000));
+    }
+    void TearDown() override {
+        tapThread.reset();
+        handler.reset();
+        handOff.reset();
+        input.reset();
+        backend.reset();
+    }
+
+    void xdotool(const QStringList& arguments) {
+        int status = -1;
+        session->run(QStringLiteral("xdotool"), arguments, 10000, &status);
+        ASSERT_EQ(status, 0);
+    }
+    bool waitForSounds(size_t count) {
+        return XSession::waitFor([&] { return sounds.size() >= count; }, 5000);
+    }
+
+    static inline XSession* session = nullptr;
+    static inline XRecorder* recorder = nullptr;
+    QTemporaryDir stateDir;
+    QObject context;
+    FakeLighter lighter;
+    Sounds sounds;
+    std::atomic<bool> failed{false};
+    std::unique_ptr<X11Backend> backend;
+    std::unique_ptr<KeyInput> input;
+    std::unique_ptr<MainThreadHandOff> handOff;
+    std::unique_ptr<EventTapHandler> handler;
+    std::unique_ptr<EventTapThread> tapThread;
+};
+
+TEST_F(TapThreadTest, RealKeysLightAndSoundOnTheMainThread) {
+    xdotool({"keydown", "Home"});
+    ASSERT_TRUE(waitForSounds(1));
+    EXPECT_TRUE(lighter.isLit(123)) << "Home lights the Left Arrow";
+    xdotool({"keyup", "Home"});
+    ASSERT_TRUE(waitForSounds(2));
+    EXPECT_FALSE(lighter.isLit(123));
+    EXPECT_EQ(sounds, (Sounds{{115, 1}, {115, 0}}));
+
+    // A real modifier lights both twins and plays Command's sounds.
+    sounds.clear();
+    xdotool({"keydown", "Shift_R"});
+    ASSERT_TRUE(waitForSounds(1));
+    EXPECT_TRUE(lighter.isLit(56));
+    EXPECT_TRUE(lighter.isLit(60));
+    EXPECT_EQ(input->heldFlags(), kFlagShift);
+    xdotool({"keyup", "Shift_R"});
+    ASSERT_TRUE(waitForSounds(2));
+    EXPECT_FALSE(lighter.isLit(56));
+    EXPECT_EQ(sounds, (Sounds{{55, 1}, {55, 0}}));
+    EXPECT_FALSE(failed);
+}
+
+TEST_F(TapThreadTest, OwnClicksAreNotLitOrPlayedTwice) {
+    input->keyPressed(55); // Command latched: Super goes around the key
+    input->keyPressed(0);
+    input->keyReleased(0);
+    input->keyReleased(55);
+    EXPECT_EQ(recorder->waitForEvents(4).size(), 4);
+    // Give anything the tap might wrongly hand over time to arrive.
+    XSession::waitFor([] { return false; }, 300);
+    EXPECT_EQ(sounds, (Sounds{{55, 1}, {0, 1}, {0, 0}, {55, 0}}));
+    EXPECT_FALSE(lighter.pressed.count(0)) << "a posted key came back as a real one";
+    EXPECT_EQ(input->heldFlags(), 0u);
+}
+
+TEST_F(TapThreadTest, LatchedModifiersRestForRealKeys) {
+    input->setModifiersObserver(
+        [this](uint64_t latched, uint64_t) { backend->setRestingFlags(latched); });
+    input->keyPressed(56);
+    xdotool({"key", "a"});
+    EXPECT_EQ(recorder->waitForEvents(2), (QStringList{"press 38 A 0x1", "release 38 A 0x1"}));
+    recorder->clear();
+    input->keyReleased(56);
+    xdotool({"key", "a"});
+    EXPECT_EQ(recorder->waitForEvents(2), (QStringList{"press 38 a 0x0", "release 38 a 0x0"}));
+}
+
+TEST(TapThreadFailureTest, NoTapRunsTheFailureHandler) {
+    FakeLighter lighter;
+    orvix::test::FakeBackend backend;
+    KeyInput input(backend, lighter, nullptr);
+    QObject context;
+    MainThreadHandOff handOff(&context, input);
+    EventTapHandler handler(input, handOff, true, false);
+    std::atomic<bool> failed{false};
+    {
+        EventTapThread thread(handler);
+        X11EventTap::Options options;
+        options.displayName = ":4093";
+        thread.start(options, [&] { failed = true; });
+        EXPECT_TRUE(XSession::waitFor([&] { return failed.load(); }, 5000));
+        EXPECT_FALSE(thread.isRunning());
+    }
+}
+
+} // namespace

@@ -1,0 +1,212 @@
+#include "os/input/X11EventTap.h"
+
+#include "LogCapture.h"
+#include "XSession.h"
+#include "os/input/EventFlags.h"
+#include "os/input/X11Backend.h"
+
+#include <QTemporaryDir>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+// Last: Xlib's macros clash with names in the headers above.
+#include <X11/Xlib.h>
+
+using namespace orvix::input;
+using orvix::test::XSession;
+using namespace std::chrono_literals;
+
+namespace {
+
+// What the callback saw, one line per event: "down 0 flags 0x0 repeat 0 marked 0".
+class Recorder {
+public:
+    static void callback(void* userInfo, EventTap& tap, InputEvent& event) {
+        auto* self = static_cast<Recorder*>(userInfo);
+        if (event.type == EventType::TapDisabledByTimeout) {
+            tap.setEnabled(true);
+            self->add("timeout");
+            return;
+        }
+        const char* kind = event.type == EventType::KeyDown        ? "down"
+                           : event.type == EventType::KeyUp        ? "up"
+                           : event.type == EventType::FlagsChanged ? "flags"
+                                                                   : "other";
+        char line[128];
+        snprintf(line, sizeof line, "%s %lld flags 0x%llx repeat %lld marked %d", kind,
+                 static_cast<long long>(event.keycode),
+                 static_cast<unsigned long long>(event.flags),
+                 static_cast<long long>(event.autorepeat), event.userData == kMarkerValue);
+        self->add(line);
+        if (self->slowOnce.exchange(false))
+            std::this_thread::sleep_for(150ms);
+    }
+
+    void add(std::string line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(std::move(line));
+    }
+    std::vector<std::string> take(size_t count) {
+        XSession::waitFor(
+            [&] {
+                std::lock_guard lock(mutex);
+                return lines.size() >= count;
+            },
+            5000);
+        std::this_thread::sleep_for(100ms); // room for unexpected extras
+        std::lock_guard lock(mutex);
+        auto out = std::move(lines);
+        lines.clear();
+        return out;
+    }
+
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::atomic<bool> slowOnce{false};
+};
+
+class X11EventTapTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        session = new XSession(XSession::Options{false, QStringLiteral("640x480x24")});
+    }
+    static void TearDownTestSuite() {
+        delete session;
+        session = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(session->isRunning());
+        X11Backend::Options backendOptions;
+        backendOptions.displayName = session->display().toStdString();
+        backendOptions.statePath = (stateDir.path() + "/state").toStdString();
+        backendOptions.emergencyRelease = false;
+        backend = X11Backend::open(backendOptions);
+        ASSERT_NE(backend, nullptr);
+
+        X11EventTap::Options options;
+        options.displayName = session->display().toStdString();
+        options.callback = &Recorder::callback;
+        options.userInfo = &recorder;
+        options.ledger = &backend->ledger();
+        options.timeLimit = 100ms;
+        tap = X11EventTap::create(options);
+        ASSERT_NE(tap, nullptr);
+        thread = std::thread([this] { tap->run(); });
+    }
+    void TearDown() override {
+        if (tap) {
+            tap->stop();
+            thread.join();
+        }
+        tap.reset();
+        backend.reset();
+    }
+
+    void xdotool(const QStringList& arguments) {
+        int status = -1;
+        session->run(QStringLiteral("xdotool"), arguments, 10000, &status);
+        ASSERT_EQ(status, 0);
+    }
+    void post(int code, bool down, uint64_t flags) {
+        InputEvent event;
+        event.type = down ? EventType::KeyDown : EventType::KeyUp;
+        event.keycode = code;
+        event.flags = flags;
+        event.userData = kMarkerValue;
+        ASSERT_TRUE(backend->post(event));
+    }
+
+    static inline XSession* session = nullptr;
+    QTemporaryDir stateDir;
+    std::unique_ptr<X11Backend> backend;
+    Recorder recorder;
+    std::unique_ptr<X11EventTap> tap;
+    std::thread thread;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(X11EventTapTest, RealKeysAndModifiers) {
+    xdotool({"key", "a"});
+    EXPECT_EQ(recorder.take(2),
+              (Lines{"down 0 flags 0x0 repeat 0 marked 0", "up 0 flags 0x0 repeat 0 marked 0"}));
+
+    // Modifiers are flags-changed events carrying what is held after them.
+    // (xdotool also sends a second release of each key it lets go; a release
+    // of a key that is up reports nothing.)
+    xdotool({"keydown", "Shift_L", "keydown", "Control_L", "key", "Home", "keyup", "Shift_L",
+             "keyup", "Control_L"});
+    EXPECT_EQ(recorder.take(6), (Lines{"flags 56 flags 0x20000 repeat 0 marked 0",
+                                       "flags 59 flags 0x60000 repeat 0 marked 0",
+                                       "down 115 flags 0x60000 repeat 0 marked 0",
+                                       "up 115 flags 0x60000 repeat 0 marked 0",
+                                       "flags 56 flags 0x40000 repeat 0 marked 0",
+                                       "flags 59 flags 0x0 repeat 0 marked 0"}));
+}
+
+TEST_F(X11EventTapTest, CapsLockIsHeldUntilPressedAgain) {
+    xdotool({"key", "Caps_Lock", "key", "b", "key", "Caps_Lock"});
+    EXPECT_EQ(
+        recorder.take(6),
+        (Lines{"flags 57 flags 0x10000 repeat 0 marked 0",
+               "flags 57 flags 0x10000 repeat 0 marked 0",
+               "down 11 flags 0x10000 repeat 0 marked 0", "up 11 flags 0x10000 repeat 0 marked 0",
+               "flags 57 flags 0x0 repeat 0 marked 0", "flags 57 flags 0x0 repeat 0 marked 0"}));
+}
+
+TEST_F(X11EventTapTest, OwnPostsComeBackMarkedAndHoldNothing) {
+    post(0, true, kFlagCommand);
+    post(0, false, kFlagCommand);
+    XSync(backend->display(), False);
+    // Super around A: all four marked; the held flags stay those of the real keys.
+    EXPECT_EQ(recorder.take(4),
+              (Lines{"flags 55 flags 0x0 repeat 0 marked 1", "down 0 flags 0x0 repeat 0 marked 1",
+                     "up 0 flags 0x0 repeat 0 marked 1", "flags 55 flags 0x0 repeat 0 marked 1"}));
+    // Another XTest client's key right after ours is real.
+    xdotool({"key", "a"});
+    EXPECT_EQ(recorder.take(2),
+              (Lines{"down 0 flags 0x0 repeat 0 marked 0", "up 0 flags 0x0 repeat 0 marked 0"}));
+    EXPECT_EQ(backend->ledger().pending(38, true), 0);
+}
+
+TEST_F(X11EventTapTest, HoldingAKeyReportsOneDownAndPressesAgainAreRepeats) {
+    // The server's own auto-repeat makes no raw events: one down, one up.
+    xdotool({"keydown", "a"});
+    std::this_thread::sleep_for(900ms); // past the server's repeat delay
+    xdotool({"keyup", "a"});
+    EXPECT_EQ(recorder.take(2),
+              (Lines{"down 0 flags 0x0 repeat 0 marked 0", "up 0 flags 0x0 repeat 0 marked 0"}));
+
+    // A device that repeats by sending presses again gets them marked.
+    xdotool({"keydown", "s", "keydown", "s", "keyup", "s"});
+    EXPECT_EQ(recorder.take(3),
+              (Lines{"down 1 flags 0x0 repeat 0 marked 0", "down 1 flags 0x0 repeat 1 marked 0",
+                     "up 1 flags 0x0 repeat 0 marked 0"}));
+}
+
+TEST_F(X11EventTapTest, DisabledTapSeesNothingAndSlowCallbacksTimeOut) {
+    tap->setEnabled(false);
+    xdotool({"key", "a"});
+    EXPECT_EQ(recorder.take(1), Lines{});
+    tap->setEnabled(true);
+
+    recorder.slowOnce = true;
+    xdotool({"key", "s"});
+    // The slow callback disables the tap; the time-out report re-enables it.
+    EXPECT_EQ(recorder.take(3), (Lines{"down 1 flags 0x0 repeat 0 marked 0", "timeout",
+                                       "up 1 flags 0x0 repeat 0 marked 0"}));
+    EXPECT_TRUE(tap->isEnabled());
+}
+
+TEST(X11EventTapFailureTest, NoServerNoTap) {
+    orvix::test::LogCapture capture;
+    X11EventTap::Options options;
+    options.displayName = ":4094";
+    EXPECT_EQ(X11EventTap::create(options), nullptr);
+    EXPECT_EQ(capture.lines().size(), 1u);
+}
+
+} // namespace
