@@ -1,0 +1,130 @@
+// Loading a full theme, the cost of a play request, and the output latency
+// the program asks for. Run with ALSOFT_DRIVERS=null for a running mixer
+// without a sound card; without any device the in-memory loopback is used.
+#include "sound/AudioEngine.h"
+#include "sound/KeyedArchive.h"
+#include "sound/SoundTheme.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <sndfile.h>
+
+using namespace orvix;
+
+namespace {
+
+constexpr int kDistinctSounds = 60;
+
+// A 3 by 255 theme with every slot filled from 60 distinct embedded sounds of
+// 100 ms each, a third of the slots holding lists of three.
+struct FullTheme {
+    QTemporaryDir dir;
+    QString path;
+
+    FullTheme() {
+        std::vector<std::shared_ptr<Sound>> sounds;
+        for (int i = 0; i < kDistinctSounds; ++i) {
+            const QString wav = dir.filePath(QStringLiteral("s%1.wav").arg(i));
+            SF_INFO info{};
+            info.samplerate = 44100;
+            info.channels = 1;
+            info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            SNDFILE* f = sf_open(QFile::encodeName(wav).constData(), SFM_WRITE, &info);
+            std::vector<float> samples(4410);
+            for (size_t n = 0; n < samples.size(); ++n)
+                samples[n] =
+                    0.5f * std::exp(-static_cast<float>(n) / 600.0f) *
+                    std::sin(static_cast<float>(n) * (0.05f + 0.01f * static_cast<float>(i)));
+            sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+            sf_close(f);
+            auto s = Sound::initWithContentsOfURL(QUrl::fromLocalFile(wav));
+            s->setTransient(true);
+            sounds.push_back(s);
+        }
+        std::vector<SoundTheme::Row> table(3, SoundTheme::Row(255));
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 255; ++c) {
+                const size_t k = static_cast<size_t>(r * 255 + c);
+                table[r][c] = c % 3 == 0
+                                  ? SoundTheme::Slot::ofList({sounds[k % 60], sounds[(k + 7) % 60],
+                                                              sounds[(k + 13) % 60]})
+                                  : SoundTheme::Slot::of(sounds[k % 60]);
+            }
+        path = dir.filePath(QStringLiteral("full.snth"));
+        QFile out(path);
+        out.open(QIODevice::WriteOnly);
+        out.write(SoundTheme(QStringLiteral("Full"), table).archivedData());
+    }
+};
+
+FullTheme& fullTheme() {
+    static FullTheme* theme = [] {
+        // Prefer the real (or ALSOFT_DRIVERS-chosen) device, else render into memory.
+        if (!AudioEngine::sharedInstance().outputInfo().open)
+            AudioEngine::sharedInstance().openLoopback();
+        return new FullTheme;
+    }();
+    return *theme;
+}
+
+void BM_LoadFullTheme(benchmark::State& state) {
+    const QString path = fullTheme().path;
+    for (auto _ : state) {
+        QString error;
+        auto theme = SoundTheme::unarchiveObjectWithFile(path, error);
+        if (!theme || theme->failedSounds() != 0)
+            state.SkipWithError("theme did not load");
+        benchmark::DoNotOptimize(theme);
+        state.PauseTiming();
+        theme.reset(); // releasing disposes of 60 sounds and their files
+        state.ResumeTiming();
+    }
+    state.counters["bytes"] = static_cast<double>(QFileInfo(path).size());
+}
+BENCHMARK(BM_LoadFullTheme)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void BM_DecodeArchiveOnly(benchmark::State& state) {
+    QFile f(fullTheme().path);
+    f.open(QIODevice::ReadOnly);
+    const QByteArray bytes = f.readAll();
+    for (auto _ : state) {
+        QString error;
+        benchmark::DoNotOptimize(archive::decodeArchive(bytes, error));
+    }
+}
+BENCHMARK(BM_DecodeArchiveOnly)->Unit(benchmark::kMicrosecond);
+
+void BM_PlayKeyPress(benchmark::State& state) {
+    QString error;
+    auto theme = SoundTheme::unarchiveObjectWithFile(fullTheme().path, error);
+    int code = 0;
+    for (auto _ : state) {
+        theme->playSoundForKeyCode(static_cast<uint64_t>(code), 1);
+        code = (code + 1) % 128;
+    }
+}
+BENCHMARK(BM_PlayKeyPress)->Unit(benchmark::kMicrosecond);
+
+void BM_OutputLatency(benchmark::State& state) {
+    fullTheme();
+    AudioEngine::OutputInfo info;
+    for (auto _ : state)
+        info = AudioEngine::sharedInstance().outputInfo();
+    state.counters["sample_rate"] = info.sampleRate;
+    state.counters["period_frames"] = info.periodFrames;
+    state.counters["periods"] = info.periods;
+    state.counters["buffer_ms"] =
+        info.sampleRate > 0
+            ? 1000.0 * info.periodFrames * std::max(info.periods, 1) / info.sampleRate
+            : 0;
+    state.counters["device_latency_ms"] = info.deviceLatencyMs;
+    state.SetLabel((info.loopback ? "loopback " : "device ") + info.deviceName.toStdString());
+}
+BENCHMARK(BM_OutputLatency)->Iterations(1);
+
+} // namespace
+
+BENCHMARK_MAIN();

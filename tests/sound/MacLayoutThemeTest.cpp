@@ -1,0 +1,191 @@
+#include "SoundTestSupport.h"
+#include "sound/KeyedArchive.h"
+#include "sound/SoundTheme.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+
+using namespace orvix;
+using Slot = SoundTheme::Slot;
+
+namespace {
+
+// Builds a theme archive the way the macOS keyed archiver lays it out, with
+// libplist and by hand, independent of our writer: dictionary keys in another
+// order, NSMutableArray rows and lists, one shared NSNull, a sound shared by
+// three slots, NSURL objects with an empty base.
+class MacArchive {
+public:
+    MacArchive() {
+        _objects = plist_new_array();
+        plist_array_append_item(_objects, plist_new_string("$null"));
+    }
+    uint64_t add(plist_t item) {
+        plist_array_append_item(_objects, item);
+        return plist_array_get_size(_objects) - 1;
+    }
+    uint64_t reserve() { return add(plist_new_bool(0)); }
+    void set(uint64_t uid, plist_t item) {
+        plist_array_set_item(_objects, item, static_cast<uint32_t>(uid));
+    }
+    uint64_t cls(const char* name, std::initializer_list<const char*> chain) {
+        if (auto it = _classes.find(name); it != _classes.end())
+            return it->second;
+        plist_t d = plist_new_dict();
+        plist_t list = plist_new_array();
+        for (const char* c : chain)
+            plist_array_append_item(list, plist_new_string(c));
+        plist_dict_set_item(d, "$classes", list);
+        plist_dict_set_item(d, "$classname", plist_new_string(name));
+        const uint64_t uid = add(d);
+        _classes.emplace(name, uid);
+        return uid;
+    }
+    uint64_t array(const std::vector<uint64_t>& uids, bool mutableClass) {
+        const uint64_t self = reserve();
+        plist_t d = plist_new_dict();
+        plist_t refs = plist_new_array();
+        for (uint64_t u : uids)
+            plist_array_append_item(refs, plist_new_uid(u));
+        plist_dict_set_item(d, "NS.objects", refs);
+        plist_dict_set_item(
+            d, "$class",
+            plist_new_uid(mutableClass
+                              ? cls("NSMutableArray", {"NSMutableArray", "NSArray", "NSObject"})
+                              : cls("NSArray", {"NSArray", "NSObject"})));
+        set(self, d);
+        return self;
+    }
+    uint64_t null() {
+        if (!_null) {
+            _null = reserve();
+            plist_t d = plist_new_dict();
+            plist_dict_set_item(d, "$class", plist_new_uid(cls("NSNull", {"NSNull", "NSObject"})));
+            set(_null, d);
+        }
+        return _null;
+    }
+    uint64_t sound(const QString& name, const QString& path) {
+        const uint64_t self = reserve();
+        const uint64_t nameUid = add(plist_new_string(name.toUtf8().constData()));
+        const uint64_t url = reserve();
+        const uint64_t relative =
+            add(plist_new_string(QUrl::fromLocalFile(path).toEncoded().constData()));
+        plist_t u = plist_new_dict();
+        plist_dict_set_item(u, "NS.relative", plist_new_uid(relative));
+        plist_dict_set_item(u, "NS.base", plist_new_uid(0));
+        plist_dict_set_item(u, "$class", plist_new_uid(cls("NSURL", {"NSURL", "NSObject"})));
+        set(url, u);
+        plist_t d = plist_new_dict();
+        plist_dict_set_item(d, "url", plist_new_uid(url));
+        plist_dict_set_item(d, "transient", plist_new_bool(0));
+        plist_dict_set_item(d, "$class", plist_new_uid(cls("Sound", {"Sound", "NSObject"})));
+        plist_dict_set_item(d, "name", plist_new_uid(nameUid));
+        plist_dict_set_item(d, "version", plist_new_uint(1));
+        set(self, d);
+        return self;
+    }
+    QByteArray finish(uint64_t root) {
+        plist_t top = plist_new_dict();
+        plist_t t = plist_new_dict();
+        plist_dict_set_item(t, "root", plist_new_uid(root));
+        plist_dict_set_item(top, "$top", t);
+        plist_dict_set_item(top, "$objects", _objects);
+        plist_dict_set_item(top, "$version", plist_new_uint(100000));
+        plist_dict_set_item(top, "$archiver", plist_new_string("NSKeyedArchiver"));
+        char* bin = nullptr;
+        uint32_t length = 0;
+        plist_to_bin(top, &bin, &length);
+        QByteArray bytes(bin, static_cast<qsizetype>(length));
+        free(bin);
+        plist_free(top);
+        return bytes;
+    }
+
+private:
+    plist_t _objects;
+    std::map<std::string, uint64_t> _classes;
+    uint64_t _null = 0;
+};
+
+TEST(MacLayoutTheme, IndependentlyBuiltArchiveLoadsLikeOurs) {
+    test::useLoopback();
+    const QString a = QDir(test::scratchDir()).filePath("mac a.wav");
+    const QString b = QDir(test::scratchDir()).filePath("mac-b.aiff");
+    ASSERT_TRUE(test::writeTone(a, 0.3f));
+    ASSERT_TRUE(test::writeTone(b, 0.6f, 2400, 48, 0x020000 /* AIFF */));
+
+    MacArchive m;
+    const uint64_t root = m.reserve();
+    const uint64_t table = m.reserve();
+    const uint64_t soundA = m.sound("mac a.wav", a);
+    const uint64_t soundB = m.sound("mac-b.aiff", b);
+    std::vector<uint64_t> rowUids;
+    for (int r = 0; r < 3; ++r) {
+        std::vector<uint64_t> cells(255, m.null());
+        if (r == 1) {
+            cells[0] = soundA;
+            cells[36] = m.array({soundA, soundB}, true);
+        }
+        if (r == 0)
+            cells[0] = soundA;
+        rowUids.push_back(m.array(cells, r == 2));
+    }
+    plist_t tableDict = plist_new_dict();
+    plist_t refs = plist_new_array();
+    for (uint64_t u : rowUids)
+        plist_array_append_item(refs, plist_new_uid(u));
+    plist_dict_set_item(tableDict, "NS.objects", refs);
+    plist_dict_set_item(
+        tableDict, "$class",
+        plist_new_uid(m.cls("NSMutableArray", {"NSMutableArray", "NSArray", "NSObject"})));
+    m.set(table, tableDict);
+    const uint64_t name = m.add(plist_new_string("Mac Made"));
+    plist_t rootDict = plist_new_dict();
+    plist_dict_set_item(rootDict, "name", plist_new_uid(name));
+    plist_dict_set_item(rootDict, "$class",
+                        plist_new_uid(m.cls("SoundTheme", {"SoundTheme", "NSObject"})));
+    plist_dict_set_item(rootDict, "sounds", plist_new_uid(table));
+    plist_dict_set_item(rootDict, "version", plist_new_uint(1));
+    m.set(root, rootDict);
+    const QByteArray macBytes = m.finish(root);
+
+    const QString path = QDir(test::scratchDir()).filePath("mac.snth");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(macBytes);
+    f.close();
+
+    QString error;
+    auto theme = SoundTheme::unarchiveObjectWithFile(path, error);
+    ASSERT_TRUE(theme) << error.toStdString();
+    EXPECT_EQ(theme->name(), "Mac Made");
+    EXPECT_EQ(theme->failedSounds(), 0);
+    const auto& rows = theme->sounds();
+    ASSERT_EQ(rows[1][0].kind, Slot::Kind::Single);
+    EXPECT_EQ(rows[1][0].single.sound->name(), "mac a.wav");
+    EXPECT_EQ(rows[1][0].single.sound->url().toLocalFile(), a);
+    ASSERT_EQ(rows[1][36].kind, Slot::Kind::List);
+    ASSERT_EQ(rows[1][36].list.size(), 2u);
+    EXPECT_EQ(rows[1][36].list[1].sound->name(), "mac-b.aiff");
+    // One archived sound, one loaded sound, wherever it is referenced.
+    EXPECT_EQ(rows[1][36].list[0].sound.get(), rows[1][0].single.sound.get());
+    EXPECT_EQ(rows[0][0].single.sound.get(), rows[1][0].single.sound.get());
+    EXPECT_EQ(rows[2][100].kind, Slot::Kind::Null);
+
+    // The same theme written by us decodes to the same graph.
+    auto ours = std::vector<SoundTheme::Row>(3, SoundTheme::Row(255));
+    ours[1][0] = Slot::of(rows[1][0].single.sound);
+    ours[0][0] = ours[1][0];
+    ours[1][36] = Slot::ofList({rows[1][0].single.sound, rows[1][36].list[1].sound});
+    const QByteArray ourBytes = SoundTheme("Mac Made", ours).archivedData();
+    archive::NodePtr macGraph = archive::decodeArchive(macBytes, error);
+    archive::NodePtr ourGraph = archive::decodeArchive(ourBytes, error);
+    ASSERT_TRUE(macGraph && ourGraph);
+    QString why;
+    EXPECT_TRUE(archive::sameGraph(macGraph, ourGraph, &why)) << why.toStdString();
+}
+
+} // namespace

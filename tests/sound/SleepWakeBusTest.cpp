@@ -1,0 +1,85 @@
+#include "LogCapture.h"
+#include "SoundTestSupport.h"
+#include "sound/AudioKeepAlive.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace orvix;
+
+namespace {
+
+bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
+    QDeadlineTimer deadline(ms);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+QDBusMessage prepareForSleep(bool sleeping) {
+    QDBusMessage m = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                QStringLiteral("org.freedesktop.login1.Manager"),
+                                                QStringLiteral("PrepareForSleep"));
+    m << sleeping;
+    return m;
+}
+
+// A private bus stands in for the system bus, and a connection on it owns
+// logind's name, so the keep-alive hears PrepareForSleep the way it does on a
+// real system.
+TEST(SleepWakeBus, PrepareForSleepFromLogindPausesAndResumes) {
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address")});
+    ASSERT_TRUE(daemon.waitForStarted(5000));
+    ASSERT_TRUE(daemon.waitForReadyRead(5000));
+    const QByteArray address = daemon.readLine().trimmed();
+    ASSERT_FALSE(address.isEmpty());
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+
+    QDBusConnection logind =
+        QDBusConnection::connectToBus(QString::fromUtf8(address), QStringLiteral("fake-logind"));
+    ASSERT_TRUE(logind.isConnected());
+    ASSERT_TRUE(logind.registerService(QStringLiteral("org.freedesktop.login1")));
+    QDBusConnection impostor =
+        QDBusConnection::connectToBus(QString::fromUtf8(address), QStringLiteral("impostor"));
+    ASSERT_TRUE(impostor.isConnected());
+
+    test::useLoopback();
+    ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("silence.wav"), 0.5f));
+    orvix::test::LogCapture cap;
+    AudioKeepAlive* keepAlive = AudioKeepAlive::sharedInstance();
+    EXPECT_FALSE(cap.contains("No system bus"));
+    keepAlive->start();
+    ASSERT_TRUE(keepAlive->isRunning());
+
+    // Only logind's own signal counts.
+    impostor.send(prepareForSleep(true));
+    EXPECT_FALSE(waitFor([&] { return !keepAlive->isRunning(); }, 500));
+
+    logind.send(prepareForSleep(true));
+    EXPECT_TRUE(waitFor([&] { return !keepAlive->isRunning(); }));
+    logind.send(prepareForSleep(false));
+    EXPECT_TRUE(waitFor([&] { return keepAlive->isRunning(); }));
+
+    // Asleep while stopped: waking leaves it stopped.
+    keepAlive->stop();
+    logind.send(prepareForSleep(true));
+    logind.send(prepareForSleep(false));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 300);
+    EXPECT_FALSE(waitFor([&] { return keepAlive->isRunning(); }, 500));
+
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
+    daemon.kill();
+    daemon.waitForFinished(2000);
+}
+
+} // namespace

@@ -1,0 +1,93 @@
+#include "SoundTestSupport.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <cmath>
+#include <cstdlib>
+#include <sndfile.h>
+
+namespace orvix::test {
+namespace {
+
+QString makeDir(const char* pattern) {
+    QByteArray templ = QByteArray("/tmp/") + pattern;
+    char* made = mkdtemp(templ.data());
+    return made ? QString::fromLocal8Bit(made) : QString();
+}
+
+struct Folders {
+    QString resources, data, scratch;
+    Folders() {
+        resources = makeDir("orvix-sound-res-XXXXXX");
+        data = makeDir("orvix-sound-data-XXXXXX");
+        scratch = makeDir("orvix-sound-scratch-XXXXXX");
+        qputenv("ORVIX_RESOURCES", QFile::encodeName(resources));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+    }
+    ~Folders() {
+        for (const QString& dir : {resources, data, scratch})
+            if (dir.startsWith(QLatin1String("/tmp/orvix-sound-")))
+                QDir(dir).removeRecursively();
+    }
+};
+
+Folders& folders() {
+    static Folders f;
+    return f;
+}
+
+// Set up before main, before anything asks the bundle for its folder.
+[[maybe_unused]] const bool g_ready = (folders(), true);
+
+} // namespace
+
+QString resourceDir() {
+    return folders().resources;
+}
+QString userDataDir() {
+    return folders().data;
+}
+QString scratchDir() {
+    return folders().scratch;
+}
+
+bool writeTone(const QString& path, float level, int frames, int period, int format, int rate) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = format | SF_FORMAT_PCM_16;
+    const QByteArray native = QFile::encodeName(path);
+    SNDFILE* f = sf_open(native.constData(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    std::vector<float> samples(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        samples[static_cast<size_t>(i)] = (i % period) < period / 2 ? level : -level;
+    sf_writef_float(f, samples.data(), frames);
+    sf_close(f);
+    return true;
+}
+
+void useLoopback() {
+    static bool opened = AudioEngine::sharedInstance().openLoopback(48000);
+    (void)opened;
+}
+
+std::vector<float> render(int frames) {
+    return AudioEngine::sharedInstance().render(frames);
+}
+
+float peak(const std::vector<float>& samples) {
+    float p = 0;
+    for (float s : samples)
+        p = std::max(p, std::fabs(s));
+    return p;
+}
+
+void drain() {
+    for (int i = 0; i < 50 && AudioEngine::sharedInstance().playingVoices() > 0; ++i)
+        render(960);
+}
+
+} // namespace orvix::test

@@ -1,0 +1,392 @@
+#include "sound/SoundTheme.h"
+
+#include "LogCapture.h"
+#include "SoundTestSupport.h"
+#include "sound/AudioEngine.h"
+#include "sound/KeyedArchive.h"
+#include "sound/Sound.h"
+#include "sound/SystemSoundService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace orvix;
+using orvix::test::LogCapture;
+using Slot = SoundTheme::Slot;
+using archive::Node;
+using archive::NodePtr;
+
+namespace {
+
+class SoundThemeTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::useLoopback(); }
+    void SetUp() override { test::drain(); }
+
+    QString tone(const QString& name, float level, int format = SF_FORMAT_WAV) {
+        const QString path = QDir(test::scratchDir()).filePath(name);
+        EXPECT_TRUE(test::writeTone(path, level, 2400, 48, format));
+        return path;
+    }
+    std::shared_ptr<Sound> sound(const QString& name, float level) {
+        auto s = Sound::initWithContentsOfURL(QUrl::fromLocalFile(tone(name, level)));
+        EXPECT_TRUE(s) << name.toStdString();
+        return s;
+    }
+    static std::vector<SoundTheme::Row> emptyTable() {
+        return std::vector<SoundTheme::Row>(SoundTheme::kRows, SoundTheme::Row(SoundTheme::kSlots));
+    }
+    // Peak of what one play renders, after the voice has finished.
+    static float playedPeak(const std::function<void()>& play) {
+        play();
+        const float p = test::peak(test::render(2400));
+        test::drain();
+        return p;
+    }
+};
+
+TEST_F(SoundThemeTest, OffThemeIsSilentForEveryKeyAndLogsNothing) {
+    SoundTheme off;
+    EXPECT_EQ(off.name(), "Off");
+    LogCapture cap;
+    for (uint64_t state = 0; state < 3; ++state)
+        for (uint64_t code = 0; code < 255; ++code)
+            off.playSoundForKeyCode(code, state);
+    EXPECT_EQ(test::peak(test::render(4800)), 0.0f);
+    EXPECT_TRUE(cap.lines().empty());
+}
+
+TEST_F(SoundThemeTest, OutOfBoundsKeyCodeAndStateAreLoggedAndSilent) {
+    auto table = emptyTable();
+    table[1][254] = Slot::of(sound("edge.wav", 0.5f));
+    SoundTheme theme("Edge", table);
+    LogCapture cap;
+    theme.playSoundForKeyCode(255, 1);
+    theme.playSoundForKeyCode(0, 3);
+    EXPECT_TRUE(cap.contains("Play Sound for Key Code 255 out of bounds"));
+    EXPECT_TRUE(cap.contains("Play Sound for Key State 3 out of bounds"));
+    EXPECT_EQ(cap.lines().size(), 2u);
+    EXPECT_EQ(test::peak(test::render(2400)), 0.0f);
+    // The last valid slot does play.
+    EXPECT_GT(playedPeak([&] { theme.playSoundForKeyCode(254, 1); }), 0.1f);
+}
+
+TEST_F(SoundThemeTest, PressRendersTheSoundsSamples) {
+    auto table = emptyTable();
+    table[1][0] = Slot::of(sound("press.wav", 0.5f));
+    table[0][0] = Slot::of(sound("release.wav", 0.25f));
+    SoundTheme theme("Samples", table);
+
+    theme.playSoundForKeyCode(0, 1);
+    const std::vector<float> out = test::render(2400);
+    // The left channel follows the square wave: +level for 24 frames, -level for 24.
+    int matches = 0;
+    for (int i = 4; i < 2300; ++i) {
+        const float s = out[static_cast<size_t>(i) * 2];
+        const bool high = (i % 48) < 24;
+        if ((high && s > 0.2f) || (!high && s < -0.2f))
+            ++matches;
+    }
+    EXPECT_GT(matches, 2200) << "the rendered wave does not follow the sound";
+    test::drain();
+    const float press = playedPeak([&] { theme.playSoundForKeyCode(0, 1); });
+    const float release = playedPeak([&] { theme.playSoundForKeyCode(0, 0); });
+    EXPECT_NEAR(release / press, 0.5f, 0.05f);
+    // Other keys stay silent.
+    EXPECT_EQ(playedPeak([&] { theme.playSoundForKeyCode(1, 1); }), 0.0f);
+}
+
+TEST_F(SoundThemeTest, ListSlotPicksAmongItsSoundsOnEveryPlay) {
+    const std::vector<float> levels = {0.1f, 0.3f, 0.6f};
+    std::vector<std::shared_ptr<Sound>> sounds;
+    std::vector<float> peaks;
+    for (size_t i = 0; i < levels.size(); ++i) {
+        sounds.push_back(sound(QStringLiteral("variant%1.wav").arg(i), levels[i]));
+        peaks.push_back(playedPeak([&] { sounds.back()->play(); }));
+    }
+    auto table = emptyTable();
+    table[1][10] = Slot::ofList(sounds);
+    table[1][11] = Slot::ofList({sounds[1]});
+    SoundTheme theme("Variants", table);
+
+    std::vector<int> seen(levels.size());
+    int repeats = 0, previous = -1;
+    for (int play = 0; play < 60; ++play) {
+        const float p = playedPeak([&] { theme.playSoundForKeyCode(10, 1); });
+        int best = 0;
+        for (size_t i = 1; i < peaks.size(); ++i)
+            if (std::fabs(peaks[i] - p) < std::fabs(peaks[best] - p))
+                best = static_cast<int>(i);
+        ASSERT_NEAR(p, peaks[best], 0.02f);
+        ++seen[best];
+        repeats += best == previous;
+        previous = best;
+    }
+    for (int count : seen)
+        EXPECT_GT(count, 0);
+    EXPECT_GT(repeats, 0) << "picks are independent, so repeats happen";
+    for (int play = 0; play < 5; ++play)
+        EXPECT_NEAR(playedPeak([&] { theme.playSoundForKeyCode(11, 1); }), peaks[1], 0.02f);
+}
+
+TEST_F(SoundThemeTest, InvalidSlotContentIsReportedWithItsClass) {
+    auto table = emptyTable();
+    table[1][5] = Slot::invalid(Node::makeString("not a sound"));
+    Slot list = Slot::ofList({sound("ok.wav", 0.4f)});
+    list.list.push_back({nullptr, Node::makeNull()});
+    list.list.erase(list.list.begin());
+    table[0][6] = list;
+    SoundTheme theme("Invalid", table);
+    LogCapture cap;
+    theme.playSoundForKeyCode(5, 1);
+    theme.playSoundForKeyCode(6, 0);
+    EXPECT_TRUE(cap.contains("Invalid sound (NSString) for Key Code 5 and Key State 1"));
+    EXPECT_TRUE(cap.contains("Invalid sound (NSNull) for Key Code 6 and Key State 0"));
+    EXPECT_EQ(test::peak(test::render(2400)), 0.0f);
+}
+
+TEST_F(SoundThemeTest, PlayFromAnotherThreadIsRefused) {
+    auto table = emptyTable();
+    table[1][0] = Slot::of(sound("thread.wav", 0.5f));
+    SoundTheme theme("Thread", table);
+    LogCapture cap;
+    std::thread([&] { theme.playSoundForKeyCode(0, 1); }).join();
+    EXPECT_TRUE(cap.contains("Sounds must be played on the main thread"));
+    EXPECT_EQ(test::peak(test::render(2400)), 0.0f);
+}
+
+TEST_F(SoundThemeTest, FastTypingOverlapsAndNeverRunsOutOfVoices) {
+    auto s = sound("overlap.wav", 0.2f);
+    const float single = playedPeak([&] { s->play(); });
+    for (int i = 0; i < 4; ++i)
+        s->play();
+    EXPECT_NEAR(test::peak(test::render(2400)), 4 * single, 0.05f);
+    test::drain();
+    // More plays than voices: the oldest are cut, nothing fails.
+    for (int i = 0; i < AudioEngine::kVoices + 20; ++i)
+        s->play();
+    EXPECT_EQ(AudioEngine::sharedInstance().playingVoices(), AudioEngine::kVoices);
+    test::drain();
+}
+
+TEST_F(SoundThemeTest, AllFourFileTypesDecode) {
+    for (auto [name, format] : std::vector<std::pair<QString, int>>{{"t.aif", SF_FORMAT_AIFF},
+                                                                    {"t.aiff", SF_FORMAT_AIFF},
+                                                                    {"t.wav", SF_FORMAT_WAV},
+                                                                    {"t.caf", SF_FORMAT_CAF}}) {
+        auto s = Sound::initWithContentsOfURL(QUrl::fromLocalFile(tone(name, 0.5f, format)));
+        ASSERT_TRUE(s) << name.toStdString();
+        EXPECT_EQ(s->name(), name);
+        EXPECT_FALSE(s->transient());
+        EXPECT_GT(playedPeak([&] { s->play(); }), 0.1f);
+    }
+    EXPECT_EQ(Sound::soundUnfilteredTypes(), QStringList({"aif", "aiff", "wav", "caf"}));
+}
+
+TEST_F(SoundThemeTest, UndecodableFilesGiveTheCreationErrorAndNoSound) {
+    LogCapture cap;
+    // A CAF holding IMA4, as macOS often writes: libsndfile cannot decode it.
+    QByteArray caf("caff\x00\x01\x00\x00", 8);
+    caf += QByteArray("desc\0\0\0\0\0\0\0\x20", 12);
+    caf += QByteArray("\x40\xE5\x88\x80\0\0\0\0ima4\0\0\0\0\0\0\0\x22\0\0\0\x40\0\0\0\x01\0\0\0\0",
+                      32);
+    caf += QByteArray("data\0\0\0\0\0\0\0\x26\0\0\0\0", 16) + QByteArray(34, '\x11');
+    const QString cafPath = QDir(test::scratchDir()).filePath("ima4.caf");
+    QFile f(cafPath);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(caf);
+    f.close();
+    EXPECT_FALSE(Sound::initWithContentsOfURL(QUrl::fromLocalFile(cafPath)));
+    EXPECT_TRUE(cap.contains("Error 1954115647 creating system sound for ima4.caf"));
+
+    EXPECT_FALSE(Sound::initWithContentsOfURL(QUrl::fromLocalFile("/nonexistent/x.wav")));
+    EXPECT_TRUE(cap.contains("Error -43 creating system sound for x.wav"));
+
+    // A FIFO must not block the loader.
+    const QString fifo = QDir(test::scratchDir()).filePath("fifo.wav");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(Sound::initWithContentsOfURL(QUrl::fromLocalFile(fifo)));
+    EXPECT_TRUE(cap.contains("creating system sound for fifo.wav"));
+    EXPECT_EQ(cap.lines().size(), 3u);
+}
+
+TEST_F(SoundThemeTest, InitWithNamePrefersTheEarlierType) {
+    ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("pair.aiff"), 0.5f, 2400, 48,
+                                SF_FORMAT_AIFF));
+    ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("pair.wav"), 0.5f));
+    auto s = Sound::soundNamed("pair");
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(s->url().path().endsWith("pair.aiff"));
+    EXPECT_EQ(s->name(), "pair.aiff");
+    LogCapture cap;
+    EXPECT_FALSE(Sound::soundNamed("no-such-sound"));
+    EXPECT_TRUE(cap.lines().empty());
+}
+
+TEST_F(SoundThemeTest, TransientSoundTravelsInTheArchiveAndItsFileGoesWithIt) {
+    auto original = sound("transient.wav", 0.5f);
+    original->setTransient(true);
+    EXPECT_TRUE(original->description().contains("transient = YES"));
+    auto referenced = sound("referenced.wav", 0.25f);
+    auto table = emptyTable();
+    table[1][0] = Slot::of(original);
+    table[1][1] = Slot::of(referenced);
+    const QByteArray bytes = SoundTheme("Transient", table).archivedData();
+
+    QString error;
+    NodePtr root = archive::decodeArchive(bytes, error);
+    ASSERT_TRUE(root) << error.toStdString();
+    auto loaded = SoundTheme::initWithCoder(*root, error);
+    ASSERT_TRUE(loaded) << error.toStdString();
+    auto copy = loaded->sounds()[1][0].single.sound;
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(copy->transient());
+    const QFileInfo file(copy->url().toLocalFile());
+    EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
+                    .match(file.fileName())
+                    .hasMatch())
+        << file.fileName().toStdString();
+    EXPECT_EQ(file.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_EQ(file.permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+    QFile a(copy->url().toLocalFile()), b(original->url().toLocalFile());
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(a.readAll(), b.readAll());
+    EXPECT_NEAR(playedPeak([&] { loaded->playSoundForKeyCode(0, 1); }),
+                playedPeak([&] { original->play(); }), 0.01f);
+
+    // The referenced sound keeps its URL.
+    EXPECT_EQ(loaded->sounds()[1][1].single.sound->url(), referenced->url());
+    EXPECT_FALSE(loaded->sounds()[1][1].single.sound->transient());
+
+    // Every load writes a new file; releasing the theme removes it.
+    auto again = SoundTheme::initWithCoder(*root, error);
+    const QString secondFile = again->sounds()[1][0].single.sound->url().toLocalFile();
+    EXPECT_NE(secondFile, file.absoluteFilePath());
+    const int before = AudioEngine::sharedInstance().liveSounds();
+    copy.reset();
+    loaded.reset();
+    EXPECT_FALSE(QFileInfo::exists(file.absoluteFilePath()));
+    EXPECT_TRUE(QFileInfo::exists(secondFile));
+    EXPECT_EQ(AudioEngine::sharedInstance().liveSounds(), before - 2);
+}
+
+TEST_F(SoundThemeTest, ThemeRoundTripKeepsNameShapeContentsAndSharing) {
+    auto a = sound("a.wav", 0.2f), b = sound("b.wav", 0.4f), c = sound("c.wav", 0.6f);
+    auto table = emptyTable();
+    table[1][0] = Slot::of(a);
+    table[0][0] = Slot::of(b);
+    table[1][49] = Slot::ofList({a, b, c});
+    table[2][254] = Slot::of(c);
+    SoundTheme theme("Round Trip ✓", table);
+    const QByteArray bytes = theme.archivedData();
+    EXPECT_EQ(bytes, theme.archivedData()) << "writing twice gives the same bytes";
+
+    QString error;
+    NodePtr root = archive::decodeArchive(bytes, error);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->field("version")->value->integer, 1);
+    EXPECT_FALSE(root->field("version")->isReference);
+    QString why;
+    EXPECT_TRUE(archive::sameGraph(root, theme.encodeWithCoder(), &why)) << why.toStdString();
+
+    auto loaded = SoundTheme::initWithCoder(*root, error);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->name(), "Round Trip ✓");
+    ASSERT_EQ(loaded->sounds().size(), 3u);
+    int filled = 0;
+    for (int r = 0; r < 3; ++r) {
+        ASSERT_EQ(loaded->sounds()[r].size(), 255u);
+        for (int k = 0; k < 255; ++k)
+            filled += loaded->sounds()[r][k].kind != Slot::Kind::Null;
+    }
+    EXPECT_EQ(filled, 4);
+    const auto& list = loaded->sounds()[1][49];
+    ASSERT_EQ(list.kind, Slot::Kind::List);
+    ASSERT_EQ(list.list.size(), 3u);
+    EXPECT_EQ(list.list[2].sound->name(), "c.wav");
+    // "a" was archived once, so it loads as one sound.
+    EXPECT_EQ(list.list[0].sound.get(), loaded->sounds()[1][0].single.sound.get());
+    EXPECT_EQ(loaded->sounds()[2][254].single.sound->name(), "c.wav");
+}
+
+TEST_F(SoundThemeTest, MalformedThemesAreRefusedWithAReason) {
+    auto check = [](const NodePtr& root, const char* expected) {
+        QString error;
+        const QByteArray bytes = archive::encodeArchive(root);
+        const QString path = QDir(test::scratchDir()).filePath("malformed.snth");
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        EXPECT_FALSE(SoundTheme::unarchiveObjectWithFile(path, error));
+        EXPECT_TRUE(error.contains(QLatin1String(expected))) << error.toStdString();
+    };
+    auto themeWith = [](NodePtr sounds, NodePtr name) {
+        auto root = Node::makeObject({"SoundTheme", "NSObject"});
+        root->fields.emplace_back("version", archive::Field::integer(1));
+        root->fields.emplace_back("sounds", archive::Field::reference(sounds));
+        root->fields.emplace_back("name", archive::Field::reference(name));
+        return root;
+    };
+    auto null = Node::makeNull();
+    auto row = [&](size_t n) {
+        return Node::makeArray(std::vector<NodePtr>(n, null));
+    };
+    auto name = Node::makeString("Bad");
+
+    check(Node::makeArray({}), "not a sound theme");
+    check(themeWith(Node::makeArray({row(255), row(255)}), name), "2 rows");
+    check(themeWith(Node::makeArray({row(255), row(254), row(255)}), name), "255 slots");
+    check(themeWith(Node::makeString("table"), name), "not an array");
+    check(themeWith(Node::makeArray({row(255), row(255), row(255)}), Node::makeArray({})), "name");
+    auto badSound = Node::makeObject({"Sound", "NSObject"});
+    badSound->fields.emplace_back("name", archive::Field::reference(Node::makeString("x")));
+    badSound->fields.emplace_back("transient", archive::Field::reference(Node::makeString("YES")));
+    auto cells = std::vector<NodePtr>(255, null);
+    cells[3] = badSound;
+    check(themeWith(Node::makeArray({row(255), Node::makeArray(cells), row(255)}), name),
+          "transient");
+
+    QString error;
+    EXPECT_FALSE(SoundTheme::unarchiveObjectWithFile("/nonexistent.snth", error));
+    const QString notPlist = QDir(test::scratchDir()).filePath("text.snth");
+    QFile f(notPlist);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("just some text, long enough to look like a file of some sort");
+    f.close();
+    EXPECT_FALSE(SoundTheme::unarchiveObjectWithFile(notPlist, error));
+    EXPECT_EQ(error, "not a binary property list");
+}
+
+// The engine refuses the interface-sound flag: logged, and the sound still plays.
+class FlagRefusingService : public SystemSoundService {
+public:
+    int32_t createSound(const QString& path, uint32_t* id) override {
+        return AudioEngine::sharedInstance().createSound(path, id);
+    }
+    int32_t setUISound(uint32_t, uint32_t) override { return kParamErr; }
+    void play(uint32_t id) override { AudioEngine::sharedInstance().play(id); }
+    void dispose(uint32_t id) override { AudioEngine::sharedInstance().dispose(id); }
+};
+
+TEST_F(SoundThemeTest, FlagFailureIsLoggedAndTheSoundStaysUsable) {
+    const QString path = tone("flag.wav", 0.5f);
+    FlagRefusingService refusing;
+    LogCapture cap;
+    SystemSoundService* previous = SystemSoundService::install(&refusing);
+    auto s = Sound::initWithContentsOfURL(QUrl::fromLocalFile(path));
+    SystemSoundService::install(previous);
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(cap.contains("Error -50 setting system sound flag for flag.wav"));
+    EXPECT_EQ(cap.lines().size(), 1u);
+    EXPECT_GT(playedPeak([&] { s->play(); }), 0.2f);
+}
+
+} // namespace
