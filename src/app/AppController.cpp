@@ -1,22 +1,43 @@
 #include "app/AppController.h"
 
 #include "app/Defaults.h"
+#include "app/KeyboardView.h"
 #include "app/MyPanel.h"
 #include "app/Settings.h"
 #include "app/TitleStrip.h"
 #include "app/TrackingView.h"
+#include "app/input/EventTapHandler.h"
+#include "app/input/EventTapThread.h"
+#include "app/input/KeyInput.h"
+#include "app/input/MainThreadHandOff.h"
+#include "menus/StatusItem.h"
 #include "os/Bundle.h"
 #include "os/Log.h"
 #include "os/SingleInstance.h"
+#include "os/X11Window.h"
+#include "os/input/EventFlags.h"
+#include "os/input/X11Backend.h"
+#include "platform/CrashReporter.h"
+#include "platform/Feedback.h"
+#include "platform/MoveApplication.h"
+#include "platform/SUUpdater.h"
+#include "platform/SettingsStore.h"
+#include "platform/StartAtLogin.h"
+#include "platform/UniversalAccess.h"
+#include "platform/UpdateController.h"
+#include "render/KeyboardLayout.h"
+#include "sound/SoundController.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
 #include <QWindow>
+#include <cstdio>
 
 namespace orvix {
 
@@ -24,19 +45,46 @@ std::atomic<bool> AppController::modifyKeyEvents{true};
 std::atomic<bool> AppController::modifyMouseEvents{false};
 
 namespace {
-// Proportions of the key layout (width by height in points, title strip
-// excluded) and the panel's first width on screen.
-constexpr double kLayoutWidth = 842.0;
-constexpr double kLayoutHeight = 325.0;
-constexpr int kInitialContentWidth = 640;
+// The panel's first width on screen, before the user resizes it.
+constexpr int kInitialContentWidth = 720;
 } // namespace
 
 void AppController::initialize(Defaults& defaults) {
     settings::registerDefaults(defaults);
 }
 
-AppController::AppController(Defaults& defaults, QObject* parent)
-    : QObject(parent), _defaults(defaults) {
+namespace {
+// The platform services read and write the settings through this view.
+class DefaultsStore : public SettingsStore {
+public:
+    explicit DefaultsStore(Defaults& defaults) : _defaults(defaults) {}
+    bool boolForKey(const QString& key) const override { return _defaults.boolForKey(key); }
+    QVariant objectForKey(const QString& key) const override { return _defaults.objectForKey(key); }
+    void setObject(const QVariant& value, const QString& key) override {
+        _defaults.setObject(value, key);
+    }
+    void synchronize() override { _defaults.synchronize(); }
+
+private:
+    Defaults& _defaults;
+};
+} // namespace
+
+AppController::AppController(Defaults& defaults, Environment environment, QObject* parent)
+    : QObject(parent), _defaults(defaults), _environment(std::move(environment)),
+      _store(std::make_unique<DefaultsStore>(defaults)) {
+    if (!_environment.makeBackend) {
+        _environment.makeBackend = []() -> std::unique_ptr<input::InputBackend> {
+            if (!x11::isX11())
+                return nullptr;
+            return input::X11Backend::open({});
+        };
+    }
+    if (!_environment.accessProbe) {
+        _environment.accessProbe = [] {
+            return checkX11AccessForDisplayName().lack();
+        };
+    }
     _frameSaveTimer.setSingleShot(true);
     _frameSaveTimer.setInterval(300);
     connect(&_frameSaveTimer, &QTimer::timeout, this, &AppController::_savePanelFrame);
@@ -49,8 +97,9 @@ AppController::~AppController() {
 void AppController::awakeFromNib() {
     _checkForDuplicateProcesses();
 
-    // The sound theme named by "SoundTheme" is applied here once the sound
-    // controller is part of the program.
+    SoundController::sharedInstance()->setThemeByName(
+        _defaults.objectForKey(settings::kSoundTheme).toString());
+    step("applySoundTheme");
 
     modifyKeyEvents = _defaults.boolForKey(settings::kModifyKeyEvents);
     modifyMouseEvents = _defaults.boolForKey(settings::kModifyMouseEvents);
@@ -58,20 +107,151 @@ void AppController::awakeFromNib() {
 
     _setUpPanel();
 
-    // Next come, as their parts join the program: the modifier keys marked as
-    // toggling keys, the sounds and themes menus with the status item.
+    for (int32_t code : KeyInput::kToggleKeyCodes)
+        _keyboardView->setKeyToggles(code, true);
+    step("markToggleKeys");
 
-    // The controller starts observing "ShowInMenuBar" and "CheckForUpdates"
-    // here, with the status item and the updater.
+    _buildMenus();
+    _updateSoundsMenu();
+    _updateThemesMenu();
+    _updateStatusItem();
+    step("buildMenus");
 
-    // The event source for posted keys is created here with the input backend.
+    connect(&_defaults, &Defaults::changed, this, &AppController::observeValueForKeyPath);
+    step("observeDefaults");
+
+    _createEventSource();
+}
+
+void AppController::_createEventSource() {
+    _backend = _environment.makeBackend();
+    if (_backend) {
+        _keyInput =
+            std::make_unique<KeyInput>(*_backend, *_keyboardView, [](int32_t code, int32_t state) {
+                SoundController::sharedInstance()->playSoundForKeyCode(
+                    static_cast<uint64_t>(code), static_cast<uint64_t>(state));
+            });
+    } else {
+        Log::write("No input backend: on-screen keys cannot type on this display");
+    }
+    step("createEventSource");
+}
+
+void AppController::_createEventTap() {
+    auto* x11 = dynamic_cast<input::X11Backend*>(_backend.get());
+    if (!_keyInput || !x11)
+        return;
+    _handOff = std::make_unique<MainThreadHandOff>(this, *_keyInput);
+    _tapHandler = std::make_unique<EventTapHandler>(*_keyInput, *_handOff, modifyKeyEvents,
+                                                    modifyMouseEvents);
+    _tapThread = std::make_unique<EventTapThread>(*_tapHandler);
+    input::X11EventTap::Options options;
+    options.ledger = &x11->ledger();
+    _tapThread->start(options, [this] {
+        std::fputs("Failed to create event tap\n", stderr);
+        _quitWithError(QStringLiteral("Failed to create event tap.  Contact support for help."));
+    });
+    if (modifyKeyEvents) {
+        // X11 hands real keys to applications before any client sees them, so
+        // the latched modifiers wait in the server as locks for the next real key.
+        _keyInput->setModifiersObserver([this](uint64_t, uint64_t) { _updateRestingModifiers(); });
+        connect(_keyboardWindow, &MyPanel::pointerEntered, this, [this] {
+            _pointerOverPanel = true;
+            _updateRestingModifiers();
+        });
+        connect(_keyboardWindow, &MyPanel::pointerExited, this, [this] {
+            _pointerOverPanel = false;
+            _updateRestingModifiers();
+        });
+    }
+}
+
+void AppController::_updateRestingModifiers() {
+    auto* x11 = dynamic_cast<input::X11Backend*>(_backend.get());
+    if (!x11 || !_keyInput)
+        return;
+    uint64_t resting = _keyInput->latchedFlags() & input::kModifierMask;
+    // A held Alt or Super turns clicks into window-manager moves: keep them
+    // out of the server while the pointer is over the panel.
+    if (_pointerOverPanel)
+        resting &= ~(input::kFlagAlternate | input::kFlagCommand);
+    x11->setRestingFlags(resting);
+}
+
+void AppController::observeValueForKeyPath(const QString& key) {
+    if (key == settings::kShowInMenuBar)
+        QMetaObject::invokeMethod(this, &AppController::_updateStatusItem, Qt::QueuedConnection);
+    else if (key == settings::kCheckForUpdates && _updateController)
+        _updateController->checkForUpdatesChanged(SUUpdater::sharedUpdater());
+}
+
+void AppController::keyPressed(KeyControl* key) {
+    if (_keyInput)
+        _keyInput->keyPressed(static_cast<int32_t>(key->tag()));
+}
+
+void AppController::keyReleased(KeyControl* key) {
+    if (_keyInput)
+        _keyInput->keyReleased(static_cast<int32_t>(key->tag()));
 }
 
 void AppController::applicationDidFinishLaunching() {
-    // In order, as their parts join the program: the accessibility check, the
-    // crash reporter's check, the move offer, then (unless both answered true)
-    // the feedback prompt and the launch update check, the start-at-login
-    // state, and the event-tap thread.
+    UniversalAccess::Hooks hooks;
+    hooks.probe = _environment.accessProbe;
+    hooks.hidePanel = [this] {
+        _keyboardWindow->hide();
+    };
+    hooks.activate = [this] {
+        unhide();
+    };
+    _universalAccess = new UniversalAccess(std::move(hooks), this);
+    _universalAccess->_checkUniversalAccess(nullptr);
+    step("checkUniversalAccess");
+
+    const bool reported = CrashReporter::check();
+    step("crashReporterCheck");
+    MoveApplication::Environment moveEnvironment;
+    moveEnvironment.settings = _store.get();
+    const bool offeredMove =
+        MoveApplication(std::move(moveEnvironment)).offerMoveToApplicationsFolder();
+    step("offerMoveToApplicationsFolder");
+
+    UpdateController::Sources sources;
+    sources.settings = _store.get();
+    sources.themeTitle = [this](int tag) -> std::optional<QString> {
+        for (QAction* item : _themesMenu->actions())
+            if (item->data().toInt() == tag)
+                return item->text();
+        return std::nullopt;
+    };
+    _updateController = new UpdateController(std::move(sources),
+                                             _keyboardWindow->titleStrip()->updateButton(), this);
+    connect(_keyboardWindow->titleStrip(), &TitleStrip::updateClicked, _updateController,
+            &UpdateController::openReleasePage);
+    if (reported && offeredMove) {
+        unhide();
+    } else {
+        Feedback::sharedInstance(*_store);
+        step("feedback");
+        if (_defaults.boolForKey(settings::kCheckForUpdates)) {
+            _updateController->checkAtLaunch(SUUpdater::sharedUpdater());
+            step("checkForUpdates");
+        }
+    }
+
+    _startAtLogin = new StartAtLogin(Bundle::mainBundle().bundlePath(), this);
+    _startAtLogin->readAtLaunch();
+    _startAtLoginItem->setChecked(_startAtLogin->startAtLogin());
+    connect(_startAtLogin, &StartAtLogin::startAtLoginChanged, _startAtLoginItem,
+            &QAction::setChecked);
+    connect(_startAtLoginItem, &QAction::toggled, _startAtLogin, [this](bool on) {
+        if (on != _startAtLogin->startAtLogin())
+            _startAtLogin->setStartAtLogin(on);
+    });
+    step("readStartAtLogin");
+
+    _createEventTap();
+    step("startEventTap");
 
     _keyboardWindow->show();
     _keyboardWindow->raise();
@@ -81,7 +261,8 @@ void AppController::applicationDidFinishLaunching() {
         settings::transparency(_defaults, settings::kInactiveTransparency));
     step("fadeIn");
 
-    // The 30-second accessibility timer is scheduled here with the check.
+    _universalAccess->scheduleRepeatingCheck();
+    step("scheduleAccessTimer");
 }
 
 void AppController::_checkForDuplicateProcesses() {
@@ -100,7 +281,7 @@ void AppController::_checkForDuplicateProcesses() {
 
 void AppController::_setUpPanel() {
     _keyboardWindow = new MyPanel();
-    _keyboardWindow->setContentAspectRatio({kLayoutWidth, kLayoutHeight});
+    _keyboardWindow->setContentAspectRatio(keyboardLayoutSize());
     _keyboardWindow->setWindowOpacity(0.0);
     _restorePanelFrame();
     _keyboardWindow->applyWorkspaceStates();
@@ -116,14 +297,28 @@ void AppController::_setUpPanel() {
     });
     connect(_keyboardWindow, &MyPanel::deminiaturized, this,
             &AppController::windowDidDeminiaturize);
+    connect(_keyboardWindow->titleStrip(), &TitleStrip::gearClicked, this,
+            &AppController::titleBarExtrasClicked);
+    _buildKeyControls();
     step("setUpPanel");
-    // The key controls are built into the panel's content view here.
+}
+
+void AppController::_buildKeyControls() {
+    QList<KeyboardView::Placeholder> layout;
+    for (const KeyPlacement& key : keyboardLayout())
+        layout.append({key.code, key.frame});
+    const auto theme = static_cast<int32_t>(_defaults.integerForKey(settings::kTheme));
+    _keyboardView =
+        new KeyboardView(layout, keyboardLayoutSize(), theme, this, _keyboardWindow->contentView());
+    _keyboardWindow->setKeyboardView(_keyboardView);
 }
 
 void AppController::_restorePanelFrame() {
     const int stripHeight = MyPanel::titleBarHeight();
+    const QSizeF layoutSize = keyboardLayoutSize();
     const QSize initial(kInitialContentWidth,
-                        qRound(kInitialContentWidth * kLayoutHeight / kLayoutWidth) + stripHeight);
+                        qRound(kInitialContentWidth * layoutSize.height() / layoutSize.width()) +
+                            stripHeight);
     QRect frame;
     const QStringList parts = _defaults.stringForKey(settings::kKeyboardFrame).split(u' ');
     if (parts.size() == 4) {
@@ -165,6 +360,11 @@ bool AppController::applicationShouldHandleReopen(bool) {
 }
 
 void AppController::applicationWillTerminate() {
+    _tapThread.reset();
+    delete _statusItem;
+    _statusItem = nullptr;
+    if (_backend)
+        _backend->releaseAll();
     _frameSaveTimer.stop();
     if (_keyboardWindow && _keyboardWindow->isVisible())
         _savePanelFrame();
@@ -226,11 +426,13 @@ bool AppController::windowShouldClose() {
 
 void AppController::windowWillMiniaturize() {
     _trackingView->setAlphaNow(1.0);
-    // With the sound theme "Off" the event tap is disabled here, once it exists.
+    if (_tapThread && SoundController::sharedInstance()->currentThemeName() == u"Off")
+        _tapThread->setEnabled(false);
 }
 
 void AppController::windowDidDeminiaturize() {
-    // The event tap is enabled again here, once it exists.
+    if (_tapThread)
+        _tapThread->setEnabled(true);
 }
 
 void AppController::_quitWithError(const QString& message) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "menus/PreferencesWindow.h"
+#include "platform/InputAccess.h"
+#include "render/KeyControl.h"
+
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
@@ -8,25 +12,54 @@
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <functional>
+#include <memory>
+
+class QMenu;
+class QAction;
 
 namespace orvix {
 
+namespace input {
+class InputBackend;
+}
+
 class Defaults;
+class EventTapHandler;
+class EventTapThread;
+class KeyInput;
+class MainThreadHandOff;
+class KeyboardView;
 class MyPanel;
+class StatusItem;
+class SettingsStore;
+class StartAtLogin;
+class UniversalAccess;
+class UpdateController;
 class SingleInstance;
 class TitleStrip;
 class TrackingView;
 
 // Ties the program together: the application's delegate, the panel's window
-// delegate and (once keys exist) the key delegate of every key control.
-class AppController : public QObject {
+// delegate, the key delegate of every key control and the target of the menus.
+class AppController : public QObject, public KeyDelegate {
     Q_OBJECT
 public:
+    // The services the controller reaches the system through; the defaults
+    // are the real ones, tests put their own in.
+    struct Environment {
+        // Makes the backend that posts keys; the default opens the X11 one.
+        std::function<std::unique_ptr<input::InputBackend>()> makeBackend;
+        // What the input backend lacks to post and watch; the default asks X.
+        std::function<InputAccessLack()> accessProbe;
+    };
+
     // Registers the settings' defaults; runs once per launch before any
     // controller exists.
     static void initialize(Defaults& defaults);
 
-    explicit AppController(Defaults& defaults, QObject* parent = nullptr);
+    explicit AppController(Defaults& defaults, Environment environment = {},
+                           QObject* parent = nullptr);
     ~AppController() override;
 
     // The two halves of the start-up, in this order.
@@ -52,7 +85,37 @@ public:
     // message and quits once it is dismissed. Safe to call from any thread.
     void _quitWithError(const QString& message);
 
+    // Key delegate: a key control was clicked.
+    void keyPressed(KeyControl* key) override;
+    void keyReleased(KeyControl* key) override;
+
+    // Menus and the status item.
+    void _updateSoundsMenu();
+    void _updateThemesMenu();
+    void _updateStatusItem();
+    void soundSelectionChanged(QObject* sender);
+    void themeSelectionChanged(QObject* sender);
+    void menuItemClicked();
+    void showStatusItemMenu();
+    void titleBarExtrasClicked();
+    void showPreferences();
+    void showLoginItems();
+
+    // Platform services.
+    StartAtLogin* startAtLogin() const { return _startAtLogin; }
+    UniversalAccess* universalAccess() const { return _universalAccess; }
+    UpdateController* updateController() const { return _updateController; }
+    EventTapThread* eventTapThread() const { return _tapThread.get(); }
+
     MyPanel* keyboardWindow() const { return _keyboardWindow; }
+    KeyboardView* keyboardView() const { return _keyboardView; }
+    KeyInput* keyInput() const { return _keyInput.get(); }
+    input::InputBackend* inputBackend() const { return _backend.get(); }
+    QMenu* gearMenu() const { return _gearMenu; }
+    QMenu* themesMenu() const { return _themesMenu; }
+    QMenu* soundsMenu() const { return _soundsMenu; }
+    StatusItem* statusItem() const { return _statusItem; }
+    PreferencesWindow* preferencesWindow() const { return _preferences; }
     TrackingView* trackingView() const { return _trackingView; }
     QMessageBox* aboutPanel() const { return _aboutPanel; }
 
@@ -69,10 +132,34 @@ private:
     void _setUpPanel();
     void _restorePanelFrame();
     void _savePanelFrame();
+    void _buildKeyControls();
+    void _buildMenus();
+    void _createEventSource();
+    void _createEventTap();
+    void _updateRestingModifiers();
+    void observeValueForKeyPath(const QString& key);
 
     Defaults& _defaults;
+    Environment _environment;
+    std::unique_ptr<SettingsStore> _store;
+    StartAtLogin* _startAtLogin = nullptr;
+    UniversalAccess* _universalAccess = nullptr;
+    UpdateController* _updateController = nullptr;
+    QAction* _startAtLoginItem = nullptr;
     QStringList _launchSteps;
     MyPanel* _keyboardWindow = nullptr;
+    KeyboardView* _keyboardView = nullptr;
+    std::unique_ptr<input::InputBackend> _backend;
+    std::unique_ptr<KeyInput> _keyInput;
+    std::unique_ptr<MainThreadHandOff> _handOff;
+    std::unique_ptr<EventTapHandler> _tapHandler;
+    std::unique_ptr<EventTapThread> _tapThread;
+    bool _pointerOverPanel = false;
+    QMenu* _gearMenu = nullptr;
+    QMenu* _themesMenu = nullptr;
+    QMenu* _soundsMenu = nullptr;
+    StatusItem* _statusItem = nullptr;
+    QPointer<PreferencesWindow> _preferences;
     TrackingView* _trackingView = nullptr;
     SingleInstance* _singleInstance = nullptr;
     QPointer<QMessageBox> _aboutPanel;

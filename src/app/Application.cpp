@@ -6,6 +6,7 @@
 #include "os/Bundle.h"
 #include "os/Log.h"
 #include "os/TerminationSignals.h"
+#include "platform/CrashReporter.h"
 
 #include <QIcon>
 
@@ -18,6 +19,7 @@ int applicationMain(int argc, char** argv, const std::function<void(AppControlle
     app.setDesktopFileName(Bundle::identifier());
     app.setQuitOnLastWindowClosed(false);
     Log::installQtMessageHandler();
+    CrashReporter::install();
 
     const QString iconPath =
         Bundle::mainBundle().pathForResource(QStringLiteral("orvix"), QStringLiteral("svg"));

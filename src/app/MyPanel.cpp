@@ -4,6 +4,7 @@
 #include "os/Bundle.h"
 #include "os/X11Window.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTimer>
@@ -25,6 +26,7 @@ MyPanel::MyPanel(QWidget* parent)
         _metal.load(metalPath);
 
     _titleStrip = new TitleStrip(this);
+    _resizeGrip = new ResizeGrip(this);
     _contentView = new QWidget(this);
     _contentView->setFocusPolicy(Qt::NoFocus);
     connect(_titleStrip, &TitleStrip::closeClicked, this, &MyPanel::closeRequested);
@@ -37,6 +39,11 @@ int MyPanel::titleBarHeight() {
 
 void MyPanel::setContentAspectRatio(QSizeF ratio) {
     _aspect = ratio;
+}
+
+void MyPanel::setKeyboardView(QWidget* view) {
+    _keyboardView = view;
+    view->setGeometry(_contentView->rect());
 }
 
 void MyPanel::applyWorkspaceStates() {
@@ -59,12 +66,59 @@ void MyPanel::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
+QSize MyPanel::sizeForWidth(int width) const {
+    if (_aspect.isEmpty())
+        return {width, height()};
+    return {width, titleBarHeight() + qRound(width * _aspect.height() / _aspect.width())};
+}
+
 void MyPanel::resizeEvent(QResizeEvent* event) {
+    // The keys keep their proportions: the width decides, the height follows.
+    const QSize wanted = sizeForWidth(width());
+    if (!_aspect.isEmpty() && qAbs(wanted.height() - height()) > 1) {
+        QTimer::singleShot(0, this, [this] {
+            const QSize again = sizeForWidth(width());
+            if (qAbs(again.height() - height()) > 1)
+                resize(again);
+        });
+    }
     const int strip = titleBarHeight();
     _titleStrip->setGeometry(0, 0, width(), strip);
     _contentView->setGeometry(0, strip, width(), height() - strip);
+    if (_keyboardView)
+        _keyboardView->setGeometry(_contentView->rect());
+    _resizeGrip->move(width() - _resizeGrip->width(), height() - _resizeGrip->height());
+    _resizeGrip->raise();
     QWidget::resizeEvent(event);
     emit frameChanged();
+}
+
+ResizeGrip::ResizeGrip(QWidget* parent) : QWidget(parent) {
+    setFixedSize(12, 12);
+    setCursor(Qt::SizeFDiagCursor);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void ResizeGrip::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && window()->windowHandle()) {
+        window()->windowHandle()->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void ResizeGrip::paintEvent(QPaintEvent*) {
+    // Three short diagonal ridges, as resize corners have long looked.
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 3; ++i) {
+        const qreal o = 3.5 + i * 3.0;
+        p.setPen(QPen(QColor(255, 255, 255, 150), 1.0));
+        p.drawLine(QPointF(width() - 1, o + 1), QPointF(o + 1, height() - 1));
+        p.setPen(QPen(QColor(0, 0, 0, 90), 1.0));
+        p.drawLine(QPointF(width() - 1, o), QPointF(o, height() - 1));
+    }
 }
 
 void MyPanel::moveEvent(QMoveEvent* event) {

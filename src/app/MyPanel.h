@@ -8,6 +8,17 @@ namespace orvix {
 
 class TitleStrip;
 
+// The corner handle that resizes the frameless panel through the window manager.
+class ResizeGrip : public QWidget {
+    Q_OBJECT
+public:
+    explicit ResizeGrip(QWidget* parent);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+};
+
 // The keyboard panel: a frameless tool window that floats above other windows
 // on every workspace and never takes the keyboard focus, so posted keys keep
 // going to the application the user is typing into.
@@ -22,11 +33,15 @@ public:
     TitleStrip* titleStrip() const { return _titleStrip; }
     // The area below the title strip that holds the keys.
     QWidget* contentView() const { return _contentView; }
+    // The view with the keys; it fills the content view.
+    void setKeyboardView(QWidget* view);
 
     // Keeps width / height of the content at this ratio when resized.
     void setContentAspectRatio(QSizeF ratio);
     QSizeF contentAspectRatio() const { return _aspect; }
     static int titleBarHeight();
+    // The panel's size for a width, keeping the layout's proportions.
+    QSize sizeForWidth(int width) const;
 
     // Adds _NET_WM_STATE_STICKY (and keeps ABOVE): Qt has no flag for it.
     void applyWorkspaceStates();
@@ -50,7 +65,9 @@ protected:
 
 private:
     TitleStrip* _titleStrip = nullptr;
+    ResizeGrip* _resizeGrip = nullptr;
     QWidget* _contentView = nullptr;
+    QWidget* _keyboardView = nullptr;
     QPixmap _metal;
     QSizeF _aspect;
 };

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QWindow>
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <algorithm>
@@ -19,6 +20,16 @@ Display* display() {
 
 bool isX11() {
     return display() != nullptr;
+}
+
+bool capsLockOn() {
+    Display* dpy = display();
+    if (!dpy)
+        return false;
+    XkbStateRec state{};
+    if (XkbGetState(dpy, XkbUseCoreKbd, &state) != Success)
+        return false;
+    return (state.locked_mods & LockMask) != 0;
 }
 
 void setNetWmStates(QWindow* window, std::initializer_list<const char*> states) {

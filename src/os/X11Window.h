@@ -9,6 +9,9 @@ namespace orvix::x11 {
 // True when the program runs on an X11 display (not offscreen, not Wayland).
 bool isX11();
 
+// Whether Caps Lock is locked on the X server's core keyboard.
+bool capsLockOn();
+
 // Asks the window manager to add the given _NET_WM_STATE atoms to a mapped
 // window, and records them on the window for managers that read them at map.
 void setNetWmStates(QWindow* window, std::initializer_list<const char*> states);

@@ -1,3 +1,4 @@
+#include "ControllerFixture.h"
 #include "app/AppController.h"
 #include "app/Defaults.h"
 #include "app/MyPanel.h"
@@ -14,46 +15,23 @@ using namespace orvix;
 
 namespace {
 
-class StartupTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
-        defaults = std::make_unique<Defaults>(dir.path() + QStringLiteral("/Orvix.conf"));
-    }
-    void TearDown() override {
-        controller.reset();
-        qputenv("XDG_RUNTIME_DIR", savedRuntime);
-    }
-    void launch() {
-        AppController::initialize(*defaults);
-        controller = std::make_unique<AppController>(*defaults);
-        controller->awakeFromNib();
-        controller->applicationDidFinishLaunching();
-    }
-    static bool waitForOpacity(QWidget* w, double value) {
-        return QTest::qWaitFor([&] { return qAbs(w->windowOpacity() - value) < 0.01; }, 3000);
-    }
-
-    QTemporaryDir dir;
-    QByteArray savedRuntime;
-    std::unique_ptr<Defaults> defaults;
-    std::unique_ptr<AppController> controller;
-};
+using StartupTest = test::ControllerFixture;
 
 TEST_F(StartupTest, StepsRunInLaunchOrder) {
     launch();
-    EXPECT_EQ(controller->launchSteps(),
-              QStringList({"checkForDuplicateProcesses", "readEventModifyingFlags", "setUpPanel",
-                           "orderFront", "fadeIn"}));
+    EXPECT_EQ(
+        controller->launchSteps(),
+        QStringList({"checkForDuplicateProcesses", "applySoundTheme", "readEventModifyingFlags",
+                     "setUpPanel", "markToggleKeys", "buildMenus", "observeDefaults",
+                     "createEventSource", "checkUniversalAccess", "crashReporterCheck",
+                     "offerMoveToApplicationsFolder", "feedback", "readStartAtLogin",
+                     "startEventTap", "orderFront", "fadeIn", "scheduleAccessTimer"}));
 }
 
 TEST_F(StartupTest, PanelFadesInFromZeroToInactiveTransparency) {
     defaults->setFloat(0.35, settings::kInactiveTransparency);
     AppController::initialize(*defaults);
-    controller = std::make_unique<AppController>(*defaults);
+    controller = std::make_unique<AppController>(*defaults, environment());
     controller->awakeFromNib();
     MyPanel* panel = controller->keyboardWindow();
     EXPECT_DOUBLE_EQ(panel->windowOpacity(), 0.0);

@@ -1,0 +1,92 @@
+// The gear menu as a user drives it: a real click on the gear button, then
+// the keyboard inside the open menu, checked in the settings file and on screen.
+#include "XSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+using orvix::test::XSession;
+
+namespace {
+
+class MenuTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(x.isRunning()); }
+
+    QString launch() {
+        x.run(QStringLiteral("xdotool"),
+              {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
+        orvix = x.startOrvix();
+        QString window;
+        XSession::waitFor(
+            [&] {
+                const QStringList w = x.windowsOfPid(orvix->processId());
+                window = w.isEmpty() ? QString() : w.first();
+                return !window.isEmpty();
+            },
+            20000);
+        return window;
+    }
+    QVariant stored(const QString& key) const {
+        return QSettings(x.configHome() + QStringLiteral("/Orvix/Orvix.conf"), QSettings::IniFormat)
+            .value(key);
+    }
+    // Mean brightness of the panel's key area, from a screenshot.
+    double keyBrightness(const QString& window) const {
+        const QString path = x.home() + QStringLiteral("/shot.png");
+        if (!x.screenshot(path))
+            return -1;
+        const auto g = x.windowGeometry(window);
+        const QImage shot = QImage(path).copy(g.x + 10, g.y + 40, g.width - 20, g.height - 50);
+        double sum = 0;
+        for (int y = 0; y < shot.height(); y += 3)
+            for (int x = 0; x < shot.width(); x += 3)
+                sum += qGray(shot.pixel(x, y));
+        return sum / ((shot.height() / 3 + 1) * (shot.width() / 3 + 1));
+    }
+    // Clicks the gear button and waits for its menu to be on screen.
+    bool openGearMenu(const QString& panel) const {
+        const auto g = x.windowGeometry(panel);
+        x.click(g.x + g.width - 13, g.y + 11);
+        return XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).size() >= 2; });
+    }
+    void key(const char* name) const {
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(name)});
+        XSession::waitFor([] { return false; }, 250);
+    }
+
+    XSession x;
+    QProcess* orvix = nullptr;
+};
+
+TEST_F(MenuTest, GearMenuChoosesAKeyboardThemeAndRedrawsTheKeys) {
+    const QString panel = launch();
+    ASSERT_FALSE(panel.isEmpty());
+    XSession::waitFor([] { return false; }, 500);
+    const double before = keyBrightness(panel);
+    ASSERT_TRUE(openGearMenu(panel));
+    key("Down");  // "Keyboard Theme"
+    key("Right"); // into it: White
+    key("Up");    // wraps to its last item, Vexmor
+    key("Return");
+    EXPECT_TRUE(XSession::waitFor([&] { return stored(QStringLiteral("Theme")).toInt() == 5; }));
+    // Every key is drawn again, darker than the white keyboard.
+    EXPECT_TRUE(XSession::waitFor([&] { return keyBrightness(panel) < before - 40; })) << before;
+    EXPECT_EQ(orvix->state(), QProcess::Running);
+}
+
+TEST_F(MenuTest, GearMenuQuits) {
+    const QString panel = launch();
+    ASSERT_FALSE(panel.isEmpty());
+    ASSERT_TRUE(openGearMenu(panel));
+    key("Up"); // the last item: Quit Orvix
+    key("Return");
+    ASSERT_TRUE(XSession::waitFor([&] { return orvix->state() == QProcess::NotRunning; }));
+    EXPECT_EQ(orvix->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(orvix->exitCode(), 0);
+}
+
+} // namespace
