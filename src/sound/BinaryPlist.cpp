@@ -1,5 +1,6 @@
 #include "sound/BinaryPlist.h"
 
+#include <QStringDecoder>
 #include <QtEndian>
 #include <cstring>
 
@@ -263,6 +264,11 @@ void appendMarker(QByteArray& out, uint8_t high, uint64_t count) {
 
 } // namespace
 
+QString Object::utf8ToString(const QByteArray& utf8) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
+}
+
 bool parse(const QByteArray& data, Document& doc, QString& error, const Limits& limits) {
     Parser parser(data, doc, error);
     if (parser.run(limits))
@@ -426,7 +432,7 @@ QByteArray Writer::finish(uint32_t top) const {
                 appendMarker(out, 0x5, static_cast<uint64_t>(o.bytes.size()));
                 out.append(o.bytes);
             } else {
-                const QString text = QString::fromUtf8(o.bytes);
+                const QString text = o.text();
                 appendMarker(out, 0x6, static_cast<uint64_t>(text.size()));
                 for (QChar c : text)
                     appendBigEndian(out, c.unicode(), 2);

@@ -31,6 +31,9 @@ struct Object {
     std::vector<uint32_t> refs;
 
     size_t dictCount() const { return refs.size() / 2; }
+    // A String's text. A leading U+FEFF is kept: it is content here, not a byte-order mark.
+    QString text() const { return utf8ToString(bytes); }
+    static QString utf8ToString(const QByteArray& utf8);
 };
 
 class Document {

@@ -132,7 +132,7 @@ private:
     bool decodeDict(const plist::Object& dict, Node& node);
     bool classesOf(const plist::Object& dict, QStringList& out);
     bool uidList(const plist::Object& dict, const char* key, std::vector<NodePtr>& out);
-    QString stringOf(const plist::Object& o) const { return QString::fromUtf8(o.bytes); }
+    QString stringOf(const plist::Object& o) const { return o.text(); }
 
     const plist::Document& _doc;
     QString& _error;
