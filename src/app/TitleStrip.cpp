@@ -1,5 +1,6 @@
 #include "app/TitleStrip.h"
 
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QPainter>
@@ -149,12 +150,31 @@ void TitleStrip::leaveEvent(QEvent* event) {
 
 void TitleStrip::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        if (QWindow* handle = window()->windowHandle())
-            handle->startSystemMove();
+        _pressPosition = event->globalPosition().toPoint();
+        _pressed = true;
         event->accept();
         return;
     }
     QWidget::mousePressEvent(event);
+}
+
+void TitleStrip::mouseMoveEvent(QMouseEvent* event) {
+    // The window manager takes the move over only once the pointer really
+    // drags: handed a plain click, it would stay in its move mode after the
+    // button is already up, holding the pointer and the keyboard.
+    if (_pressed && (event->buttons() & Qt::LeftButton) &&
+        (event->globalPosition().toPoint() - _pressPosition).manhattanLength() >=
+            QApplication::startDragDistance()) {
+        _pressed = false;
+        if (QWindow* handle = window()->windowHandle())
+            handle->startSystemMove();
+    }
+    event->accept();
+}
+
+void TitleStrip::mouseReleaseEvent(QMouseEvent* event) {
+    _pressed = false;
+    QWidget::mouseReleaseEvent(event);
 }
 
 void TitleStrip::resizeEvent(QResizeEvent* event) {

@@ -53,6 +53,8 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -63,6 +65,8 @@ private:
     TitleButton* _gear;
     TitleButton* _update;
     QList<QGraphicsOpacityEffect*> _effects;
+    QPoint _pressPosition;
+    bool _pressed = false;
 };
 
 } // namespace orvix

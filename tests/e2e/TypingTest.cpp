@@ -1,0 +1,610 @@
+// Typing with the panel as a user does: real clicks (xdotool) on the keys of
+// the running program in a private X session with openbox, and a recording X
+// client that holds the focus and prints every key event it receives with its
+// modifier state. The server's own keyboard state is read with a small probe.
+#include "XSession.h"
+#include "app/MyPanel.h"
+#include "render/KeyboardLayout.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSettings>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+using orvix::test::XSession;
+
+// Readable failure messages for lists of events.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace {
+
+// X modifier masks as the recording client prints them.
+constexpr unsigned kShiftMask = 0x1;
+constexpr unsigned kLockMask = 0x2;
+constexpr unsigned kMod4Mask = 0x40;
+
+// Apple key codes of the keys the tests click.
+constexpr int kA = 0, kS = 1, kReturn = 36, kDelete = 51, kShift = 56, kCommand = 55,
+              kCapsLock = 57, kRightShift = 60, kFunction = 63, kLeft = 123, kRight = 124,
+              kDown = 125, kUp = 126;
+constexpr int kModifierCodes[] = {63, 57, 56, 60, 59, 58, 61, 55, 54};
+
+bool isModifierCode(int64_t code) {
+    return std::find(std::begin(kModifierCodes), std::end(kModifierCodes), code) !=
+           std::end(kModifierCodes);
+}
+
+bool isModifierSym(const QString& sym) {
+    static const QStringList names{QStringLiteral("Shift_L"),   QStringLiteral("Shift_R"),
+                                   QStringLiteral("Control_L"), QStringLiteral("Control_R"),
+                                   QStringLiteral("Alt_L"),     QStringLiteral("Alt_R"),
+                                   QStringLiteral("Meta_L"),    QStringLiteral("Meta_R"),
+                                   QStringLiteral("Super_L"),   QStringLiteral("Super_R"),
+                                   QStringLiteral("Caps_Lock"), QStringLiteral("ISO_Level3_Shift")};
+    return names.contains(sym);
+}
+
+struct KeyEvent {
+    bool press = false;
+    int keycode = 0;
+    QString sym;
+    unsigned state = 0;
+    // "press A 0x1": pointer-button bits are dropped, they depend on how
+    // fast the button came up again.
+    QString text() const {
+        return QStringLiteral("%1 %2 0x%3")
+            .arg(press ? u"press" : u"release", sym, QString::number(state & 0xff, 16));
+    }
+};
+
+struct ServerState {
+    unsigned mods = ~0u, locked = ~0u;
+    QString keysDown = QStringLiteral("?");
+    QString raw;
+};
+
+class TypingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start";
+        // No update check over the network from a test.
+        writeConfig("[General]\nCheckForUpdates=false\n");
+    }
+
+    QString configPath() const { return x.configHome() + QStringLiteral("/Orvix/Orvix.conf"); }
+    void writeConfig(const QByteArray& text) {
+        QDir().mkpath(x.configHome() + QStringLiteral("/Orvix"));
+        QFile f(configPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    }
+
+    // Starts the program with the pointer parked outside where the panel
+    // opens and waits until the window manager has the panel up.
+    QString launch() {
+        park();
+        orvix = x.startOrvix();
+        if (!orvix->waitForStarted(10000))
+            return {};
+        panel.clear();
+        XSession::waitFor(
+            [&] {
+                const QStringList w = x.windowsOfPid(orvix->processId());
+                if (!w.isEmpty())
+                    panel = w.first();
+                return !panel.isEmpty();
+            },
+            20000);
+        if (!panel.isEmpty())
+            XSession::waitFor([&] {
+                return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
+                    .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
+            });
+        return panel;
+    }
+
+    void quitOrvix() {
+        if (orvix && orvix->state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(orvix->processId()), SIGTERM);
+            orvix->waitForFinished(10000);
+        }
+    }
+
+    // Starts the recording client and waits until it holds the focus.
+    bool startRecorder() {
+        recorder = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
+        if (!recorder->waitForStarted(5000))
+            return false;
+        const bool ready = XSession::waitFor([&] {
+            readRecorder();
+            return recorderOutput.contains(QStringLiteral("focus-in"));
+        });
+        const auto m = QRegularExpression(QStringLiteral("ready (\\d+)")).match(recorderOutput);
+        if (!ready || !m.hasMatch())
+            return false;
+        recorderWindow = m.captured(1);
+        return XSession::waitFor([&] { return x.activeWindow() == recorderWindow; });
+    }
+
+    void readRecorder() {
+        if (recorder)
+            recorderOutput += QString::fromUtf8(recorder->readAll());
+    }
+
+    QList<KeyEvent> keyEvents() {
+        readRecorder();
+        QList<KeyEvent> events;
+        static const QRegularExpression line(
+            QStringLiteral("^(press|release) (\\d+) (\\S+) 0x([0-9a-f]+)$"));
+        for (const QString& l : recorderOutput.split(u'\n', Qt::SkipEmptyParts)) {
+            const auto m = line.match(l.trimmed());
+            if (m.hasMatch())
+                events.append({m.captured(1) == u"press", m.captured(2).toInt(), m.captured(3),
+                               m.captured(4).toUInt(nullptr, 16)});
+        }
+        return events;
+    }
+
+    // The events of keys other than modifiers, as text.
+    QStringList plainKeyEvents() {
+        QStringList out;
+        for (const KeyEvent& e : keyEvents())
+            if (!isModifierSym(e.sym))
+                out << e.text();
+        return out;
+    }
+
+    // Waits for `count` plain-key events, then a little longer so that stray
+    // extra events show up in what the test compares.
+    QStringList waitForPlainKeyEvents(qsizetype count) {
+        XSession::waitFor([&] { return plainKeyEvents().size() >= count; }, 10000);
+        XSession::waitFor([] { return false; }, 300);
+        return plainKeyEvents();
+    }
+
+    // Screen centre of a key: the layout scaled into the panel below its strip.
+    QPoint keyCentre(int64_t code) const {
+        const auto g = x.windowGeometry(panel);
+        const QSizeF layout = orvix::keyboardLayoutSize();
+        const int strip = orvix::MyPanel::titleBarHeight();
+        const qreal sx = g.width / layout.width();
+        const qreal sy = (g.height - strip) / layout.height();
+        for (const orvix::KeyPlacement& key : orvix::keyboardLayout()) {
+            if (key.code == code) {
+                const QPointF c = key.frame.center();
+                return {g.x + qRound(c.x() * sx), g.y + strip + qRound(c.y() * sy)};
+            }
+        }
+        ADD_FAILURE() << "no key with code " << code << " in the layout";
+        return {};
+    }
+    QRect keyRect(int64_t code) const {
+        const auto g = x.windowGeometry(panel);
+        const QSizeF layout = orvix::keyboardLayoutSize();
+        const int strip = orvix::MyPanel::titleBarHeight();
+        const qreal sx = g.width / layout.width();
+        const qreal sy = (g.height - strip) / layout.height();
+        for (const orvix::KeyPlacement& key : orvix::keyboardLayout())
+            if (key.code == code)
+                return QRect(QPoint(g.x + qRound(key.frame.left() * sx),
+                                    g.y + strip + qRound(key.frame.top() * sy)),
+                             QPoint(g.x + qRound(key.frame.right() * sx) - 1,
+                                    g.y + strip + qRound(key.frame.bottom() * sy) - 1));
+        return {};
+    }
+
+    void clickKey(int64_t code) {
+        const QPoint p = keyCentre(code);
+        x.click(p.x(), p.y());
+    }
+    void clickKeys(std::initializer_list<int64_t> codes) {
+        for (int64_t code : codes)
+            clickKey(code);
+    }
+    void park() {
+        x.run(QStringLiteral("xdotool"),
+              {QStringLiteral("mousemove"), QStringLiteral("2"), QStringLiteral("2")});
+    }
+    void xdotool(const QStringList& args) const { x.run(QStringLiteral("xdotool"), args); }
+
+    ServerState serverState(const QStringList& args = {}) const {
+        ServerState s;
+        s.raw = x.run(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix_xkbstate"), args);
+        const auto m = QRegularExpression(
+                           QStringLiteral("mods=0x([0-9a-f]+) .* locked=0x([0-9a-f]+) keys=(\\S*)"))
+                           .match(s.raw);
+        if (m.hasMatch()) {
+            s.mods = m.captured(1).toUInt(nullptr, 16);
+            s.locked = m.captured(2).toUInt(nullptr, 16);
+            s.keysDown = m.captured(3);
+        }
+        return s;
+    }
+    bool capsLockLedOff() const {
+        const QString q = x.run(QStringLiteral("xset"), {QStringLiteral("q")});
+        return q.contains(QRegularExpression(QStringLiteral("Caps Lock:\\s+off")));
+    }
+    void expectNothingDownOrLocked() const {
+        const ServerState s = serverState();
+        EXPECT_EQ(s.mods, 0u) << qPrintable(s.raw);
+        EXPECT_EQ(s.locked, 0u) << qPrintable(s.raw);
+        EXPECT_EQ(s.keysDown, QString()) << qPrintable(s.raw);
+        EXPECT_TRUE(capsLockLedOff());
+    }
+
+    // _NET_WM_WINDOW_OPACITY as a fraction, or -1 when unset.
+    double opacity() const {
+        const QString out = x.windowProperty(panel, QStringLiteral("_NET_WM_WINDOW_OPACITY"));
+        const auto m = QRegularExpression(QStringLiteral("= (\\d+)")).match(out);
+        return m.hasMatch() ? m.captured(1).toDouble() / 4294967295.0 : -1.0;
+    }
+    bool waitForOpacity(double value) const {
+        return XSession::waitFor([&] { return qAbs(opacity() - value) < 0.01; }, 10000);
+    }
+
+    QImage screen() const {
+        const QString path = x.home() + QStringLiteral("/screen.png");
+        QFile::remove(path);
+        if (!x.screenshot(path))
+            return {};
+        return QImage(path);
+    }
+    // The inside of a key as shown on screen, away from its edges.
+    QImage keyPicture(const QImage& shot, int64_t code) const {
+        return shot.copy(keyRect(code).adjusted(4, 4, -4, -4));
+    }
+
+    static qreal layoutRatio() {
+        const QSizeF s = orvix::keyboardLayoutSize();
+        return s.width() / s.height();
+    }
+    static qreal contentRatio(const XSession::Geometry& g) {
+        return qreal(g.width) / qreal(g.height - orvix::MyPanel::titleBarHeight());
+    }
+
+    XSession x;
+    QProcess* orvix = nullptr;
+    QString panel;
+    QProcess* recorder = nullptr;
+    QString recorderOutput;
+    QString recorderWindow;
+};
+
+TEST_F(TypingTest, ShiftLatchTypesCapitalAndShiftComesUpWithTheLatch) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    clickKeys({kShift, kA, kShift, kA});
+    const QStringList plain = waitForPlainKeyEvents(4);
+    EXPECT_EQ(plain, (QStringList{"press A 0x1", "release A 0x1", "press a 0x0", "release a 0x0"}));
+
+    // However the backend carries the latch (Shift held around each key, or
+    // resting in the server as a lock), every Shift key-down the client sees
+    // has its key-up, and none comes after the latch is released.
+    const QList<KeyEvent> all = keyEvents();
+    int shiftBalance = 0;
+    qsizetype lastShift = -1, secondA = -1;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const KeyEvent& e = all[i];
+        if (e.sym == u"Shift_L" || e.sym == u"Shift_R") {
+            shiftBalance += e.press ? 1 : -1;
+            lastShift = i;
+        } else if (e.sym == u"a" && e.press && secondA < 0) {
+            secondA = i;
+        }
+    }
+    EXPECT_EQ(shiftBalance, 0) << qPrintable(recorderOutput);
+    EXPECT_LT(lastShift, secondA) << qPrintable(recorderOutput);
+    expectNothingDownOrLocked();
+}
+
+TEST_F(TypingTest, RightShiftReleasesShiftLatchedByShiftAndBothGoDark) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    park();
+    const QImage before = screen();
+    ASSERT_FALSE(before.isNull());
+
+    clickKey(kShift);
+    park();
+    // Both Shift keys light, the clicked one and its twin.
+    EXPECT_TRUE(XSession::waitFor([&] {
+        const QImage shot = screen();
+        return keyPicture(shot, kShift) != keyPicture(before, kShift) &&
+               keyPicture(shot, kRightShift) != keyPicture(before, kRightShift);
+    }));
+
+    clickKey(kRightShift);
+    park();
+    EXPECT_TRUE(XSession::waitFor([&] {
+        const QImage shot = screen();
+        return keyPicture(shot, kShift) == keyPicture(before, kShift) &&
+               keyPicture(shot, kRightShift) == keyPicture(before, kRightShift);
+    })) << "a Shift key stayed lit after Right Shift released the latch";
+
+    clickKey(kA);
+    EXPECT_EQ(waitForPlainKeyEvents(2), (QStringList{"press a 0x0", "release a 0x0"}));
+    expectNothingDownOrLocked();
+}
+
+TEST_F(TypingTest, FunctionLatchRemapsPressesOfTheSixKeysAndNothingElse) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    clickKeys({kFunction, kReturn, kDelete, kLeft, kRight, kDown, kUp, kA, kFunction, kLeft});
+    // Function has no X modifier: it acts only through the remapping, and
+    // each key comes up as the key that went down.
+    EXPECT_EQ(waitForPlainKeyEvents(16), (QStringList{
+                                             "press KP_Enter 0x0",
+                                             "release KP_Enter 0x0",
+                                             "press Delete 0x0",
+                                             "release Delete 0x0",
+                                             "press Home 0x0",
+                                             "release Home 0x0",
+                                             "press End 0x0",
+                                             "release End 0x0",
+                                             "press Next 0x0",
+                                             "release Next 0x0",
+                                             "press Prior 0x0",
+                                             "release Prior 0x0",
+                                             "press a 0x0",
+                                             "release a 0x0",
+                                             "press Left 0x0",
+                                             "release Left 0x0",
+                                         }));
+    expectNothingDownOrLocked();
+}
+
+TEST_F(TypingTest, CapsLockLatchesForEveryKeyAndReleasesOnTheNextClick) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    ASSERT_EQ(serverState().locked, 0u);
+    clickKeys({kCapsLock, kA, kS, kCapsLock, kA});
+    const QStringList plain = waitForPlainKeyEvents(6);
+    // Typing does not release Caps Lock; its second click does.
+    EXPECT_EQ(plain, (QStringList{"press A 0x2", "release A 0x2", "press S 0x2", "release S 0x2",
+                                  "press a 0x0", "release a 0x0"}));
+    expectNothingDownOrLocked();
+
+    // Latched and released with nothing typed between: the X lock, which a
+    // Caps Lock key-down would toggle, is left as it was.
+    clickKeys({kCapsLock, kCapsLock, kA});
+    EXPECT_EQ(waitForPlainKeyEvents(8).mid(6), (QStringList{"press a 0x0", "release a 0x0"}));
+    expectNothingDownOrLocked();
+    EXPECT_EQ(keyEvents().size(), plainKeyEvents().size())
+        << "a Caps Lock key event reached the client: " << qPrintable(recorderOutput);
+}
+
+TEST_F(TypingTest, FocusNeverLeavesTheClientWhileEveryKeyIsClicked) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    int plainKeys = 0;
+    for (const orvix::KeyPlacement& key : orvix::keyboardLayout()) {
+        if (isModifierCode(key.code))
+            continue;
+        clickKey(key.code);
+        ++plainKeys;
+    }
+    // Every plain key types something, and comes up again.
+    XSession::waitFor([&] { return keyEvents().size() >= 2 * plainKeys; }, 15000);
+    const QList<KeyEvent> events = keyEvents();
+    EXPECT_EQ(events.size(), 2 * plainKeys) << qPrintable(recorderOutput);
+    QMap<int, int> balance;
+    for (const KeyEvent& e : events)
+        balance[e.keycode] += e.press ? 1 : -1;
+    for (auto it = balance.cbegin(); it != balance.cend(); ++it)
+        EXPECT_EQ(it.value(), 0) << "keycode " << it.key() << " left down";
+
+    readRecorder();
+    EXPECT_EQ(recorderOutput.count(QStringLiteral("focus-out")), 0)
+        << "a click on a key took the focus: " << qPrintable(recorderOutput);
+
+    EXPECT_EQ(x.activeWindow(), recorderWindow);
+    expectNothingDownOrLocked();
+}
+
+TEST_F(TypingTest, ClickOrDragOnTheStripLeavesTheKeyboardWithTheClient) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    // A quick click on the strip, away from its buttons, as when a button is
+    // missed: the real keyboard and the next key click still type.
+    const auto before = x.windowGeometry(panel);
+    const int sx = before.x + before.width / 2, sy = before.y + 8;
+    x.click(sx, sy);
+    xdotool({QStringLiteral("key"), QStringLiteral("b")});
+    clickKey(kA);
+    EXPECT_EQ(waitForPlainKeyEvents(4),
+              (QStringList{"press b 0x0", "release b 0x0", "press a 0x0", "release a 0x0"}));
+    auto g = x.windowGeometry(panel);
+    EXPECT_TRUE(g.x == before.x && g.y == before.y) << "a click moved the panel";
+
+    // A drag on the strip moves the panel; afterwards typing goes on.
+    xdotool({QStringLiteral("mousemove"), QString::number(sx), QString::number(sy),
+             QStringLiteral("mousedown"), QStringLiteral("1")});
+    for (int step = 1; step <= 5; ++step)
+        xdotool({QStringLiteral("mousemove"), QString::number(sx - 12 * step),
+                 QString::number(sy - 10 * step)});
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    EXPECT_TRUE(XSession::waitFor([&] {
+        g = x.windowGeometry(panel);
+        return g.x != before.x || g.y != before.y;
+    })) << "dragging the title strip did not move the panel";
+    XSession::waitFor([] { return false; }, 300);
+    xdotool({QStringLiteral("key"), QStringLiteral("b")});
+    clickKey(kA);
+    EXPECT_EQ(waitForPlainKeyEvents(8).mid(4),
+              (QStringList{"press b 0x0", "release b 0x0", "press a 0x0", "release a 0x0"}));
+    EXPECT_EQ(x.activeWindow(), recorderWindow);
+    // The window manager's grab during a move shows as focus-out / focus-in
+    // pairs; the client must end up with the focus.
+    readRecorder();
+    EXPECT_EQ(recorderOutput.count(QStringLiteral("focus-out")),
+              recorderOutput.count(QStringLiteral("focus-in")) - 1)
+        << qPrintable(recorderOutput);
+    expectNothingDownOrLocked();
+}
+
+TEST_F(TypingTest, PanelFloatsOnAllDesktopsAndNeverAcceptsInput) {
+    ASSERT_FALSE(launch().isEmpty());
+    const QString state = x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"));
+    EXPECT_TRUE(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE"))) << qPrintable(state);
+    // openbox shows stickiness as the desktop "all" (0xFFFFFFFF); other
+    // managers keep the state atom.
+    const QString desktop = x.windowProperty(panel, QStringLiteral("_NET_WM_DESKTOP"));
+    EXPECT_TRUE(desktop.endsWith(QStringLiteral("= 4294967295")) ||
+                state.contains(QStringLiteral("_NET_WM_STATE_STICKY")))
+        << qPrintable(desktop) << " / " << qPrintable(state);
+    const QString hints = x.windowProperty(panel, QStringLiteral("WM_HINTS"));
+    EXPECT_TRUE(hints.contains(QStringLiteral("accepts input or input focus: False")))
+        << qPrintable(hints);
+    EXPECT_NE(x.activeWindow(), panel);
+}
+
+TEST_F(TypingTest, PointerEnterAndLeaveSetTheTwoTransparencies) {
+    writeConfig("[General]\nCheckForUpdates=false\nInactiveTransparency=0.35\n"
+                "ActiveTransparency=0.85\n");
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(waitForOpacity(0.35));
+    const auto g = x.windowGeometry(panel);
+    for (int round = 0; round < 2; ++round) {
+        xdotool({QStringLiteral("mousemove"), QString::number(g.x + g.width / 2),
+                 QString::number(g.y + g.height / 2)});
+        EXPECT_TRUE(waitForOpacity(0.85)) << "round " << round << ": " << opacity();
+        park();
+        EXPECT_TRUE(waitForOpacity(0.35)) << "round " << round << ": " << opacity();
+    }
+}
+
+TEST_F(TypingTest, MovedAndResizedFrameSurvivesRelaunch) {
+    ASSERT_FALSE(launch().isEmpty());
+    const int width = 900;
+    const int height = qRound(width / layoutRatio()) + orvix::MyPanel::titleBarHeight();
+    xdotool({QStringLiteral("windowmove"), panel, QStringLiteral("60"), QStringLiteral("70")});
+    xdotool({QStringLiteral("windowsize"), panel, QString::number(width), QString::number(height)});
+    ASSERT_TRUE(XSession::waitFor([&] {
+        const auto g = x.windowGeometry(panel);
+        return g.x == 60 && g.y == 70 && g.width == width && g.height == height;
+    }));
+    const QString expected = QStringLiteral("60 70 %1 %2").arg(width).arg(height);
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return QSettings(configPath(), QSettings::IniFormat).value("keyboard").toString() ==
+               expected;
+    })) << qPrintable(QSettings(configPath(), QSettings::IniFormat).value("keyboard").toString());
+    quitOrvix();
+
+    ASSERT_FALSE(launch().isEmpty());
+    const auto g = x.windowGeometry(panel);
+    EXPECT_EQ(g.x, 60);
+    EXPECT_EQ(g.y, 70);
+    EXPECT_EQ(g.width, width);
+    EXPECT_EQ(g.height, height);
+    EXPECT_NEAR(contentRatio(g), layoutRatio(), 0.01);
+    // The keys follow the new size: a click on A still types it.
+    ASSERT_TRUE(startRecorder());
+    clickKey(kA);
+    EXPECT_EQ(waitForPlainKeyEvents(2), (QStringList{"press a 0x0", "release a 0x0"}));
+}
+
+TEST_F(TypingTest, ResizeKeepsTheLayoutAspectRatioAcrossRelaunch) {
+    ASSERT_FALSE(launch().isEmpty());
+    const auto initial = x.windowGeometry(panel);
+    // Far wider than the layout: the panel must answer with its own ratio.
+    xdotool({QStringLiteral("windowsize"), panel, QStringLiteral("1000"), QStringLiteral("260")});
+    XSession::Geometry g;
+    EXPECT_TRUE(XSession::waitFor([&] {
+        g = x.windowGeometry(panel);
+        return g.width != initial.width && qAbs(contentRatio(g) - layoutRatio()) < 0.02;
+    })) << g.width
+        << "x" << g.height;
+    const QString saved =
+        QStringLiteral("%1 %2 %3 %4").arg(g.x).arg(g.y).arg(g.width).arg(g.height);
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return QSettings(configPath(), QSettings::IniFormat).value("keyboard").toString() == saved;
+    }));
+    quitOrvix();
+    ASSERT_FALSE(launch().isEmpty());
+    const auto again = x.windowGeometry(panel);
+    EXPECT_EQ(again.width, g.width);
+    EXPECT_EQ(again.height, g.height);
+    EXPECT_NEAR(contentRatio(again), layoutRatio(), 0.02) << again.width << "x" << again.height;
+}
+
+struct KillCase {
+    const char* name;
+    std::vector<int> latched;
+    bool holdKey; // the mouse held down on A when the program dies
+};
+
+class KilledWhileTypingTest : public TypingTest, public ::testing::WithParamInterface<KillCase> {};
+
+// Latches the modifiers, leaves them resting (pointer away from the panel)
+// or holds the mouse down on A (so the modifier keys and A are down in the
+// server), kills the program outright, and starts it again.
+TEST_P(KilledWhileTypingTest, NoModifierIsDownOrLockedOnceOrvixStartsAgain) {
+    const KillCase& c = GetParam();
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    const bool capsLock = std::count(c.latched.begin(), c.latched.end(), kCapsLock) > 0;
+    for (int code : c.latched)
+        clickKey(code);
+    const unsigned wanted = kShiftMask | kMod4Mask | (capsLock ? kLockMask : 0);
+    if (c.holdKey) {
+        const QPoint a = keyCentre(kA);
+        xdotool({QStringLiteral("mousemove"), QString::number(a.x()), QString::number(a.y()),
+                 QStringLiteral("mousedown"), QStringLiteral("1")});
+        // The A goes down with all of them in force: the state this test kills.
+        ASSERT_TRUE(XSession::waitFor([&] { return (serverState().mods & wanted) == wanted; }))
+            << qPrintable(serverState().raw);
+    } else {
+        park();
+        // Whatever the program keeps in the server between keys is left there.
+        XSession::waitFor([] { return false; }, 500);
+    }
+    const ServerState beforeKill = serverState();
+
+    ::kill(static_cast<pid_t>(orvix->processId()), SIGKILL);
+    ASSERT_TRUE(orvix->waitForFinished(5000));
+    if (c.holdKey)
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    // The server keeps what the killed run held: the next start cleans it up.
+    XSession::waitFor([] { return false; }, 300);
+    const ServerState left = serverState();
+    EXPECT_EQ(left.mods, beforeKill.mods) << qPrintable(left.raw);
+    if (c.holdKey) {
+        EXPECT_FALSE(left.keysDown.isEmpty()) << qPrintable(left.raw);
+    }
+
+    ASSERT_FALSE(launch().isEmpty());
+    EXPECT_TRUE(XSession::waitFor([&] {
+        const ServerState s = serverState();
+        return s.mods == 0 && s.locked == 0 && s.keysDown.isEmpty();
+    })) << qPrintable(serverState().raw);
+    expectNothingDownOrLocked();
+    if (left.mods != 0 || !left.keysDown.isEmpty()) {
+        EXPECT_TRUE(XSession::waitFor([&] {
+            return orvix->peek(1 << 20).contains("Released modifiers left by an earlier run");
+        }));
+    }
+
+    // And the program types normally afterwards.
+    const qsizetype typed = plainKeyEvents().size();
+    clickKey(kA);
+    XSession::waitFor([&] { return plainKeyEvents().size() >= typed + 2; });
+    EXPECT_EQ(plainKeyEvents().mid(typed), (QStringList{"press a 0x0", "release a 0x0"}));
+    expectNothingDownOrLocked();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Latched, KilledWhileTypingTest,
+    ::testing::Values(KillCase{"ShiftAndCommandResting", {kShift, kCommand}, false},
+                      KillCase{"ShiftAndCommandWhileTyping", {kShift, kCommand}, true},
+                      KillCase{
+                          "CapsShiftAndCommandWhileTyping", {kCapsLock, kShift, kCommand}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
