@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QString>
+#include <map>
+#include <optional>
+
+namespace orvix::test {
+
+// Reads the panel's on-screen keys from the X server's pixels, the way a user
+// sees them: a key is lit when its pixels have gone clearly darker than the
+// same key's pixels captured while nothing pressed it.
+class TapPanelPixels {
+public:
+    // Opens its own connection to `display`; `window` is the panel's X window.
+    TapPanelPixels(const QString& display, unsigned long window);
+    ~TapPanelPixels();
+    TapPanelPixels(const TapPanelPixels&) = delete;
+    TapPanelPixels& operator=(const TapPanelPixels&) = delete;
+
+    bool isOpen() const { return _display != nullptr; }
+    void* display() const { return _display; }
+
+    // The key's rectangle in window pixels: the title strip on top, the key
+    // frames scaled from layout points to the rest of the window.
+    std::optional<QRect> keyRect(int code) const;
+    QImage grabKey(int code) const;
+
+    // Keeps the current pixels of `code` as its unlit reference.
+    bool rememberUnlit(int code);
+    QImage unlitReference(int code) const {
+        const auto it = _unlit.find(code);
+        return it == _unlit.end() ? QImage() : it->second;
+    }
+    // How far the key is from its unlit pixels: mean absolute channel
+    // difference (0-255), and how much darker it is (mean luminance drop).
+    double differenceFromUnlit(int code) const;
+    double darkeningFromUnlit(int code) const;
+    bool isLit(int code) const;
+    bool isUnlit(int code) const;
+
+    // The server's keyboard as XKB reports it, and the keycodes it holds down.
+    struct KeyboardState {
+        unsigned mods = 0, base = 0, latched = 0, locked = 0;
+        QList<int> keysDown;
+    };
+    KeyboardState keyboardState() const;
+    // XKB modifier bits, so that callers need not include Xlib.
+    static constexpr unsigned kShiftMask = 1u << 0;
+    static constexpr unsigned kLockMask = 1u << 1;
+    static constexpr unsigned kControlMask = 1u << 2;
+    static constexpr unsigned kMod1Mask = 1u << 3; // Alt
+    static constexpr unsigned kMod4Mask = 1u << 6; // Super
+
+    static double meanDifference(const QImage& a, const QImage& b);
+    static double meanLuminance(const QImage& image);
+
+    // A pressed key is darker with its legend lower: well past these.
+    static constexpr double kLitDifference = 6.0;
+    static constexpr double kLitDarkening = 4.0;
+    // Pixels within this of the reference count as the unlit look.
+    static constexpr double kUnlitDifference = 1.0;
+
+private:
+    void* _display = nullptr;
+    unsigned long _window = 0;
+    std::map<int, QImage> _unlit;
+};
+
+} // namespace orvix::test

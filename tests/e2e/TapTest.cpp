@@ -1,0 +1,697 @@
+// The real keyboard as the program watches it: a private X session with
+// openbox, xdotool as the keyboard (XTest from another client counts as real),
+// the panel's own pixels to read which on-screen keys are lit, and xrecorder
+// to see what a focused application receives.
+#include "TapPanelPixels.h"
+#include "XSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QVector>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <signal.h>
+
+using orvix::test::TapPanelPixels;
+using orvix::test::XSession;
+
+namespace {
+
+// Apple key codes of the keys these tests use.
+constexpr int kCodeA = 0;
+constexpr int kCodeS = 1;
+constexpr int kCodeShift = 56;
+constexpr int kCodeRightShift = 60;
+constexpr int kCodeCapsLock = 57;
+constexpr int kCodeControl = 59;
+constexpr int kCodeOption = 58;
+constexpr int kCodeRightOption = 61;
+constexpr int kCodeCommand = 55;
+
+class TapTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start"; }
+
+    QString configPath() const { return x.configHome() + QStringLiteral("/Orvix/Orvix.conf"); }
+
+    // Quiet first-run extras, so that no alert takes the focus from the
+    // recording client; the rest as given.
+    void writeConfig(const QByteArray& extra = {}) {
+        QDir().mkpath(x.configHome() + QStringLiteral("/Orvix"));
+        QFile f(configPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nmoveToApplicationsFolderAlertSuppress=true\nFeedbackSuppress=true\n"
+                "CheckForUpdates=false\nSUEnableAutomaticChecks=false\n");
+        f.write(extra);
+    }
+
+    void xdotool(const QStringList& args) const { x.run(QStringLiteral("xdotool"), args); }
+    void parkPointer() const { xdotool({QStringLiteral("mousemove"), "0", "0"}); }
+    static void pause(int ms) {
+        XSession::waitFor([] { return false; }, ms);
+    }
+
+    // Starts Orvix, waits for its panel, and keeps the unlit pixels of `keys`.
+    bool launch(std::initializer_list<int> keys) {
+        parkPointer();
+        orvix = x.startOrvix();
+        if (!orvix->waitForStarted(10000))
+            return false;
+        if (!XSession::waitFor(
+                [&] {
+                    const QStringList w = x.windowsOfPid(orvix->processId());
+                    if (!w.isEmpty())
+                        panel = w.first();
+                    return !panel.isEmpty();
+                },
+                20000))
+            return false;
+        pixels = std::make_unique<TapPanelPixels>(x.display(), panel.toULong());
+        if (!pixels->isOpen())
+            return false;
+        // Drawn and settled: two grabs in a row agree.
+        for (int code : keys) {
+            QImage previous;
+            const bool settled = XSession::waitFor(
+                [&] {
+                    const QImage now = pixels->grabKey(code);
+                    const bool same = !now.isNull() && !previous.isNull() &&
+                                      TapPanelPixels::meanDifference(now, previous) == 0 &&
+                                      TapPanelPixels::meanLuminance(now) > 0;
+                    previous = now;
+                    return same;
+                },
+                10000);
+            if (!settled || !pixels->rememberUnlit(code))
+                return false;
+        }
+        return true;
+    }
+
+    bool waitLit(int code, int timeoutMs = 5000) const {
+        return XSession::waitFor([&] { return pixels->isLit(code); }, timeoutMs);
+    }
+    bool waitUnlit(int code, int timeoutMs = 5000) const {
+        return XSession::waitFor([&] { return pixels->isUnlit(code); }, timeoutMs);
+    }
+
+    // The centre of an on-screen key in root coordinates.
+    QPoint keyCentre(int code) const {
+        const auto rect = pixels->keyRect(code);
+        const auto g = x.windowGeometry(panel);
+        return rect ? QPoint(g.x + rect->center().x(), g.y + rect->center().y()) : QPoint();
+    }
+    void clickKey(int code) const {
+        const QPoint c = keyCentre(code);
+        x.click(c.x(), c.y());
+    }
+
+    // xrecorder with the focus; its output is read line by line.
+    bool startRecorder() {
+        recorder = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
+        if (!recorder->waitForStarted(5000))
+            return false;
+        if (!XSession::waitFor([&] { return recorderOutput().contains("ready "); }))
+            return false;
+        const QString id =
+            recorderOutput().section(QStringLiteral("ready "), 1).section(u'\n', 0, 0);
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
+        return XSession::waitFor([&] { return x.activeWindow() == id; });
+    }
+    QString recorderOutput() {
+        recorded += QString::fromUtf8(recorder->readAll());
+        return recorded;
+    }
+    // The keysym names of the key presses xrecorder has seen, in order.
+    QStringList recordedPresses() {
+        QStringList presses;
+        for (const QString& line : recorderOutput().split(u'\n', Qt::SkipEmptyParts)) {
+            const QString name = line.section(u' ', 2, 2);
+            // Modifier keys that carry a posted key's flags are not typed keys.
+            const bool modifier = name.endsWith(QStringLiteral("_L")) ||
+                                  name.endsWith(QStringLiteral("_R")) ||
+                                  name == QStringLiteral("Caps_Lock");
+            if (line.startsWith(QStringLiteral("press ")) && !modifier)
+                presses << name;
+        }
+        return presses;
+    }
+    bool waitForPresses(int count) {
+        return XSession::waitFor([&] { return recordedPresses().size() >= count; });
+    }
+
+    using KeyboardState = TapPanelPixels::KeyboardState;
+    KeyboardState keyboardState() const { return pixels->keyboardState(); }
+
+    XSession x;
+    QProcess* orvix = nullptr;
+    QProcess* recorder = nullptr;
+    QString recorded;
+    QString panel;
+    std::unique_ptr<TapPanelPixels> pixels;
+};
+
+TEST_F(TapTest, RealKeyLightsItsKeyAndReleaseDarkensIt) {
+    writeConfig();
+    ASSERT_TRUE(launch({kCodeA, kCodeS}));
+    ASSERT_TRUE(pixels->isUnlit(kCodeA));
+
+    for (int round = 0; round < 2; ++round) {
+        xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
+        EXPECT_TRUE(waitLit(kCodeA)) << "difference " << pixels->differenceFromUnlit(kCodeA);
+        // Only the key pressed: its neighbour stays as it was.
+        EXPECT_TRUE(pixels->isUnlit(kCodeS));
+        xdotool({QStringLiteral("keyup"), QStringLiteral("a")});
+        EXPECT_TRUE(waitUnlit(kCodeA)) << "difference " << pixels->differenceFromUnlit(kCodeA);
+    }
+
+    // A quick tap (down and up in one go) still ends dark.
+    xdotool({QStringLiteral("key"), QStringLiteral("s")});
+    pause(300);
+    EXPECT_TRUE(waitUnlit(kCodeS));
+    EXPECT_EQ(orvix->state(), QProcess::Running);
+}
+
+TEST_F(TapTest, HeldKeyStaysLitThroughTheRepeatsAndDarkensOnce) {
+    writeConfig();
+    ASSERT_TRUE(launch({kCodeA}));
+    ASSERT_TRUE(startRecorder());
+    // A short repeat delay, so that the hold is well past it.
+    x.run(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("rate"),
+                                   QStringLiteral("200"), QStringLiteral("30")});
+
+    xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
+    ASSERT_TRUE(waitLit(kCodeA));
+    // Lit on every look through the repeats: no release-press flicker.
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_TRUE(pixels->isLit(kCodeA)) << "sample " << i;
+        pause(40);
+    }
+    // The server's own repeats go to applications, not to raw-event
+    // listeners; a keyboard that repeats by sending the press again does reach
+    // the tap, and must count as the same hold.
+    xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
+    pause(200);
+    EXPECT_TRUE(pixels->isLit(kCodeA));
+    xdotool({QStringLiteral("keyup"), QStringLiteral("a")});
+    EXPECT_TRUE(waitUnlit(kCodeA));
+
+    // The server did repeat: the application saw more than one press.
+    EXPECT_GT(recordedPresses().size(), 3) << qPrintable(recorderOutput());
+
+    // And the next real press lights the key again.
+    xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
+    EXPECT_TRUE(waitLit(kCodeA));
+    xdotool({QStringLiteral("keyup"), QStringLiteral("a")});
+    EXPECT_TRUE(waitUnlit(kCodeA));
+}
+
+TEST_F(TapTest, RealShiftLightsBothShiftKeys) {
+    writeConfig();
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift, kCodeA}));
+
+    xdotool({QStringLiteral("keydown"), QStringLiteral("Shift_L")});
+    EXPECT_TRUE(waitLit(kCodeShift));
+    EXPECT_TRUE(waitLit(kCodeRightShift));
+    EXPECT_TRUE(pixels->isUnlit(kCodeA));
+    xdotool({QStringLiteral("keyup"), QStringLiteral("Shift_L")});
+    EXPECT_TRUE(waitUnlit(kCodeShift));
+    EXPECT_TRUE(waitUnlit(kCodeRightShift));
+
+    // The right one lights the pair as well.
+    xdotool({QStringLiteral("keydown"), QStringLiteral("Shift_R")});
+    EXPECT_TRUE(waitLit(kCodeShift));
+    EXPECT_TRUE(waitLit(kCodeRightShift));
+    xdotool({QStringLiteral("keyup"), QStringLiteral("Shift_R")});
+    EXPECT_TRUE(waitUnlit(kCodeShift));
+    EXPECT_TRUE(waitUnlit(kCodeRightShift));
+}
+
+TEST_F(TapTest, OwnClickIsLitOnlyWhileTheMouseIsDown) {
+    writeConfig();
+    ASSERT_TRUE(launch({kCodeA}));
+    ASSERT_TRUE(startRecorder());
+    const QPoint a = keyCentre(kCodeA);
+
+    for (int holdMs : {50, 900}) {
+        xdotool({QStringLiteral("mousemove"), QString::number(a.x()), QString::number(a.y())});
+        pause(150);
+        xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        EXPECT_TRUE(waitLit(kCodeA)) << "hold " << holdMs;
+        pause(holdMs);
+        EXPECT_TRUE(pixels->isLit(kCodeA)) << "hold " << holdMs;
+        xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        // Under the pointer the key shows its hover look, not pressed; the
+        // posted key's own release must not be needed to darken it, and the
+        // posted press must not light it again afterwards.
+        EXPECT_TRUE(XSession::waitFor([&] { return !pixels->isLit(kCodeA); }, 3000))
+            << "hold " << holdMs;
+        pause(400);
+        EXPECT_FALSE(pixels->isLit(kCodeA)) << "hold " << holdMs;
+        parkPointer();
+        EXPECT_TRUE(waitUnlit(kCodeA)) << "hold " << holdMs;
+    }
+    // The clicks did type: the application got them.
+    ASSERT_TRUE(waitForPresses(2));
+    EXPECT_EQ(recordedPresses().first(), QStringLiteral("a"));
+
+    // After clicks, a real press and release of the same key still light and
+    // darken it: the program's own events left nothing behind.
+    xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
+    EXPECT_TRUE(waitLit(kCodeA));
+    xdotool({QStringLiteral("keyup"), QStringLiteral("a")});
+    EXPECT_TRUE(waitUnlit(kCodeA));
+}
+
+TEST_F(TapTest, RealKeyHeldWhileTheSameKeyIsClickedIsStillReleased) {
+    // xdotool and Orvix share the XTest keyboard: Orvix's click of a key the
+    // other client holds must not leave the on-screen key stuck or blind.
+    writeConfig();
+    ASSERT_TRUE(launch({kCodeS}));
+    xdotool({QStringLiteral("keydown"), QStringLiteral("s")});
+    ASSERT_TRUE(waitLit(kCodeS));
+    clickKey(kCodeS);
+    pause(300);
+    xdotool({QStringLiteral("keyup"), QStringLiteral("s")});
+    parkPointer();
+    EXPECT_TRUE(waitUnlit(kCodeS));
+    xdotool({QStringLiteral("keydown"), QStringLiteral("s")});
+    EXPECT_TRUE(waitLit(kCodeS)) << "a fresh real press must light the key again";
+    xdotool({QStringLiteral("keyup"), QStringLiteral("s")});
+    EXPECT_TRUE(waitUnlit(kCodeS));
+}
+
+TEST_F(TapTest, RealCapsLockShowsItsLockedState) {
+    writeConfig();
+    ASSERT_TRUE(launch({kCodeCapsLock}));
+    // The key shows the lock, not the finger: lit after the release...
+    xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+    EXPECT_TRUE(waitLit(kCodeCapsLock));
+    pause(300);
+    EXPECT_TRUE(pixels->isLit(kCodeCapsLock));
+    // ...and dark once the next press unlocks it.
+    xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+    EXPECT_TRUE(waitUnlit(kCodeCapsLock));
+    EXPECT_EQ(keyboardState().locked & TapPanelPixels::kLockMask, 0u);
+}
+
+TEST_F(TapTest, ReleasingARealShiftKeepsAShiftLatchedOnScreenLit) {
+    writeConfig();
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
+    clickKey(kCodeShift);
+    parkPointer();
+    ASSERT_TRUE(waitLit(kCodeShift));
+    xdotool({QStringLiteral("keydown"), QStringLiteral("Shift_R")});
+    pause(200);
+    xdotool({QStringLiteral("keyup"), QStringLiteral("Shift_R")});
+    pause(400);
+    EXPECT_TRUE(pixels->isLit(kCodeShift)) << "the latch outlives the real key";
+    EXPECT_TRUE(pixels->isLit(kCodeRightShift));
+    // Unlatched with nothing held: both dark.
+    clickKey(kCodeShift);
+    parkPointer();
+    EXPECT_TRUE(waitUnlit(kCodeShift));
+    EXPECT_TRUE(waitUnlit(kCodeRightShift));
+}
+
+TEST_F(TapTest, RealKeyWhileAClickIsHeldLightsOnlyItself) {
+    writeConfig();
+    ASSERT_TRUE(launch({kCodeA, kCodeS}));
+    const QPoint a = keyCentre(kCodeA);
+    xdotool({QStringLiteral("mousemove"), QString::number(a.x()), QString::number(a.y())});
+    pause(150);
+    xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    ASSERT_TRUE(waitLit(kCodeA));
+    xdotool({QStringLiteral("keydown"), QStringLiteral("s")});
+    EXPECT_TRUE(waitLit(kCodeS));
+    xdotool({QStringLiteral("keyup"), QStringLiteral("s")});
+    EXPECT_TRUE(waitUnlit(kCodeS));
+    EXPECT_TRUE(pixels->isLit(kCodeA)) << "the held click is untouched by the real key";
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    parkPointer();
+    EXPECT_TRUE(waitUnlit(kCodeA));
+}
+
+TEST_F(TapTest, LatchedAltAndSuperStayOutOfTheServerWhileThePointerIsOverThePanel) {
+    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    ASSERT_TRUE(launch({kCodeOption, kCodeRightOption, kCodeCommand}));
+    const unsigned altSuper = TapPanelPixels::kMod1Mask | TapPanelPixels::kMod4Mask;
+    clickKey(kCodeOption);
+    clickKey(kCodeCommand);
+    EXPECT_TRUE(waitLit(kCodeOption));
+    EXPECT_TRUE(waitLit(kCodeRightOption));
+    EXPECT_TRUE(waitLit(kCodeCommand));
+    // The pointer is still over the panel: a click there must stay a click.
+    pause(300);
+    EXPECT_EQ(keyboardState().mods & altSuper, 0u) << std::hex << keyboardState().mods;
+    // Away from the panel the latches wait in the server for the next real key...
+    parkPointer();
+    EXPECT_TRUE(XSession::waitFor([&] { return (keyboardState().mods & altSuper) == altSuper; }))
+        << std::hex << keyboardState().mods;
+    // ...and leave it again when the pointer comes back.
+    const auto g = x.windowGeometry(panel);
+    xdotool({QStringLiteral("mousemove"), QString::number(g.x + g.width / 2),
+             QString::number(g.y + g.height / 2)});
+    EXPECT_TRUE(XSession::waitFor([&] { return (keyboardState().mods & altSuper) == 0; }))
+        << std::hex << keyboardState().mods;
+    EXPECT_TRUE(pixels->isLit(kCodeOption)) << "still latched on screen";
+    // Unlatched over the panel, and nothing returns when the pointer leaves.
+    clickKey(kCodeOption);
+    clickKey(kCodeCommand);
+    parkPointer();
+    EXPECT_TRUE(waitUnlit(kCodeOption));
+    EXPECT_TRUE(waitUnlit(kCodeCommand));
+    pause(300);
+    EXPECT_EQ(keyboardState().mods & altSuper, 0u) << std::hex << keyboardState().mods;
+}
+
+// The sounds a user hears, through OpenAL's wave-file backend: mono 16-bit
+// samples written as they are mixed, so the file's length marks the time.
+class TapSoundTest : public TapTest {
+protected:
+    void SetUp() override {
+        TapTest::SetUp();
+        wavePath = x.home() + QStringLiteral("/mix.wav");
+        const QString conf = x.home() + QStringLiteral("/alsoft.conf");
+        QFile f(conf);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[general]\nchannels = mono\nsample-type = int16\nfrequency = 44100\n"
+                "period_size = 256\nperiods = 2\n[wave]\nfile = " +
+                QFile::encodeName(wavePath) + "\n");
+        f.close();
+        x.setEnv(QStringLiteral("ALSOFT_DRIVERS"), QStringLiteral("wave"));
+        x.setEnv(QStringLiteral("ALSOFT_CONF"), conf);
+    }
+
+    // All samples written so far (the header's sizes are only final at exit).
+    QVector<qint16> samples() const {
+        QFile f(wavePath);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray bytes = f.readAll();
+        const qsizetype data = bytes.indexOf("data");
+        if (data < 0)
+            return {};
+        QVector<qint16> out((bytes.size() - data - 8) / 2);
+        memcpy(out.data(), bytes.constData() + data + 8, size_t(out.size()) * 2);
+        return out;
+    }
+    qsizetype mark() const { return samples().size(); }
+    // Energy of the samples in [from, to).
+    double energy(qsizetype from, qsizetype to) const {
+        const QVector<qint16> s = samples();
+        double sum = 0;
+        for (qsizetype i = from; i < to && i < s.size(); ++i)
+            sum += double(s[i]) * double(s[i]);
+        return sum;
+    }
+    // Separate sounds in [from, to): runs of sound with at least 60 ms of
+    // silence between them.
+    int soundsIn(qsizetype from, qsizetype to) const {
+        const QVector<qint16> s = samples();
+        int count = 0;
+        qsizetype quiet = 1 << 30;
+        for (qsizetype i = from; i < to && i < s.size(); ++i) {
+            if (std::abs(int(s[i])) > 300) {
+                if (quiet > 44100 * 60 / 1000)
+                    ++count;
+                quiet = 0;
+            } else {
+                ++quiet;
+            }
+        }
+        return count;
+    }
+    // Waits until the mixer has written past now plus `ms`.
+    qsizetype after(int ms) {
+        pause(ms);
+        return mark();
+    }
+
+    QString wavePath;
+};
+
+TEST_F(TapSoundTest, HeldRealKeyPlaysOnePressAndOneReleaseAndAClickPlaysOnce) {
+    writeConfig("SoundTheme=Typewriter\n");
+    ASSERT_TRUE(launch({kCodeA}));
+    x.run(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("rate"),
+                                   QStringLiteral("200"), QStringLiteral("30")});
+    ASSERT_TRUE(XSession::waitFor([&] { return mark() > 4410; })) << "no wave output";
+    const qsizetype start = after(300);
+
+    // A real key held well past the repeat delay, with a resent press.
+    xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
+    pause(500);
+    xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
+    const qsizetype held = after(500);
+    xdotool({QStringLiteral("keyup"), QStringLiteral("a")});
+    const qsizetype released = after(500);
+    ASSERT_GT(energy(start, held), 0) << "the press made no sound";
+    EXPECT_EQ(soundsIn(start, held), 1) << "repeats play nothing";
+    EXPECT_EQ(soundsIn(held, released), 1) << "one release sound";
+    const double realPress = energy(start, held);
+
+    // The same key clicked: the program's own posted press must not come back
+    // through the tap as a second sound on top of the first.
+    const QPoint a = keyCentre(kCodeA);
+    xdotool({QStringLiteral("mousemove"), QString::number(a.x()), QString::number(a.y())});
+    const qsizetype beforeClick = after(300);
+    xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+    const qsizetype clickHeld = after(500);
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    after(500);
+    EXPECT_EQ(soundsIn(beforeClick, clickHeld), 1);
+    const double clickPress = energy(beforeClick, clickHeld);
+    // One sound has the real press's energy; two at once have about twice it
+    // or more.
+    EXPECT_LT(clickPress, 1.5 * realPress) << "click " << clickPress << " real " << realPress;
+    EXPECT_GT(clickPress, 0.6 * realPress) << "click " << clickPress << " real " << realPress;
+}
+
+class TapLatchedShiftTest : public TapTest {
+protected:
+    // Latches Shift on screen with the pointer, then leaves the panel.
+    void latchShift() {
+        clickKey(kCodeShift);
+        EXPECT_TRUE(waitLit(kCodeShift));
+        EXPECT_TRUE(waitLit(kCodeRightShift));
+        parkPointer();
+        pause(300);
+    }
+    // Types a real "a" into xrecorder and answers what arrived.
+    QString typeA() {
+        const int before = int(recordedPresses().size());
+        xdotool({QStringLiteral("key"), QStringLiteral("a")});
+        if (!waitForPresses(before + 1))
+            return QStringLiteral("(nothing)");
+        return recordedPresses().at(before);
+    }
+};
+
+TEST_F(TapLatchedShiftTest, SettingOnStampsLatchedShiftOnRealKeys) {
+    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
+    ASSERT_TRUE(startRecorder());
+    EXPECT_EQ(typeA(), QStringLiteral("a"));
+    latchShift();
+    EXPECT_EQ(typeA(), QStringLiteral("A"));
+    EXPECT_EQ(typeA(), QStringLiteral("A")) << "the latch stays for the next real key";
+    // Unlatched, real keys are plain again and nothing stays in the server.
+    clickKey(kCodeShift);
+    parkPointer();
+    EXPECT_TRUE(waitUnlit(kCodeShift));
+    EXPECT_EQ(typeA(), QStringLiteral("a"));
+    EXPECT_EQ(keyboardState().locked & TapPanelPixels::kShiftMask, 0u);
+}
+
+TEST_F(TapLatchedShiftTest, SettingOffAtLaunchLeavesRealKeysAlone) {
+    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=false\n");
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
+    ASSERT_TRUE(startRecorder());
+    latchShift();
+    EXPECT_EQ(typeA(), QStringLiteral("a"));
+    EXPECT_EQ(keyboardState().mods & TapPanelPixels::kShiftMask, 0u);
+    // Clicked keys still carry the latch: the setting is about real keys only.
+    clickKey(kCodeA);
+    parkPointer();
+    ASSERT_TRUE(waitForPresses(2));
+    EXPECT_EQ(recordedPresses().at(1), QStringLiteral("A"));
+}
+
+// Opens Preferences from the gear menu with the keyboard and flips the
+// "apply to real keys" box; answers the stored value afterwards.
+class TapSettingChangeTest : public TapLatchedShiftTest {
+protected:
+    QString storedModifyKeys() {
+        QSettings stored(configPath(), QSettings::IniFormat);
+        return stored.value(QStringLiteral("ModifyKeyEventsWithVirtualKeyboardStateKey"))
+            .toString();
+    }
+    bool toggleModifyKeysInPreferences(const QString& expectedAfter) {
+        const auto g = x.windowGeometry(panel);
+        // Over the panel the title-strip extras show; the gear is at the right.
+        xdotool({QStringLiteral("mousemove"), QString::number(g.x + g.width / 2),
+                 QString::number(g.y + 11)});
+        pause(600);
+        x.click(g.x + g.width - 13, g.y + 11);
+        pause(500);
+        // Keyboard Theme, Typing Sounds, Start at Login, Login Items, Preferences.
+        for (int i = 0; i < 5; ++i)
+            xdotool({QStringLiteral("key"), QStringLiteral("Down")});
+        xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+        QString prefs;
+        if (!XSession::waitFor([&] {
+                prefs = x.run(QStringLiteral("xdotool"),
+                              {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                               QStringLiteral("--name"), QStringLiteral("Preferences")})
+                            .section(u'\n', 0, 0);
+                return !prefs.isEmpty();
+            }))
+            return false;
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), prefs});
+        pause(300);
+        // Two sliders and the tray box come first.
+        for (int i = 0; i < 3; ++i)
+            xdotool({QStringLiteral("key"), QStringLiteral("Tab")});
+        xdotool({QStringLiteral("key"), QStringLiteral("space")});
+        return XSession::waitFor([&] { return storedModifyKeys() == expectedAfter; });
+    }
+    // The next launch reads the setting: a fresh program with the same stored
+    // settings and a fresh recording client with the focus.
+    bool relaunch() {
+        ::kill(static_cast<pid_t>(orvix->processId()), SIGTERM);
+        if (!orvix->waitForFinished(10000))
+            return false;
+        recorder->kill();
+        recorder->waitForFinished(3000);
+        recorded.clear();
+        pixels.reset();
+        panel.clear();
+        return launch({kCodeShift, kCodeRightShift}) && startRecorder();
+    }
+};
+
+TEST_F(TapSettingChangeTest, TurningTheSettingOffWhileRunningChangesNothingUntilRelaunch) {
+    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
+    ASSERT_TRUE(toggleModifyKeysInPreferences(QStringLiteral("false")))
+        << "could not turn the setting off in Preferences; stored: "
+        << qPrintable(storedModifyKeys());
+    ASSERT_TRUE(startRecorder());
+    latchShift();
+    EXPECT_EQ(typeA(), QStringLiteral("A")) << "read at launch only";
+
+    ASSERT_TRUE(relaunch());
+    latchShift();
+    EXPECT_EQ(typeA(), QStringLiteral("a"));
+}
+
+TEST_F(TapSettingChangeTest, TurningTheSettingOnWhileRunningChangesNothingUntilRelaunch) {
+    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=false\n");
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
+    ASSERT_TRUE(toggleModifyKeysInPreferences(QStringLiteral("true")))
+        << "could not turn the setting on in Preferences; stored: "
+        << qPrintable(storedModifyKeys());
+    ASSERT_TRUE(startRecorder());
+    latchShift();
+    EXPECT_EQ(typeA(), QStringLiteral("a")) << "read at launch only";
+    ASSERT_TRUE(relaunch());
+    latchShift();
+    EXPECT_EQ(typeA(), QStringLiteral("A"));
+}
+
+class TapQuitTest : public TapTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TapQuitTest, QuittingWithModifiersLatchedLeavesNothingLockedOrDown) {
+    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift, kCodeCapsLock, kCodeControl}));
+    const KeyboardState before = keyboardState();
+    ASSERT_EQ(before.locked, 0u);
+
+    for (int code : {kCodeShift, kCodeCapsLock, kCodeControl}) {
+        clickKey(code);
+        EXPECT_TRUE(waitLit(code)) << "code " << code;
+    }
+    parkPointer();
+    // The latches are in the server while the program runs...
+    ASSERT_TRUE(XSession::waitFor([&] {
+        const unsigned want =
+            TapPanelPixels::kShiftMask | TapPanelPixels::kLockMask | TapPanelPixels::kControlMask;
+        return (keyboardState().mods & want) == want;
+    })) << "mods 0x"
+        << std::hex << keyboardState().mods;
+
+    ::kill(static_cast<pid_t>(orvix->processId()), GetParam());
+    ASSERT_TRUE(orvix->waitForFinished(10000));
+    EXPECT_EQ(orvix->exitStatus(), QProcess::NormalExit);
+
+    // ...and gone with it.
+    const KeyboardState after = keyboardState();
+    EXPECT_EQ(after.mods, 0u) << std::hex << "mods 0x" << after.mods;
+    EXPECT_EQ(after.locked, 0u) << std::hex << "locked 0x" << after.locked;
+    EXPECT_EQ(after.latched, 0u) << std::hex << "latched 0x" << after.latched;
+    EXPECT_EQ(after.base, 0u) << std::hex << "base 0x" << after.base;
+    EXPECT_TRUE(after.keysDown.isEmpty());
+    // As a user's tools see it: no Caps Lock light left on.
+    const QString xset = x.run(QStringLiteral("xset"), {QStringLiteral("q")});
+    EXPECT_TRUE(xset.contains(QStringLiteral("LED mask:  00000000"))) << qPrintable(xset);
+}
+
+TEST_F(TapTest, CrashWithModifiersLatchedLeavesNothingLocked) {
+    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    ASSERT_TRUE(launch({kCodeShift, kCodeCapsLock}));
+    for (int code : {kCodeShift, kCodeCapsLock}) {
+        clickKey(code);
+        EXPECT_TRUE(waitLit(code)) << "code " << code;
+    }
+    parkPointer();
+    const unsigned want = TapPanelPixels::kShiftMask | TapPanelPixels::kLockMask;
+    ASSERT_TRUE(XSession::waitFor([&] { return (keyboardState().mods & want) == want; }));
+    ::kill(static_cast<pid_t>(orvix->processId()), SIGSEGV);
+    ASSERT_TRUE(orvix->waitForFinished(10000));
+    EXPECT_EQ(orvix->exitStatus(), QProcess::CrashExit);
+    const KeyboardState after = keyboardState();
+    EXPECT_EQ(after.mods, 0u) << std::hex << "mods 0x" << after.mods;
+    EXPECT_EQ(after.locked, 0u) << std::hex << "locked 0x" << after.locked;
+    EXPECT_TRUE(after.keysDown.isEmpty());
+}
+
+TEST_F(TapTest, KilledWithModifiersLatchedTheNextLaunchUnlocksThem) {
+    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    ASSERT_TRUE(launch({kCodeShift, kCodeCapsLock}));
+    for (int code : {kCodeShift, kCodeCapsLock}) {
+        clickKey(code);
+        EXPECT_TRUE(waitLit(code)) << "code " << code;
+    }
+    parkPointer();
+    const unsigned want = TapPanelPixels::kShiftMask | TapPanelPixels::kLockMask;
+    ASSERT_TRUE(XSession::waitFor([&] { return (keyboardState().mods & want) == want; }));
+    // Nothing can run at SIGKILL; the locks stay until the next start.
+    const QImage shiftUnlit = pixels->unlitReference(kCodeShift);
+    const QImage capsUnlit = pixels->unlitReference(kCodeCapsLock);
+    ::kill(static_cast<pid_t>(orvix->processId()), SIGKILL);
+    ASSERT_TRUE(orvix->waitForFinished(10000));
+    pixels.reset();
+    panel.clear();
+    ASSERT_TRUE(launch({kCodeShift, kCodeCapsLock}));
+    EXPECT_TRUE(XSession::waitFor([&] { return keyboardState().mods == 0; }))
+        << std::hex << "mods 0x" << keyboardState().mods;
+    EXPECT_EQ(keyboardState().locked, 0u);
+    // And the panel shows nothing latched or locked: the keys look as they
+    // did before the first run latched them.
+    EXPECT_LT(TapPanelPixels::meanDifference(pixels->grabKey(kCodeShift), shiftUnlit),
+              TapPanelPixels::kUnlitDifference);
+    EXPECT_LT(TapPanelPixels::meanDifference(pixels->grabKey(kCodeCapsLock), capsUnlit),
+              TapPanelPixels::kUnlitDifference);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, TapQuitTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& info) {
+                             return info.param == SIGTERM  ? std::string("SIGTERM")
+                                    : info.param == SIGINT ? std::string("SIGINT")
+                                                           : std::string("SIGHUP");
+                         });
+
+} // namespace
