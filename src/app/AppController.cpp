@@ -88,6 +88,16 @@ AppController::AppController(Defaults& defaults, Environment environment, QObjec
     _frameSaveTimer.setSingleShot(true);
     _frameSaveTimer.setInterval(300);
     connect(&_frameSaveTimer, &QTimer::timeout, this, &AppController::_savePanelFrame);
+    _lookPreparation.setInterval(0);
+    connect(&_lookPreparation, &QTimer::timeout, this, [this] {
+        const QList<KeyControl*>& keys = _keyboardView->keyControls();
+        for (int n = 0; n < 4 && _nextKeyToPrepare < keys.size(); ++n, ++_nextKeyToPrepare) {
+            keys[_nextKeyToPrepare]->prepareLook(KeyControl::Pressed);
+            keys[_nextKeyToPrepare]->prepareLook(KeyControl::Hover);
+        }
+        if (_nextKeyToPrepare >= keys.size())
+            _lookPreparation.stop();
+    });
 }
 
 AppController::~AppController() {
@@ -263,6 +273,15 @@ void AppController::applicationDidFinishLaunching() {
 
     _universalAccess->scheduleRepeatingCheck();
     step("scheduleAccessTimer");
+
+    _prepareKeyLooks();
+}
+
+void AppController::_prepareKeyLooks() {
+    // The pressed and hover looks are drawn a few keys at a time while the
+    // program is idle, so no first press waits for its picture.
+    _nextKeyToPrepare = 0;
+    _lookPreparation.start();
 }
 
 void AppController::_checkForDuplicateProcesses() {

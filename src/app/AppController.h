@@ -137,6 +137,7 @@ private:
     void _createEventSource();
     void _createEventTap();
     void _updateRestingModifiers();
+    void _prepareKeyLooks();
     void observeValueForKeyPath(const QString& key);
 
     Defaults& _defaults;
@@ -155,6 +156,8 @@ private:
     std::unique_ptr<EventTapHandler> _tapHandler;
     std::unique_ptr<EventTapThread> _tapThread;
     bool _pointerOverPanel = false;
+    QTimer _lookPreparation;
+    int _nextKeyToPrepare = 0;
     QMenu* _gearMenu = nullptr;
     QMenu* _themesMenu = nullptr;
     QMenu* _soundsMenu = nullptr;

@@ -99,6 +99,7 @@ void AppController::themeSelectionChanged(QObject* sender) {
         if (auto* key = qobject_cast<KeyControl*>(child))
             key->setTheme(tag);
     }
+    _prepareKeyLooks();
 }
 
 void AppController::_updateStatusItem() {

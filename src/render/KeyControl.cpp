@@ -109,23 +109,35 @@ void KeyControl::mouseUp() {
         _delegate->keyReleased(this);
 }
 
-void KeyControl::paintEvent(QPaintEvent*) {
-    const KeyPicture& picture = image(_shown);
-    if (picture.isNull())
-        return;
-    // Scaled proportionally into the control, centred.
-    QSizeF fitted = picture.size().scaled(QSizeF(size()), Qt::KeepAspectRatio);
-    const QRectF target(QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
-                        fitted);
+QRectF KeyControl::fittedRect() {
+    const QSizeF fitted = image(Normal).size().scaled(QSizeF(size()), Qt::KeepAspectRatio);
+    return {QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted};
+}
+
+const QPixmap& KeyControl::raster(Look look) {
+    const KeyPicture& picture = image(look);
     const qreal dpr = devicePixelRatioF();
-    const QSize pixels = (fitted * dpr).toSize();
-    QPixmap& raster = _rasters[_shown];
-    if (raster.isNull() || raster.size() != pixels) {
-        raster = QPixmap::fromImage(picture.toImage(pixels));
-        raster.setDevicePixelRatio(dpr);
+    const QSize pixels = (fittedRect().size() * dpr).toSize();
+    QPixmap& pixmap = _rasters[look];
+    if (!picture.isNull() && (pixmap.isNull() || pixmap.size() != pixels)) {
+        pixmap = QPixmap::fromImage(picture.toImage(pixels));
+        pixmap.setDevicePixelRatio(dpr);
     }
+    return pixmap;
+}
+
+void KeyControl::prepareLook(Look look) {
+    if (!size().isEmpty())
+        raster(look);
+}
+
+void KeyControl::paintEvent(QPaintEvent*) {
+    // Scaled proportionally into the control, centred.
+    const QPixmap& pixels = raster(_shown);
+    if (pixels.isNull())
+        return;
     QPainter painter(this);
-    painter.drawPixmap(target.topLeft(), raster);
+    painter.drawPixmap(fittedRect().topLeft(), pixels);
 }
 
 void KeyControl::resizeEvent(QResizeEvent* event) {

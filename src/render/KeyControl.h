@@ -59,6 +59,9 @@ public:
     bool hasCachedImage(Look look) const { return _images[look].has_value(); }
     // The look shown now.
     Look currentLook() const { return _shown; }
+    // Renders a look and its pixels at the current size ahead of use, so the
+    // first press or hover shows at once.
+    void prepareLook(Look look);
 
     // Shared by every key control: the mouse went down on a latched toggling
     // key, so the coming mouse-up releases it.
@@ -85,6 +88,8 @@ protected:
 
 private:
     const KeyPicture& image(Look look);
+    const QPixmap& raster(Look look);
+    QRectF fittedRect();
     void _updateImage();
     void _updateTheme();
     void dropImages();

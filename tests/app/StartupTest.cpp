@@ -1,9 +1,11 @@
 #include "ControllerFixture.h"
 #include "app/AppController.h"
 #include "app/Defaults.h"
+#include "app/KeyboardView.h"
 #include "app/MyPanel.h"
 #include "app/Settings.h"
 #include "app/TrackingView.h"
+#include "render/KeyControl.h"
 
 #include <QApplication>
 #include <QFile>
@@ -115,6 +117,28 @@ TEST_F(StartupTest, UnusableSavedFrameOpensCentred) {
             << bad;
         controller.reset();
     }
+}
+
+} // namespace
+
+namespace {
+
+using LookPreparationTest = orvix::test::ControllerFixture;
+
+TEST_F(LookPreparationTest, PressedAndHoverLooksAreReadyAfterLaunch) {
+    launch();
+    const QList<orvix::KeyControl*> keys = controller->keyboardView()->keyControls();
+    ASSERT_EQ(keys.size(), 78);
+    // Nothing was hovered or pressed, yet every key has both looks at hand.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (orvix::KeyControl* key : keys)
+                if (!key->hasCachedImage(orvix::KeyControl::Pressed) ||
+                    !key->hasCachedImage(orvix::KeyControl::Hover))
+                    return false;
+            return true;
+        },
+        5000));
 }
 
 } // namespace
