@@ -17,7 +17,9 @@ namespace {
 
 constexpr const char* kXTestKeyboardName = "Virtual core XTEST keyboard";
 
-int findXTestKeyboard(Display* display) {
+} // namespace
+
+int X11Backend::findXTestKeyboard(Display* display) {
     int count = 0;
     XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
     int id = -1;
@@ -29,8 +31,6 @@ int findXTestKeyboard(Display* display) {
         XIFreeDeviceInfo(devices);
     return id;
 }
-
-} // namespace
 
 std::unique_ptr<X11Backend> X11Backend::open(const Options& options) {
     const char* name = options.displayName.empty() ? nullptr : options.displayName.c_str();

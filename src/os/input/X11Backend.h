@@ -60,6 +60,8 @@ public:
     Display* display() const { return _display; }
     // XInput device id of the XTest keyboard, or -1 when XInput 2 is missing.
     int xtestKeyboardId() const { return _xtestKeyboard; }
+    // The same for any connection: the device that carries every XTest client's keys.
+    static int findXTestKeyboard(Display* display);
     bool cleanedUpEarlierRun() const { return _cleanedUp; }
 
     X11Backend(const X11Backend&) = delete;

@@ -2,6 +2,7 @@
 
 #include "os/Log.h"
 #include "os/input/EventFlags.h"
+#include "os/input/X11Backend.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -17,19 +18,6 @@ namespace {
 
 Display* asDisplay(void* display) {
     return static_cast<Display*>(display);
-}
-
-int findXTestKeyboard(Display* display) {
-    int count = 0;
-    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
-    int id = -1;
-    for (int i = 0; devices && i < count; ++i)
-        if (devices[i].use == XISlaveKeyboard && devices[i].name &&
-            strcmp(devices[i].name, "Virtual core XTEST keyboard") == 0)
-            id = devices[i].deviceid;
-    if (devices)
-        XIFreeDeviceInfo(devices);
-    return id;
 }
 
 } // namespace
@@ -62,7 +50,7 @@ X11EventTap::X11EventTap(void* display, const Options& options, int xiOpcode)
     XkbQueryExtension(dpy, &opcode, &_xkbEventBase, &error, &major, &minor);
     const unsigned long mapEvents = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
     XkbSelectEvents(dpy, XkbUseCoreKbd, mapEvents, mapEvents);
-    _xtestKeyboard = findXTestKeyboard(dpy);
+    _xtestKeyboard = X11Backend::findXTestKeyboard(dpy);
     reloadKeymap();
 
     XkbStateRec state{};
