@@ -20,6 +20,19 @@ constexpr qreal kMaxShadowPixels = 4096;
 // full device resolution.
 constexpr qreal kShadowSigmaPixels = 1.5;
 
+// Qt's raster engine keeps a converted copy of every path it fills on the
+// path itself, for as long as the path lives. Pictures live as long as their
+// key, and that copy would double the memory of every outline they hold, so
+// each fill draws an unshared copy that takes the converted one with it.
+QPainterPath transientCopy(const QPainterPath& path) {
+    QPainterPath copy = path;
+    if (copy.elementCount() > 0) {
+        const QPainterPath::Element first = copy.elementAt(0);
+        copy.setElementPositionAt(0, first.x, first.y); // detaches
+    }
+    return copy;
+}
+
 // The gradient line of an angled fill: through the centre of the bounds, long
 // enough that both end colours reach the farthest corners.
 QLinearGradient angledGradient(const QRectF& bounds, const Gradient& g, qreal angle) {
@@ -115,7 +128,7 @@ void paintShadow(QPainter& painter, const PictureOp& op, const QTransform& toLog
         t *= QTransform::fromTranslate(offset.x() - area.left(), offset.y() - area.top());
         t *= QTransform::fromScale(shrink, shrink);
         sp.setTransform(t);
-        sp.fillPath(op.path, brushFor(op));
+        sp.fillPath(transientCopy(op.path), brushFor(op));
     }
     blurImage(mask, sigma * shrink);
     const QImage image = tinted(mask, shadow.color);
@@ -179,7 +192,7 @@ void KeyPicture::paint(QPainter& painter, const QRectF& target) const {
             paintShadow(painter, op, toLogical);
         }
         painter.setWorldTransform(toLogical * world);
-        painter.fillPath(op.path, brushFor(op));
+        painter.fillPath(transientCopy(op.path), brushFor(op));
     }
     painter.restore();
 }
