@@ -53,6 +53,7 @@ const KeyPicture& KeyControl::image(Look look) {
         std::lock_guard lock(_keyView->lock());
         _keyView->setState(look);
         cached = _keyView->keyImage();
+        _pictureSize = cached->size();
     }
     return *cached;
 }
@@ -60,6 +61,7 @@ const KeyPicture& KeyControl::image(Look look) {
 void KeyControl::dropImages() {
     for (auto& image : _images)
         image.reset();
+    _pictureSize = QSizeF();
     for (QPixmap& raster : _rasters)
         raster = QPixmap();
 }
@@ -110,18 +112,25 @@ void KeyControl::mouseUp() {
 }
 
 QRectF KeyControl::fittedRect() {
-    const QSizeF fitted = image(Normal).size().scaled(QSizeF(size()), Qt::KeepAspectRatio);
+    if (_pictureSize.isEmpty())
+        image(Normal);
+    const QSizeF fitted = _pictureSize.scaled(QSizeF(size()), Qt::KeepAspectRatio);
     return {QPointF((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted};
 }
 
 const QPixmap& KeyControl::raster(Look look) {
-    const KeyPicture& picture = image(look);
     const qreal dpr = devicePixelRatioF();
     const QSize pixels = (fittedRect().size() * dpr).toSize();
     QPixmap& pixmap = _rasters[look];
-    if (!picture.isNull() && (pixmap.isNull() || pixmap.size() != pixels)) {
-        pixmap = QPixmap::fromImage(picture.toImage(pixels));
-        pixmap.setDevicePixelRatio(dpr);
+    if (pixmap.isNull() || pixmap.size() != pixels) {
+        const KeyPicture& picture = image(look);
+        if (!picture.isNull() && !pixels.isEmpty()) {
+            pixmap = QPixmap::fromImage(picture.toImage(pixels));
+            pixmap.setDevicePixelRatio(dpr);
+            // The pixels are what is shown; holding the vector picture as
+            // well would keep every outline of every look in memory.
+            _images[look].reset();
+        }
     }
     return pixmap;
 }

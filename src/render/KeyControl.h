@@ -52,11 +52,16 @@ public:
     void setTheme(int32_t theme);
     bool isMouseInside() const { return _mouseInside; }
 
-    // The cached pictures, rendered on first use.
+    // The pictures, made on first use. Once a look has its pixels at the
+    // current size, only the pixels are kept: the picture is made again from
+    // the key's description when the size changes.
     const KeyPicture& normalImg() { return image(Normal); }
     const KeyPicture& pressedImg() { return image(Pressed); }
     const KeyPicture& hoverImg() { return image(Hover); }
-    bool hasCachedImage(Look look) const { return _images[look].has_value(); }
+    // The look can be shown without drawing its picture first.
+    bool hasCachedImage(Look look) const {
+        return _images[look].has_value() || !_rasters[look].isNull();
+    }
     // The look shown now.
     Look currentLook() const { return _shown; }
     // Renders a look and its pixels at the current size ahead of use, so the
@@ -104,6 +109,8 @@ private:
     int32_t _theme;
     std::unique_ptr<KeyView> _keyView;
     std::array<std::optional<KeyPicture>, 3> _images;
+    // Every look's picture has the key's size; known once one has been made.
+    QSizeF _pictureSize;
     // Pixels of each look at the current size, made when first shown.
     std::array<QPixmap, 3> _rasters;
     Look _shown = Normal;

@@ -1,0 +1,53 @@
+#include "render/KeyControl.h"
+
+#include <QImage>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+using orvix::KeyControl;
+
+namespace {
+
+// The box around every pixel that is not fully transparent.
+QRect drawnBounds(const QImage& image) {
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+QImage shot(QWidget& widget) {
+    return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+// Keys keep only the pixels of a look once drawn; a new size must still draw
+// the whole key again, from a picture made afresh.
+TEST(KeyControl, LooksAreDrawnAgainAfterTheirPicturesWereReleased) {
+    QWidget window;
+    window.setAttribute(Qt::WA_TranslucentBackground);
+    window.resize(200, 200);
+    KeyControl key(QRect(0, 0, 40, 40), 0, 1, &window);
+    key.prepareLook(KeyControl::Pressed);
+    EXPECT_TRUE(key.hasCachedImage(KeyControl::Pressed));
+
+    const QRect small = drawnBounds(shot(key));
+    ASSERT_FALSE(small.isEmpty());
+    key.resize(80, 80);
+    const QRect large = drawnBounds(shot(key));
+    ASSERT_FALSE(large.isEmpty());
+    EXPECT_NEAR(large.width(), 2 * small.width(), 3);
+    EXPECT_NEAR(large.height(), 2 * small.height(), 3);
+
+    // Pressing after the resize shows the pressed look at the new size.
+    const QImage normal = shot(key);
+    key.setPressed(true);
+    const QImage pressed = shot(key);
+    EXPECT_NE(normal, pressed);
+    EXPECT_NEAR(drawnBounds(pressed).width(), large.width(), 3);
+    // And the picture itself can still be asked for.
+    EXPECT_FALSE(key.pressedImg().isNull());
+}
