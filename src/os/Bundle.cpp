@@ -60,6 +60,29 @@ QStringList Bundle::pathsForResourcesOfType(const QString& type,
     return result;
 }
 
+QStringList Bundle::auxiliarySearchPaths(const QString& executableDir) {
+    QStringList paths;
+    if (!executableDir.isEmpty()) {
+        paths << executableDir;
+        paths << QDir::cleanPath(executableDir + QStringLiteral("/../libexec/orvix"));
+    }
+    paths << QStringLiteral(ORVIX_INSTALL_LIBEXECDIR);
+    return paths;
+}
+
+QString Bundle::pathForAuxiliaryExecutable(const QString& name) {
+    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+        return {};
+    const QString exeDir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    for (const QString& dir : auxiliarySearchPaths(exeDir)) {
+        const QFileInfo info(dir + QLatin1Char('/') + name);
+        if (info.isFile() && info.isExecutable())
+            return info.absoluteFilePath();
+    }
+    return {};
+}
+
 QString Bundle::executablePath() const {
     return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
 }

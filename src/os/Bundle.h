@@ -23,6 +23,13 @@ public:
                             const QString& subdirectory = {}) const;
     QStringList pathsForResourcesOfType(const QString& type, const QString& subdirectory) const;
 
+    // Full path of a helper program that ships with Orvix: beside the
+    // executable (the build tree), in bin/../libexec/orvix (relocated
+    // installs), then in the install prefix; empty when there is none.
+    static QString pathForAuxiliaryExecutable(const QString& name);
+    // Helper folder candidates, most specific first; exposed for tests.
+    static QStringList auxiliarySearchPaths(const QString& executableDir);
+
     // The file the user launched: the AppImage when running from one, else the executable.
     QString bundlePath() const;
     QString executablePath() const;

@@ -1,32 +1,39 @@
 #include "platform/SUUpdater.h"
 
 #include "BuildInfo.h"
+#include "os/Bundle.h"
 #include "os/Log.h"
 #include "platform/AppAdditions.h"
+#include "platform/FeedAddress.h"
 #include "platform/SettingsStore.h"
 
-#include <QHostAddress>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QProcess>
+#include <QTimer>
 #include <QUrlQuery>
 
 namespace orvix {
 
 namespace {
 constexpr qint64 kMaxFeedBytes = 4 * 1024 * 1024;
+// Beyond its own transfer timeout, the time the helper gets to start and end.
+constexpr int kHelperGraceMs = 5000;
+const QString kFetchHelper = QStringLiteral("orvix-fetch");
 const QString kSendProfile = QStringLiteral("SUSendProfileInfo");
 const QString kSkippedVersion = QStringLiteral("SUSkippedVersion");
 } // namespace
 
 SUUpdater::SUUpdater(QObject* parent)
     : QObject(parent), _feedUrl(QString::fromUtf8(buildinfo::kFeedUrl)),
-      _hostVersion(AppAdditions::applicationVersion()), _network(new QNetworkAccessManager(this)) {
-    _network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-}
+      _hostVersion(AppAdditions::applicationVersion()) {}
 
-// A check under way ends with the network manager, a child of this object.
-SUUpdater::~SUUpdater() = default;
+SUUpdater::~SUUpdater() {
+    // A check under way ends with its helper, which must not outlive us.
+    if (_fetch) {
+        _fetch->disconnect(this);
+        _fetch->kill();
+        _fetch->waitForFinished(1000);
+    }
+}
 
 SUUpdater* SUUpdater::sharedUpdater() {
     static SUUpdater* updater = new SUUpdater();
@@ -34,16 +41,7 @@ SUUpdater* SUUpdater::sharedUpdater() {
 }
 
 bool SUUpdater::isAllowedFeedURL(const QUrl& url) {
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    if (url.scheme() == QLatin1String("https"))
-        return true;
-    if (url.scheme() != QLatin1String("http"))
-        return false;
-    if (url.host() == QLatin1String("localhost"))
-        return true;
-    const QHostAddress address(url.host());
-    return !address.isNull() && address.isLoopback();
+    return isAllowedFeedAddress(url);
 }
 
 QUrl SUUpdater::feedURLWithParameters(const QUrl& feed, const QList<ProfileEntry>& entries) {
@@ -61,7 +59,7 @@ QUrl SUUpdater::feedURLWithParameters(const QUrl& feed, const QList<ProfileEntry
 }
 
 void SUUpdater::checkForUpdateInformation() {
-    if (_reply)
+    if (_fetch)
         return;
     const bool sendProfile = _settings && _settings->boolForKey(kSendProfile);
     QList<ProfileEntry> entries;
@@ -75,32 +73,64 @@ void SUUpdater::checkForUpdateInformation() {
             this, [this] { finish(Outcome::Refused); }, Qt::QueuedConnection);
         return;
     }
-    QNetworkRequest request(url);
-    request.setTransferTimeout(_timeoutMs);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("%1/%2").arg(AppAdditions::applicationName(), _hostVersion));
-    _reply = _network->get(request);
-    connect(_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
-        if (received > kMaxFeedBytes && _reply)
-            _reply->abort();
+    const QString helper = Bundle::pathForAuxiliaryExecutable(kFetchHelper);
+    if (helper.isEmpty()) {
+        Log::write("Update check failed: %s is not installed", qUtf8Printable(kFetchHelper));
+        QMetaObject::invokeMethod(
+            this, [this] { finish(Outcome::NetworkError); }, Qt::QueuedConnection);
+        return;
+    }
+    _fetch = new QProcess(this);
+    // Arguments go to the helper as they are, never through a shell.
+    _fetch->setProgram(helper);
+    _fetch->setArguments(
+        {QStringLiteral("--timeout-ms"), QString::number(_timeoutMs), QStringLiteral("--max-bytes"),
+         QString::number(kMaxFeedBytes), QStringLiteral("--user-agent"),
+         QStringLiteral("%1/%2").arg(AppAdditions::applicationName(), _hostVersion),
+         url.toString(QUrl::FullyEncoded)});
+    _fetch->setProcessChannelMode(QProcess::SeparateChannels);
+    connect(_fetch, &QProcess::readyReadStandardOutput, this, [this] {
+        // The helper caps the download itself; this guards against it misbehaving.
+        if (_fetch && _fetch->bytesAvailable() > kMaxFeedBytes)
+            _fetch->kill();
     });
-    connect(_reply, &QNetworkReply::finished, this, &SUUpdater::handleReply);
+    connect(_fetch, &QProcess::finished, this, &SUUpdater::handleFetchEnd);
+    connect(_fetch, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            handleFetchEnd();
+    });
+    auto* deadline = new QTimer(_fetch);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, _fetch, [fetch = _fetch] {
+        fetch->setProperty("timedOut", true);
+        fetch->kill();
+    });
+    deadline->start(_timeoutMs + kHelperGraceMs);
+    _fetch->start(QIODevice::ReadOnly);
 }
 
-void SUUpdater::handleReply() {
-    QNetworkReply* reply = _reply;
-    _reply = nullptr;
-    if (!reply)
+void SUUpdater::handleFetchEnd() {
+    QProcess* fetch = _fetch;
+    _fetch = nullptr;
+    if (!fetch)
         return;
-    reply->deleteLater();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() != QNetworkReply::NoError || (status != 0 && status != 200)) {
-        Log::write("Update check failed: %s", qPrintable(reply->errorString()));
+    fetch->deleteLater();
+    const QByteArray body = fetch->readAllStandardOutput();
+    if (fetch->error() == QProcess::FailedToStart || fetch->exitStatus() != QProcess::NormalExit ||
+        fetch->exitCode() != 0 || body.size() > kMaxFeedBytes) {
+        QString why = QString::fromUtf8(fetch->readAllStandardError()).simplified().left(200);
+        if (why.isEmpty() && fetch->property("timedOut").toBool())
+            why = QStringLiteral("the server did not answer in time");
+        else if (why.isEmpty())
+            why = fetch->error() == QProcess::FailedToStart
+                      ? QStringLiteral("cannot start %1").arg(kFetchHelper)
+                      : QStringLiteral("the download was stopped");
+        Log::write("Update check failed: %s", qUtf8Printable(why));
         finish(Outcome::NetworkError);
         return;
     }
     QString error;
-    const std::optional<QList<AppcastItem>> items = parseAppcast(reply->readAll(), &error);
+    const std::optional<QList<AppcastItem>> items = parseAppcast(body, &error);
     if (!items) {
         Log::write("Update check failed: the feed is malformed (%s)", qPrintable(error));
         finish(Outcome::Malformed);

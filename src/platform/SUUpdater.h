@@ -8,8 +8,7 @@
 #include <QUrl>
 #include <QVariant>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class QProcess;
 
 namespace orvix {
 
@@ -38,9 +37,10 @@ public:
 };
 
 // Fetches the update feed and compares its newest release with this build.
-// Everything happens on the event loop: a slow or failing server never
-// blocks the caller, and any outcome other than the three delegate reports
-// leaves the delegate untouched.
+// The download runs in a child process (orvix-fetch), so the network and TLS
+// stack never live in the keyboard's own memory; its end is read on the
+// event loop, so a slow or failing server never blocks the caller. Any
+// outcome other than the three delegate reports leaves the delegate untouched.
 class SUUpdater : public QObject {
     Q_OBJECT
 public:
@@ -59,7 +59,7 @@ public:
     QUrl feedURL() const { return _feedUrl; }
     void setHostVersion(const QString& version) { _hostVersion = version; }
     void setTimeoutMs(int ms) { _timeoutMs = ms; }
-    bool isChecking() const { return _reply != nullptr; }
+    bool isChecking() const { return _fetch != nullptr; }
 
     // Starts a check unless one is under way.
     void checkForUpdateInformation();
@@ -76,15 +76,14 @@ signals:
 
 private:
     void finish(Outcome outcome);
-    void handleReply();
+    void handleFetchEnd();
 
     SUUpdaterDelegate* _delegate = nullptr;
     SettingsStore* _settings = nullptr;
     QUrl _feedUrl;
     QString _hostVersion;
     int _timeoutMs = 30000;
-    QNetworkAccessManager* _network = nullptr;
-    QNetworkReply* _reply = nullptr; // the check under way
+    QProcess* _fetch = nullptr; // the check under way
 };
 
 } // namespace orvix

@@ -18,6 +18,18 @@ TEST(BundleTest, ResourcesAreFoundBesideTheProgramThenInThePrefix) {
     qunsetenv("ORVIX_RESOURCES");
 }
 
+TEST(BundleTest, HelperProgramsAreFoundBesideTheProgramThenInLibexec) {
+    const QStringList paths = Bundle::auxiliarySearchPaths(QStringLiteral("/opt/orvix/bin"));
+    ASSERT_EQ(paths.size(), 3);
+    EXPECT_EQ(paths[0], QStringLiteral("/opt/orvix/bin"));
+    EXPECT_EQ(paths[1], QStringLiteral("/opt/orvix/libexec/orvix"));
+    EXPECT_TRUE(paths[2].endsWith(QStringLiteral("/orvix")));
+    // Names are file names: nothing outside those folders can be reached.
+    EXPECT_TRUE(Bundle::pathForAuxiliaryExecutable(QStringLiteral("../bin/orvix-fetch")).isEmpty());
+    EXPECT_TRUE(Bundle::pathForAuxiliaryExecutable(QString()).isEmpty());
+    EXPECT_TRUE(Bundle::pathForAuxiliaryExecutable(QStringLiteral("no-such-helper")).isEmpty());
+}
+
 TEST(BundleTest, InformationValuesComeFromTheBuild) {
     EXPECT_EQ(Bundle::name(), QStringLiteral("Orvix"));
     EXPECT_FALSE(Bundle::shortVersion().isEmpty());

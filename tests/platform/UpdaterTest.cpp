@@ -1,14 +1,17 @@
 #include "LogCapture.h"
 #include "LoopbackHttpServer.h"
 #include "MemorySettings.h"
+#include "os/Bundle.h"
 #include "platform/Appcast.h"
 #include "platform/MachineIdentifier.h"
 #include "platform/SUUpdater.h"
 #include "platform/UpdateController.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QUrlQuery>
@@ -213,6 +216,71 @@ TEST(UpdaterTest, SlowServerTimesOutWithoutBlocking) {
     EXPECT_EQ(rig.server.requests.size(), 1);
     EXPECT_FALSE(rig.buttonShown());
     EXPECT_FALSE(rig.updater.isChecking());
+}
+
+TEST(UpdaterTest, OversizedFeedsAndServerErrorsFailWithOneLogLine) {
+    Rig rig;
+    rig.server.body = QByteArray(4 * 1024 * 1024 + 1, 'x');
+    {
+        test::LogCapture cap;
+        EXPECT_EQ(rig.check(), SUUpdater::Outcome::NetworkError);
+        EXPECT_TRUE(cap.contains("Update check failed: the document is larger than"));
+    }
+    rig.server.body = feed({item("2.0", "2.0")});
+    rig.server.status = "500 Internal Server Error";
+    test::LogCapture cap;
+    EXPECT_EQ(rig.check(), SUUpdater::Outcome::NetworkError);
+    EXPECT_TRUE(cap.contains("Update check failed:"));
+    EXPECT_FALSE(rig.buttonShown());
+}
+
+TEST(UpdaterTest, TheDownloadHelperEndsWithItsUpdater) {
+    qint64 helperPid = 0;
+    {
+        Rig rig;
+        rig.server.hang = true;
+        rig.updater.checkForUpdateInformation();
+        auto* helper = rig.updater.findChild<QProcess*>();
+        ASSERT_NE(helper, nullptr);
+        ASSERT_TRUE(helper->waitForStarted(5000));
+        helperPid = helper->processId();
+        ASSERT_GT(helperPid, 0);
+        // The request reaches the server: the helper is really fetching.
+        for (int i = 0; i < 500 && rig.server.requests.isEmpty(); ++i)
+            QTest::qWait(10);
+        EXPECT_EQ(rig.server.requests.size(), 1);
+    }
+    // Killed and reaped with the updater, not left running or as a zombie.
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(helperPid)));
+}
+
+// The helper's own contract: what it prints and how it exits.
+TEST(UpdaterTest, FetchHelperCommandLine) {
+    const QString helper = Bundle::pathForAuxiliaryExecutable(QStringLiteral("orvix-fetch"));
+    ASSERT_FALSE(helper.isEmpty());
+    auto run = [&](const QStringList& args) {
+        QProcess p;
+        QSignalSpy finished(&p, &QProcess::finished);
+        p.start(helper, args);
+        // Waits with the event loop running: the test's own server must answer.
+        EXPECT_TRUE(finished.wait(10000));
+        return std::tuple{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    };
+    EXPECT_EQ(std::get<0>(run({})), 2);
+    EXPECT_EQ(std::get<0>(run({"--timeout-ms", "0", "https://example.org/"})), 2);
+    EXPECT_EQ(std::get<0>(run({"https://a.example/", "https://b.example/"})), 2);
+    const auto [refused, none, why] = run({"http://orvix.org/appcast.xml"});
+    EXPECT_EQ(refused, 1);
+    EXPECT_TRUE(none.isEmpty());
+    EXPECT_EQ(why, "the address is not HTTPS\n");
+
+    test::LoopbackHttpServer server;
+    server.body = "exact bytes\0\r\nkept";
+    server.body += QByteArray(1, '\0');
+    const auto [ok, body, silent] = run({"--user-agent", "Orvix/9", server.url()});
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(body, server.body);
+    EXPECT_TRUE(silent.isEmpty());
 }
 
 TEST(UpdaterTest, UnreachableAndRefusedFeeds) {
