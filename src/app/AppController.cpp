@@ -38,6 +38,7 @@
 #include <QThread>
 #include <QWindow>
 #include <cstdio>
+#include <utility>
 
 namespace orvix {
 
@@ -88,6 +89,9 @@ AppController::AppController(Defaults& defaults, Environment environment, QObjec
     _frameSaveTimer.setSingleShot(true);
     _frameSaveTimer.setInterval(300);
     connect(&_frameSaveTimer, &QTimer::timeout, this, &AppController::_savePanelFrame);
+    _appearanceFallback.setSingleShot(true);
+    _appearanceFallback.setInterval(1000);
+    connect(&_appearanceFallback, &QTimer::timeout, this, &AppController::_panelDidAppear);
     _lookPreparation.setInterval(0);
     connect(&_lookPreparation, &QTimer::timeout, this, [this] {
         const QList<KeyControl*>& keys = _keyboardView->keyControls();
@@ -244,7 +248,8 @@ void AppController::applicationDidFinishLaunching() {
         Feedback::sharedInstance(*_store);
         step("feedback");
         if (_defaults.boolForKey(settings::kCheckForUpdates)) {
-            _updateController->checkAtLaunch(SUUpdater::sharedUpdater());
+            _whenPanelAppears(
+                [this] { _updateController->checkAtLaunch(SUUpdater::sharedUpdater()); });
             step("checkForUpdates");
         }
     }
@@ -274,7 +279,27 @@ void AppController::applicationDidFinishLaunching() {
     _universalAccess->scheduleRepeatingCheck();
     step("scheduleAccessTimer");
 
-    _prepareKeyLooks();
+    _whenPanelAppears([this] { _prepareKeyLooks(); });
+    // A panel that stays hidden (an alert took its place) never paints.
+    _appearanceFallback.start();
+}
+
+void AppController::_whenPanelAppears(std::function<void()> work) {
+    if (_panelAppeared)
+        work();
+    else
+        _afterFirstFrame.push_back(std::move(work));
+}
+
+void AppController::_panelDidAppear() {
+    if (_panelAppeared)
+        return;
+    _panelAppeared = true;
+    _appearanceFallback.stop();
+    if (_statusItem)
+        _statusItem->appear();
+    for (const std::function<void()>& work : std::exchange(_afterFirstFrame, {}))
+        work();
 }
 
 void AppController::_prepareKeyLooks() {
@@ -318,6 +343,7 @@ void AppController::_setUpPanel() {
             &AppController::windowDidDeminiaturize);
     connect(_keyboardWindow->titleStrip(), &TitleStrip::gearClicked, this,
             &AppController::titleBarExtrasClicked);
+    connect(_keyboardWindow, &MyPanel::firstFramePainted, this, &AppController::_panelDidAppear);
     _buildKeyControls();
     step("setUpPanel");
 }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QMenu;
 class QAction;
@@ -138,6 +139,8 @@ private:
     void _createEventTap();
     void _updateRestingModifiers();
     void _prepareKeyLooks();
+    void _whenPanelAppears(std::function<void()> work);
+    void _panelDidAppear();
     void observeValueForKeyPath(const QString& key);
 
     Defaults& _defaults;
@@ -158,6 +161,10 @@ private:
     bool _pointerOverPanel = false;
     QTimer _lookPreparation;
     int _nextKeyToPrepare = 0;
+    // Launch work that would only delay the panel's first frame waits for it.
+    std::vector<std::function<void()>> _afterFirstFrame;
+    bool _panelAppeared = false;
+    QTimer _appearanceFallback;
     QMenu* _gearMenu = nullptr;
     QMenu* _themesMenu = nullptr;
     QMenu* _soundsMenu = nullptr;

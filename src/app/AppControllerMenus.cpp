@@ -110,6 +110,8 @@ void AppController::_updateStatusItem() {
     _statusItem = new StatusItem(this);
     connect(_statusItem, &StatusItem::menuItemClicked, this, &AppController::menuItemClicked);
     connect(_statusItem, &StatusItem::showStatusItemMenu, this, &AppController::showStatusItemMenu);
+    if (_panelAppeared)
+        _statusItem->appear();
 }
 
 void AppController::menuItemClicked() {

@@ -52,6 +52,11 @@ void MyPanel::applyWorkspaceStates() {
 }
 
 void MyPanel::paintEvent(QPaintEvent*) {
+    if (!_framePainted) {
+        _framePainted = true;
+        // Queued: it runs once this paint, the keys' and the flush are done.
+        QMetaObject::invokeMethod(this, &MyPanel::firstFramePainted, Qt::QueuedConnection);
+    }
     QPainter painter(this);
     if (!_metal.isNull()) {
         painter.fillRect(rect(), QBrush(_metal));

@@ -53,6 +53,8 @@ signals:
     void pointerExited();
     void frameChanged();
     void deminiaturized();
+    // Once, after the panel's first frame has gone to the screen.
+    void firstFramePainted();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -64,6 +66,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    bool _framePainted = false;
     TitleStrip* _titleStrip = nullptr;
     ResizeGrip* _resizeGrip = nullptr;
     QWidget* _contentView = nullptr;

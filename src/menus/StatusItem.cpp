@@ -11,10 +11,21 @@
 
 namespace orvix {
 
-StatusItem::StatusItem(QObject* parent) : QObject(parent) {
+StatusItem::StatusItem(QObject* parent) : QObject(parent) {}
+
+StatusItem::~StatusItem() {
+    if (_tray)
+        _tray->hide();
+}
+
+void StatusItem::appear() {
+    if (_tray)
+        return;
     _tray = new QSystemTrayIcon(this);
     _tray->setToolTip(Bundle::name());
-    _tray->setIcon(menubarIcon(QGuiApplication::palette().color(QPalette::WindowText)));
+    const QPalette palette = QGuiApplication::palette();
+    _tray->setIcon(menubarIcon(_highlighted ? palette.color(QPalette::Highlight)
+                                            : palette.color(QPalette::WindowText)));
     connect(
         _tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             handleActivation(reason, QGuiApplication::queryKeyboardModifiers(), x11::capsLockOn());
@@ -22,12 +33,8 @@ StatusItem::StatusItem(QObject* parent) : QObject(parent) {
     _tray->show();
 }
 
-StatusItem::~StatusItem() {
-    _tray->hide();
-}
-
 bool StatusItem::isVisible() const {
-    return _tray->isVisible();
+    return _tray && _tray->isVisible();
 }
 
 StatusItem::ClickAction StatusItem::actionForClick(Qt::KeyboardModifiers modifiers,
@@ -61,6 +68,8 @@ void StatusItem::setHighlighted(bool highlighted) {
     if (highlighted == _highlighted)
         return;
     _highlighted = highlighted;
+    if (!_tray)
+        return;
     const QPalette palette = QGuiApplication::palette();
     _tray->setIcon(menubarIcon(highlighted ? palette.color(QPalette::Highlight)
                                            : palette.color(QPalette::WindowText)));

@@ -20,6 +20,11 @@ public:
     explicit StatusItem(QObject* parent = nullptr);
     ~StatusItem() override;
 
+    // Puts the icon in the tray. Registering with the tray host costs a
+    // session-bus connection and a blocking call, so the program does it once
+    // its panel is on screen rather than in the item's constructor.
+    void appear();
+
     // What a click does, decided from the modifier keys held during it.
     enum class ClickAction { Toggle, ShowMenu };
     static ClickAction actionForClick(Qt::KeyboardModifiers modifiers, bool capsLockOn);

@@ -5,10 +5,13 @@
 #include "app/MyPanel.h"
 #include "app/Settings.h"
 #include "app/TrackingView.h"
+#include "menus/StatusItem.h"
+#include "platform/SUUpdater.h"
 #include "render/KeyControl.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -28,6 +31,27 @@ TEST_F(StartupTest, StepsRunInLaunchOrder) {
                      "createEventSource", "checkUniversalAccess", "crashReporterCheck",
                      "offerMoveToApplicationsFolder", "feedback", "readStartAtLogin",
                      "startEventTap", "orderFront", "fadeIn", "scheduleAccessTimer"}));
+}
+
+// The tray registration and the update check would only delay the panel's
+// first frame, so they wait for it; the launch order itself stays.
+TEST_F(StartupTest, TrayAndUpdateCheckWaitForThePanelsFirstFrame) {
+    defaults->setBool(true, settings::kCheckForUpdates);
+    SUUpdater* updater = SUUpdater::sharedUpdater();
+    const QUrl feed = updater->feedURL();
+    updater->setFeedURL(QUrl(QStringLiteral("http://127.0.0.1:1/appcast.xml"))); // refused at once
+    QSignalSpy checks(updater, &SUUpdater::checkFinished);
+    launch();
+    EXPECT_TRUE(controller->launchSteps().contains(QStringLiteral("checkForUpdates")));
+    ASSERT_NE(controller->statusItem(), nullptr);
+    EXPECT_EQ(controller->statusItem()->trayIcon(), nullptr);
+    EXPECT_FALSE(updater->isChecking());
+
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return controller->statusItem()->trayIcon() != nullptr; }, 3000));
+    EXPECT_TRUE(checks.wait(10000));
+    EXPECT_EQ(checks.size(), 1);
+    updater->setFeedURL(feed);
 }
 
 TEST_F(StartupTest, PanelFadesInFromZeroToInactiveTransparency) {
