@@ -1,6 +1,7 @@
 // Loading a full theme, the cost of a play request, and the output latency
 // the program asks for. Run with ALSOFT_DRIVERS=null for a running mixer
 // without a sound card; without any device the in-memory loopback is used.
+// The play-after-pause figures need a device that pauses (not the loopback).
 #include "sound/AudioEngine.h"
 #include "sound/KeyedArchive.h"
 #include "sound/SoundTheme.h"
@@ -8,9 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cmath>
 #include <sndfile.h>
+#include <thread>
 
 using namespace orvix;
 
@@ -124,6 +128,100 @@ void BM_OutputLatency(benchmark::State& state) {
     state.SetLabel((info.loopback ? "loopback " : "device ") + info.deviceName.toStdString());
 }
 BENCHMARK(BM_OutputLatency)->Iterations(1);
+
+// One 100 ms sound of the full theme, by identifier.
+uint32_t benchSound() {
+    static std::shared_ptr<Sound> sound = [] {
+        const QString wav = fullTheme().dir.filePath(QStringLiteral("s0.wav"));
+        return Sound::initWithContentsOfURL(QUrl::fromLocalFile(wav));
+    }();
+    return sound ? sound->soundID() : 0;
+}
+
+void waitUntilSilent(AudioEngine& engine) {
+    while (engine.playingVoices() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// From play() until the device clock moves: the first frames are mixed.
+double msUntilMixed(AudioEngine& engine, int64_t clockBefore,
+                    std::chrono::steady_clock::time_point since) {
+    while (engine.deviceClockNs() == clockBefore)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+        .count();
+}
+
+void reportMs(benchmark::State& state, const char* name, std::vector<double> values) {
+    if (values.empty())
+        return;
+    std::sort(values.begin(), values.end());
+    state.counters[std::string(name) + "_median"] = values[values.size() / 2];
+    state.counters[std::string(name) + "_max"] = values.back();
+}
+
+// A key press on a paused device: the time play() takes on the calling
+// thread (the iteration time), then when the pausing thread has resumed the
+// device and when the first frames are mixed.
+void BM_PlayAfterPause(benchmark::State& state) {
+    AudioEngine& engine = AudioEngine::sharedInstance();
+    const uint32_t sound = benchSound();
+    if (!sound || !engine.pausesWhenIdle()) {
+        state.SkipWithError("the device cannot pause: run with ALSOFT_DRIVERS=null");
+        return;
+    }
+    std::vector<double> calls, resumed, mixed;
+    for (auto _ : state) {
+        waitUntilSilent(engine);
+        engine.pauseIfIdle();
+        engine.waitForOutput(std::chrono::seconds(2));
+        if (!engine.outputPaused()) {
+            state.SkipWithError("the device did not pause");
+            break;
+        }
+        const int64_t clock = engine.deviceClockNs();
+        const auto start = std::chrono::steady_clock::now();
+        engine.play(sound);
+        const auto returned = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(returned - start).count());
+        calls.push_back(std::chrono::duration<double, std::milli>(returned - start).count());
+        engine.waitForOutput(std::chrono::seconds(2));
+        resumed.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+        mixed.push_back(msUntilMixed(engine, clock, start));
+    }
+    reportMs(state, "play_call_ms", calls);
+    reportMs(state, "resumed_ms", resumed);
+    reportMs(state, "first_mix_ms", mixed);
+}
+BENCHMARK(BM_PlayAfterPause)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
+
+// The same key press on a device that kept running, for comparison.
+void BM_PlayWhileRunning(benchmark::State& state) {
+    AudioEngine& engine = AudioEngine::sharedInstance();
+    const uint32_t sound = benchSound();
+    if (!sound || !engine.outputInfo().open) {
+        state.SkipWithError("no output device");
+        return;
+    }
+    std::vector<double> calls, mixed;
+    for (auto _ : state) {
+        waitUntilSilent(engine);
+        engine.waitForOutput(std::chrono::seconds(2));
+        const int64_t clock = engine.deviceClockNs();
+        const auto start = std::chrono::steady_clock::now();
+        engine.play(sound);
+        const auto returned = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(returned - start).count());
+        calls.push_back(std::chrono::duration<double, std::milli>(returned - start).count());
+        if (clock >= 0 && !engine.outputInfo().loopback)
+            mixed.push_back(msUntilMixed(engine, clock, start));
+    }
+    reportMs(state, "play_call_ms", calls);
+    reportMs(state, "first_mix_ms", mixed);
+}
+BENCHMARK(BM_PlayWhileRunning)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
 
 } // namespace
 

@@ -1,12 +1,17 @@
 #include "sound/AudioEngine.h"
 
+#include "os/Log.h"
+
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -19,6 +24,14 @@ namespace orvix {
 namespace {
 
 std::chrono::steady_clock::time_point g_lastOpenAttempt;
+
+constexpr std::chrono::milliseconds kGrace{AudioEngine::kPauseGraceMs};
+constexpr std::chrono::milliseconds kDrain{AudioEngine::kPauseDrainMs};
+
+// Whole milliseconds, rounded up, so a timer never fires before its moment.
+int ceilMs(std::chrono::nanoseconds d) {
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(d).count());
+}
 
 // Reads the whole file as 16-bit samples, mono or stereo. Returns a status.
 int32_t decodeFile(const QString& path, std::vector<int16_t>& samples, int& channels, int& rate) {
@@ -164,10 +177,168 @@ void AudioEngine::finishOpening() {
         alSource3f(voice, AL_POSITION, 0, 0, 0);
     }
     _voiceSound.assign(_voices.size(), 0);
+    setUpPausing();
     if (!_exitHandlerInstalled) {
         _exitHandlerInstalled = true;
         std::atexit([] { AudioEngine::sharedInstance().shutdown(); });
     }
+}
+
+void AudioEngine::setUpPausing() {
+    // The loopback mixes only when asked to, so it has nothing to pause.
+    if (_loopback || !alcIsExtensionPresent(_device, "ALC_SOFT_pause_device"))
+        return;
+    auto pause =
+        reinterpret_cast<LPALCDEVICEPAUSESOFT>(alcGetProcAddress(_device, "alcDevicePauseSOFT"));
+    auto resume =
+        reinterpret_cast<LPALCDEVICERESUMESOFT>(alcGetProcAddress(_device, "alcDeviceResumeSOFT"));
+    if (!pause || !resume)
+        return;
+    if (!_pauser.start(_device, pause, resume)) {
+        Log::write("No thread to pause the idle audio output; it keeps running");
+        return;
+    }
+    // A device opened for a theme is as ready as after a key, then pauses.
+    _quietAt = std::chrono::steady_clock::now();
+    _graceUntil = _quietAt + kGrace;
+    scheduleIdleCheck();
+}
+
+void AudioEngine::noteStarted(const SoundRecord& record) {
+    if (!_pauser.isActive())
+        return;
+    // The voice is already playing: a paused device starts it from its first
+    // frame when it resumes, so nothing is lost to the resume.
+    _pauser.requestResume();
+    const auto end = std::chrono::steady_clock::now() + record.length;
+    _quietAt = std::max(_quietAt, end);
+    _graceUntil = std::max(_graceUntil, end + (record.keepsOutputReady ? kGrace : kDrain));
+    scheduleIdleCheck();
+}
+
+void AudioEngine::scheduleIdleCheck() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return; // no event loop to wait in: the device keeps running
+    if (QThread::currentThread() == app->thread()) {
+        armIdleTimer();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app,
+        [] {
+            AudioEngine& engine = sharedInstance();
+            std::lock_guard lock(engine._mutex);
+            engine.armIdleTimer();
+        },
+        Qt::QueuedConnection);
+}
+
+void AudioEngine::armIdleTimer() {
+    if (_shutDown || !_pauser.isActive())
+        return;
+    if (!_idleTimer) {
+        // Owned by the application, so it goes with the application's thread.
+        _idleTimer = new QTimer(QCoreApplication::instance());
+        _idleTimer->setSingleShot(true);
+        _idleTimer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(_idleTimer.data(), &QTimer::timeout, _idleTimer.data(),
+                         [] { sharedInstance().idleCheck(); });
+    }
+    // An armed timer looks again when it fires; restarting it on every key
+    // would cost more than the one extra look.
+    if (!_idleTimer->isActive())
+        _idleTimer->start(std::max(0, ceilMs(pauseDue() - std::chrono::steady_clock::now())));
+}
+
+std::chrono::steady_clock::time_point AudioEngine::pauseDue() const {
+    return std::max(_quietAt, _graceUntil);
+}
+
+void AudioEngine::idleCheck() {
+    std::lock_guard lock(_mutex);
+    if (_shutDown || !_pauser.isActive() || _pauser.failed() || !_idleTimer)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < pauseDue()) {
+        _idleTimer->start(ceilMs(pauseDue() - now));
+        return;
+    }
+    // A voice can outlast its estimate when its start was mixed late.
+    const std::chrono::nanoseconds remaining = longestRemaining(true);
+    if (remaining > std::chrono::nanoseconds::zero()) {
+        _graceUntil = now + remaining;
+        _idleTimer->start(ceilMs(remaining));
+        return;
+    }
+    _pauser.requestPause();
+}
+
+std::chrono::nanoseconds AudioEngine::longestRemaining(bool withGrace) {
+    std::chrono::nanoseconds longest{0};
+    for (size_t v = 0; v < _voices.size(); ++v) {
+        ALint state = 0;
+        alGetSourcei(_voices[v], AL_SOURCE_STATE, &state);
+        if (state != AL_PLAYING)
+            continue;
+        // Still playing counts for at least a millisecond, even at its last frame.
+        std::chrono::nanoseconds left = std::chrono::milliseconds(1);
+        auto it = _sounds.find(_voiceSound[v]);
+        if (it != _sounds.end()) {
+            ALfloat played = 0;
+            alGetSourcef(_voices[v], AL_SEC_OFFSET, &played);
+            const auto rest =
+                it->second.length - std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::duration<double>(played));
+            left = std::max(left, rest);
+            if (withGrace)
+                left += it->second.keepsOutputReady ? kGrace : kDrain;
+        }
+        longest = std::max(longest, left);
+    }
+    return longest;
+}
+
+bool AudioEngine::pauseIfIdleLocked() {
+    if (!_pauser.isActive() || _pauser.failed() || _shutDown)
+        return false;
+    if (longestRemaining(false) > std::chrono::nanoseconds::zero())
+        return false;
+    _pauser.requestPause();
+    return true;
+}
+
+bool AudioEngine::pausesWhenIdle() {
+    std::lock_guard lock(_mutex);
+    return _pauser.isActive() && !_pauser.failed();
+}
+
+bool AudioEngine::outputPaused() {
+    std::lock_guard lock(_mutex);
+    return _pauser.isActive() && _pauser.paused();
+}
+
+bool AudioEngine::pauseIfIdle() {
+    std::lock_guard lock(_mutex);
+    return pauseIfIdleLocked();
+}
+
+bool AudioEngine::waitForOutput(std::chrono::milliseconds limit) {
+    // Without the engine's lock: plays go on while the device settles.
+    return _pauser.waitSettled(limit);
+}
+
+int64_t AudioEngine::deviceClockNs() {
+    std::lock_guard lock(_mutex);
+    if (!_device || !alcIsExtensionPresent(_device, "ALC_SOFT_device_clock"))
+        return -1;
+    auto getInteger64 = reinterpret_cast<LPALCGETINTEGER64VSOFT>(
+        alcGetProcAddress(_device, "alcGetInteger64vSOFT"));
+    if (!getInteger64)
+        return -1;
+    ALCint64SOFT clock = 0;
+    getInteger64(_device, ALC_DEVICE_CLOCK_SOFT, 1, &clock);
+    return clock;
 }
 
 void AudioEngine::shutdown() {
@@ -175,6 +346,9 @@ void AudioEngine::shutdown() {
     _shutDown = true;
     if (!_device)
         return;
+    // Closing works on a paused device as on a running one; only the thread
+    // that pauses it has to be gone first. The idle timer finds _shutDown.
+    _pauser.stop();
     if (!_voices.empty()) {
         for (unsigned voice : _voices)
             alSourceStop(voice);
@@ -257,10 +431,19 @@ int32_t AudioEngine::createSound(const QString& path, uint32_t* soundID) {
         return kUnspecifiedError;
     }
     const uint32_t id = _nextID++;
-    _sounds.emplace(id, SoundRecord{buffer, 1});
+    const auto frames = static_cast<int64_t>(samples.size()) / channels;
+    const auto length = std::chrono::nanoseconds(frames * 1000000000 / rate);
+    _sounds.emplace(id, SoundRecord{buffer, 1, length});
     if (soundID)
         *soundID = id;
     return kNoError;
+}
+
+void AudioEngine::setKeepsOutputReady(uint32_t soundID, bool keeps) {
+    std::lock_guard lock(_mutex);
+    auto it = _sounds.find(soundID);
+    if (it != _sounds.end())
+        it->second.keepsOutputReady = keeps;
 }
 
 int32_t AudioEngine::setUISound(uint32_t soundID, uint32_t isUISound) {
@@ -297,6 +480,7 @@ void AudioEngine::play(uint32_t soundID) {
     alSourcei(voice, AL_BUFFER, static_cast<ALint>(it->second.buffer));
     alSourcePlay(voice);
     _voiceSound[chosen] = soundID;
+    noteStarted(it->second);
 }
 
 void AudioEngine::dispose(uint32_t soundID) {

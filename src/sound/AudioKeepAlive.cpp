@@ -55,6 +55,8 @@ void AudioKeepAlive::start() {
                    qUtf8Printable(OSStatusToFourChar(status)), qUtf8Printable(url));
         return;
     }
+    // It wakes the output; it is no key, so the output need not wait for another.
+    SystemSoundService::shared().setKeepsOutputReady(_keepAliveSound, false);
     _timer = new QTimer(this);
     _timer->setInterval(kIntervalMs);
     connect(_timer, &QTimer::timeout, this, &AudioKeepAlive::timedKeepAlive);

@@ -25,6 +25,11 @@ public:
     virtual int32_t setUISound(uint32_t soundID, uint32_t isUISound) = 0;
     virtual void play(uint32_t soundID) = 0;
     virtual void dispose(uint32_t soundID) = 0;
+    // Whether the output stays ready for a short grace after this sound ends,
+    // as it does by default so typing never waits on it between keys. A
+    // sound that only wakes the output (the keep-alive's) lets it sleep again
+    // as soon as it ends. Services without an idle output ignore it.
+    virtual void setKeepsOutputReady(uint32_t /*soundID*/, bool /*keeps*/) {}
 
     // The service in use: AudioEngine unless another was installed.
     static SystemSoundService& shared();

@@ -1,0 +1,52 @@
+// Without OpenAL Soft's pause extension the device keeps running and every
+// sound plays as it always did. OpenAL Soft always has the extension, so this
+// program hides it by standing in for the library's extension query.
+#include "SoundTestSupport.h"
+#include "WaveOutput.h"
+#include "sound/AudioEngine.h"
+
+#include <AL/alc.h>
+#include <QDir>
+#include <QTest>
+#include <cstring>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <strings.h>
+
+extern "C" ALCboolean alcIsExtensionPresent(ALCdevice* device, const ALCchar* name) {
+    if (name && ::strcasecmp(name, "ALC_SOFT_pause_device") == 0)
+        return ALC_FALSE;
+    using Query = ALCboolean (*)(ALCdevice*, const ALCchar*);
+    static const auto real = reinterpret_cast<Query>(dlsym(RTLD_NEXT, "alcIsExtensionPresent"));
+    return real ? real(device, name) : ALC_FALSE;
+}
+
+using namespace orvix;
+
+namespace {
+
+constexpr int kToneFrames = 2400;
+
+TEST(NoPauseExtensionTest, DeviceKeepsRunningAndSoundsPlayAsBefore) {
+    AudioEngine& engine = AudioEngine::sharedInstance();
+    const QString path = QDir(test::scratchDir()).filePath("tone.wav");
+    ASSERT_TRUE(test::writeTone(path, 0.5f, kToneFrames));
+    uint32_t tone = 0;
+    ASSERT_EQ(engine.createSound(path, &tone), SystemSoundService::kNoError);
+    EXPECT_FALSE(engine.pausesWhenIdle());
+    EXPECT_FALSE(engine.pauseIfIdle());
+    EXPECT_TRUE(engine.waitForOutput(std::chrono::milliseconds(10)));
+
+    ASSERT_TRUE(test::wipeOutput());
+    for (int i = 0; i < 2; ++i) {
+        engine.play(tone);
+        QTest::qWait(50 + AudioEngine::kPauseGraceMs + 500);
+        EXPECT_FALSE(engine.outputPaused());
+        EXPECT_TRUE(test::outputAdvances(200)) << "the mixer runs on while idle";
+    }
+    EXPECT_EQ(test::heardSinceWipe().samples, 2 * 2 * kToneFrames);
+    engine.dispose(tone);
+    EXPECT_TRUE(test::outputAdvances(200));
+}
+
+} // namespace
