@@ -2,7 +2,6 @@
 // session with a window manager, driven with xdotool and read with xprop.
 #include "XSession.h"
 
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
@@ -17,13 +16,7 @@ class LifetimeTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start"; }
 
-    QString configPath() const { return x.configHome() + QStringLiteral("/Orvix/Orvix.conf"); }
-    void writeConfig(const QByteArray& text) {
-        QDir().mkpath(x.configHome() + QStringLiteral("/Orvix"));
-        QFile f(configPath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
+    void writeConfig(const QByteArray& text) { ASSERT_TRUE(x.writeOrvixConfig(text)); }
 
     // Starts Orvix and waits for its panel; answers the panel's window id.
     QString launch(QProcess** process = nullptr) {
@@ -36,16 +29,7 @@ protected:
             *process = p;
         if (!p->waitForStarted(10000))
             return {};
-        QString window;
-        XSession::waitFor(
-            [&] {
-                const QStringList w = x.windowsOfPid(p->processId());
-                if (!w.isEmpty())
-                    window = w.first();
-                return !window.isEmpty();
-            },
-            20000);
-        return window;
+        return x.waitForWindowOfPid(p->processId());
     }
 
     // _NET_WM_WINDOW_OPACITY as a fraction, or -1 when unset.
@@ -67,7 +51,7 @@ TEST_F(LifetimeTest, FirstLaunchFadesInToDefaultAndForcesAutomaticChecksOff) {
     const QString panel = launch(&p);
     ASSERT_FALSE(panel.isEmpty());
     EXPECT_TRUE(waitForOpacity(panel, 0.5));
-    QSettings stored(configPath(), QSettings::IniFormat);
+    QSettings stored(x.orvixConfigPath(), QSettings::IniFormat);
     EXPECT_EQ(stored.value(QStringLiteral("SUEnableAutomaticChecks")).toString(),
               QStringLiteral("false"));
     EXPECT_EQ(p->state(), QProcess::Running);

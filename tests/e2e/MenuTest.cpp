@@ -20,19 +20,10 @@ protected:
         x.run(QStringLiteral("xdotool"),
               {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
         orvix = x.startOrvix();
-        QString window;
-        XSession::waitFor(
-            [&] {
-                const QStringList w = x.windowsOfPid(orvix->processId());
-                window = w.isEmpty() ? QString() : w.first();
-                return !window.isEmpty();
-            },
-            20000);
-        return window;
+        return x.waitForWindowOfPid(orvix->processId());
     }
     QVariant stored(const QString& key) const {
-        return QSettings(x.configHome() + QStringLiteral("/Orvix/Orvix.conf"), QSettings::IniFormat)
-            .value(key);
+        return QSettings(x.orvixConfigPath(), QSettings::IniFormat).value(key);
     }
     // Mean brightness of the panel's key area, from a screenshot.
     double keyBrightness(const QString& window) const {

@@ -5,7 +5,6 @@
 #include "TapPanelPixels.h"
 #include "XSession.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QVector>
@@ -34,17 +33,13 @@ class TapTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start"; }
 
-    QString configPath() const { return x.configHome() + QStringLiteral("/Orvix/Orvix.conf"); }
-
     // Quiet first-run extras, so that no alert takes the focus from the
     // recording client; the rest as given.
     void writeConfig(const QByteArray& extra = {}) {
-        QDir().mkpath(x.configHome() + QStringLiteral("/Orvix"));
-        QFile f(configPath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[General]\nmoveToApplicationsFolderAlertSuppress=true\nFeedbackSuppress=true\n"
-                "CheckForUpdates=false\nSUEnableAutomaticChecks=false\n");
-        f.write(extra);
+        ASSERT_TRUE(x.writeOrvixConfig(
+            "[General]\nmoveToApplicationsFolderAlertSuppress=true\nFeedbackSuppress=true\n"
+            "CheckForUpdates=false\nSUEnableAutomaticChecks=false\n" +
+            extra));
     }
 
     void xdotool(const QStringList& args) const { x.run(QStringLiteral("xdotool"), args); }
@@ -59,14 +54,8 @@ protected:
         orvix = x.startOrvix();
         if (!orvix->waitForStarted(10000))
             return false;
-        if (!XSession::waitFor(
-                [&] {
-                    const QStringList w = x.windowsOfPid(orvix->processId());
-                    if (!w.isEmpty())
-                        panel = w.first();
-                    return !panel.isEmpty();
-                },
-                20000))
+        panel = x.waitForWindowOfPid(orvix->processId());
+        if (panel.isEmpty())
             return false;
         pixels = std::make_unique<TapPanelPixels>(x.display(), panel.toULong());
         if (!pixels->isOpen())
@@ -525,7 +514,7 @@ TEST_F(TapLatchedShiftTest, SettingOffAtLaunchLeavesRealKeysAlone) {
 class TapSettingChangeTest : public TapLatchedShiftTest {
 protected:
     QString storedModifyKeys() {
-        QSettings stored(configPath(), QSettings::IniFormat);
+        QSettings stored(x.orvixConfigPath(), QSettings::IniFormat);
         return stored.value(QStringLiteral("ModifyKeyEventsWithVirtualKeyboardStateKey"))
             .toString();
     }

@@ -6,7 +6,6 @@
 #include "app/MyPanel.h"
 #include "render/KeyboardLayout.h"
 
-#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
@@ -78,13 +77,7 @@ protected:
         writeConfig("[General]\nCheckForUpdates=false\n");
     }
 
-    QString configPath() const { return x.configHome() + QStringLiteral("/Orvix/Orvix.conf"); }
-    void writeConfig(const QByteArray& text) {
-        QDir().mkpath(x.configHome() + QStringLiteral("/Orvix"));
-        QFile f(configPath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text);
-    }
+    void writeConfig(const QByteArray& text) { ASSERT_TRUE(x.writeOrvixConfig(text)); }
 
     // Starts the program with the pointer parked outside where the panel
     // opens and waits until the window manager has the panel up.
@@ -93,15 +86,7 @@ protected:
         orvix = x.startOrvix();
         if (!orvix->waitForStarted(10000))
             return {};
-        panel.clear();
-        XSession::waitFor(
-            [&] {
-                const QStringList w = x.windowsOfPid(orvix->processId());
-                if (!w.isEmpty())
-                    panel = w.first();
-                return !panel.isEmpty();
-            },
-            20000);
+        panel = x.waitForWindowOfPid(orvix->processId());
         if (!panel.isEmpty())
             XSession::waitFor([&] {
                 return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
@@ -492,9 +477,11 @@ TEST_F(TypingTest, MovedAndResizedFrameSurvivesRelaunch) {
     }));
     const QString expected = QStringLiteral("60 70 %1 %2").arg(width).arg(height);
     EXPECT_TRUE(XSession::waitFor([&] {
-        return QSettings(configPath(), QSettings::IniFormat).value("keyboard").toString() ==
+        return QSettings(x.orvixConfigPath(), QSettings::IniFormat).value("keyboard").toString() ==
                expected;
-    })) << qPrintable(QSettings(configPath(), QSettings::IniFormat).value("keyboard").toString());
+    }))
+        << qPrintable(
+               QSettings(x.orvixConfigPath(), QSettings::IniFormat).value("keyboard").toString());
     quitOrvix();
 
     ASSERT_FALSE(launch().isEmpty());
@@ -524,7 +511,8 @@ TEST_F(TypingTest, ResizeKeepsTheLayoutAspectRatioAcrossRelaunch) {
     const QString saved =
         QStringLiteral("%1 %2 %3 %4").arg(g.x).arg(g.y).arg(g.width).arg(g.height);
     EXPECT_TRUE(XSession::waitFor([&] {
-        return QSettings(configPath(), QSettings::IniFormat).value("keyboard").toString() == saved;
+        return QSettings(x.orvixConfigPath(), QSettings::IniFormat).value("keyboard").toString() ==
+               saved;
     }));
     quitOrvix();
     ASSERT_FALSE(launch().isEmpty());

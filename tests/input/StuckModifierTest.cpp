@@ -1,5 +1,5 @@
 #include "LogCapture.h"
-#include "XSession.h"
+#include "SharedXSessionTest.h"
 #include "os/input/X11Backend.h"
 
 #include <QFile>
@@ -17,17 +17,10 @@ using orvix::test::XSession;
 
 namespace {
 
-class StuckModifierTest : public ::testing::Test {
+class StuckModifierTest : public orvix::test::SharedXSessionTest {
 protected:
-    static void SetUpTestSuite() {
-        session = new XSession(XSession::Options{false, QStringLiteral("640x480x24")});
-    }
-    static void TearDownTestSuite() {
-        delete session;
-        session = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(session->isRunning());
+        ASSERT_NO_FATAL_FAILURE(SharedXSessionTest::SetUp());
         probe = XOpenDisplay(session->display().toLatin1().constData());
         ASSERT_NE(probe, nullptr);
         ASSERT_EQ(downKeys(), 0);
@@ -76,7 +69,6 @@ protected:
         return state.mods;
     }
 
-    static inline XSession* session = nullptr;
     QTemporaryDir stateDir;
     Display* probe = nullptr;
 };

@@ -16,7 +16,6 @@
 using namespace orvix;
 using namespace orvix::input;
 using orvix::test::FakeLighter;
-using orvix::test::XRecorder;
 using orvix::test::XSession;
 
 namespace {
@@ -25,24 +24,10 @@ using Sounds = std::vector<std::pair<int32_t, int32_t>>;
 
 // Real keys (xdotool) through the tap thread to the key input on the main
 // thread, and posted keys that must not come back as real ones.
-class TapThreadTest : public ::testing::Test {
+class TapThreadTest : public orvix::test::RecordedXSessionTest {
 protected:
-    static void SetUpTestSuite() {
-        session = new XSession(XSession::Options{false, QStringLiteral("640x480x24")});
-        if (session->isRunning())
-            recorder = new XRecorder(*session);
-    }
-    static void TearDownTestSuite() {
-        delete recorder;
-        recorder = nullptr;
-        delete session;
-        session = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(session->isRunning());
-        ASSERT_TRUE(recorder->isReady());
-        recorder->clear();
+        ASSERT_NO_FATAL_FAILURE(RecordedXSessionTest::SetUp());
         X11Backend::Options options;
         options.displayName = session->display().toStdString();
         options.statePath = (stateDir.path() + "/state").toStdString();
@@ -69,17 +54,10 @@ protected:
         backend.reset();
     }
 
-    void xdotool(const QStringList& arguments) {
-        int status = -1;
-        session->run(QStringLiteral("xdotool"), arguments, 10000, &status);
-        ASSERT_EQ(status, 0);
-    }
     bool waitForSounds(size_t count) {
         return XSession::waitFor([&] { return sounds.size() >= count; }, 5000);
     }
 
-    static inline XSession* session = nullptr;
-    static inline XRecorder* recorder = nullptr;
     QTemporaryDir stateDir;
     QObject context;
     FakeLighter lighter;

@@ -3,7 +3,6 @@
 #include "FakeBackend.h"
 #include "LogCapture.h"
 #include "XRecorder.h"
-#include "XSession.h"
 #include "app/input/KeyInput.h"
 #include "os/input/EventFlags.h"
 
@@ -17,31 +16,15 @@
 
 using namespace orvix;
 using namespace orvix::input;
-using orvix::test::XRecorder;
-using orvix::test::XSession;
 
 namespace {
 
 // One server and one recording client for the whole suite; every test
 // leaves the server as it found it, which is what most of them check.
-class X11BackendTest : public ::testing::Test {
+class X11BackendTest : public orvix::test::RecordedXSessionTest {
 protected:
-    static void SetUpTestSuite() {
-        session = new XSession(XSession::Options{false, QStringLiteral("1024x768x24")});
-        if (session->isRunning())
-            recorder = new XRecorder(*session);
-    }
-    static void TearDownTestSuite() {
-        delete recorder;
-        recorder = nullptr;
-        delete session;
-        session = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(session->isRunning());
-        ASSERT_TRUE(recorder->isReady());
-        recorder->clear();
+        ASSERT_NO_FATAL_FAILURE(RecordedXSessionTest::SetUp());
         probe = XOpenDisplay(display().constData());
         ASSERT_NE(probe, nullptr);
         backend = openBackend();
@@ -103,8 +86,6 @@ protected:
         ASSERT_TRUE(backend->post(event));
     }
 
-    static inline XSession* session = nullptr;
-    static inline XRecorder* recorder = nullptr;
     QTemporaryDir stateDir;
     Display* probe = nullptr;
     std::unique_ptr<X11Backend> backend;

@@ -1,7 +1,7 @@
 #include "os/input/X11EventTap.h"
 
 #include "LogCapture.h"
-#include "XSession.h"
+#include "SharedXSessionTest.h"
 #include "os/input/EventFlags.h"
 #include "os/input/X11Backend.h"
 
@@ -67,18 +67,10 @@ public:
     std::atomic<bool> slowOnce{false};
 };
 
-class X11EventTapTest : public ::testing::Test {
+class X11EventTapTest : public orvix::test::SharedXSessionTest {
 protected:
-    static void SetUpTestSuite() {
-        session = new XSession(XSession::Options{false, QStringLiteral("640x480x24")});
-    }
-    static void TearDownTestSuite() {
-        delete session;
-        session = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(session->isRunning());
+        ASSERT_NO_FATAL_FAILURE(SharedXSessionTest::SetUp());
         X11Backend::Options backendOptions;
         backendOptions.displayName = session->display().toStdString();
         backendOptions.statePath = (stateDir.path() + "/state").toStdString();
@@ -105,11 +97,6 @@ protected:
         backend.reset();
     }
 
-    void xdotool(const QStringList& arguments) {
-        int status = -1;
-        session->run(QStringLiteral("xdotool"), arguments, 10000, &status);
-        ASSERT_EQ(status, 0);
-    }
     void post(int code, bool down, uint64_t flags) {
         InputEvent event;
         event.type = down ? EventType::KeyDown : EventType::KeyUp;
@@ -119,7 +106,6 @@ protected:
         ASSERT_TRUE(backend->post(event));
     }
 
-    static inline XSession* session = nullptr;
     QTemporaryDir stateDir;
     std::unique_ptr<X11Backend> backend;
     Recorder recorder;

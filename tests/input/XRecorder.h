@@ -1,10 +1,12 @@
 #pragma once
 
+#include "SharedXSessionTest.h"
 #include "XSession.h"
 
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 namespace orvix::test {
 
@@ -28,6 +30,29 @@ private:
     QStringList _lines;
     QByteArray _partial;
     bool _ready = false;
+};
+
+// A shared bare session with the recording client running in it for the whole
+// suite; every test starts with nothing recorded.
+class RecordedXSessionTest : public SharedXSessionTest {
+protected:
+    static void SetUpTestSuite() {
+        startSession();
+        if (session->isRunning())
+            recorder = std::make_unique<XRecorder>(*session);
+    }
+    static void TearDownTestSuite() {
+        recorder.reset();
+        endSession();
+    }
+
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(SharedXSessionTest::SetUp());
+        ASSERT_TRUE(recorder && recorder->isReady());
+        recorder->clear();
+    }
+
+    static inline std::unique_ptr<XRecorder> recorder;
 };
 
 } // namespace orvix::test

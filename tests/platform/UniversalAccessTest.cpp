@@ -1,19 +1,27 @@
 #include "platform/UniversalAccess.h"
 
 #include "TempHome.h"
-#include "TestXvfb.h"
+#include "XSession.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace orvix;
+using orvix::test::XSession;
 
 namespace {
+
+// Bare servers: the checks open their own connections.
+XSession::Options bareServer(const QStringList& arguments = {}) {
+    return {.windowManager = false, .serverArguments = arguments};
+}
 
 QString childPath() {
     return QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/platform_access_child");
@@ -156,16 +164,16 @@ TEST(X11AccessTest, RealServerWithAndWithoutExtensions) {
     EXPECT_EQ(checkX11Access(nullptr).lack(), InputAccessLack::X11Display);
     EXPECT_EQ(checkX11AccessForDisplayName(":987654").lack(), InputAccessLack::X11Display);
 
-    test::TestXvfb full;
-    ASSERT_FALSE(full.display().isEmpty());
+    XSession full(bareServer());
+    ASSERT_TRUE(full.isRunning());
     const X11AccessReport ok = checkX11AccessForDisplayName(full.display());
     EXPECT_TRUE(ok.display);
     EXPECT_TRUE(ok.xtest);
     EXPECT_TRUE(ok.xinput2);
     EXPECT_TRUE(ok.canPostAndWatch());
 
-    test::TestXvfb noXtest({"-extension", "XTEST"});
-    ASSERT_FALSE(noXtest.display().isEmpty());
+    XSession noXtest(bareServer({"-extension", "XTEST"}));
+    ASSERT_TRUE(noXtest.isRunning());
     const X11AccessReport missing = checkX11AccessForDisplayName(noXtest.display());
     EXPECT_TRUE(missing.display);
     EXPECT_FALSE(missing.xtest);
@@ -173,8 +181,8 @@ TEST(X11AccessTest, RealServerWithAndWithoutExtensions) {
 }
 
 TEST(X11AccessTest, ProgramQuitsAfterTheAlertAtLaunch) {
-    test::TestXvfb noXtest({"-extension", "XTEST"});
-    ASSERT_FALSE(noXtest.display().isEmpty());
+    XSession noXtest(bareServer({"-extension", "XTEST"}));
+    ASSERT_TRUE(noXtest.isRunning());
     for (const char* answer : {"first", "second"}) {
         QProcess child;
         child.start(childPath(), {"launch", noXtest.display(), answer});
@@ -192,8 +200,8 @@ TEST(X11AccessTest, ProgramQuitsAfterTheAlertAtLaunch) {
 }
 
 TEST(X11AccessTest, ProgramQuitsWhenTheDisplayGoesAwayWhileRunning) {
-    auto server = std::make_unique<test::TestXvfb>();
-    ASSERT_FALSE(server->display().isEmpty());
+    auto server = std::make_unique<XSession>(bareServer());
+    ASSERT_TRUE(server->isRunning());
     QProcess child;
     child.start(childPath(), {"timer", server->display(), "second"});
     ASSERT_TRUE(child.waitForReadyRead(20000));

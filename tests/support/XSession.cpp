@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -52,8 +55,10 @@ XSession::~XSession() {
 }
 
 bool XSession::startServer() {
+    // Close-on-exec, so that no other child holds the pipe; only Xvfb gets
+    // the write end, below.
     int fds[2];
-    if (::pipe(fds) != 0)
+    if (::pipe2(fds, O_CLOEXEC) != 0)
         return false;
     auto server = std::make_unique<QProcess>();
     server->setProcessEnvironment(_env);
@@ -65,9 +70,11 @@ bool XSession::startServer() {
         ::fcntl(writeFd, F_SETFD, 0);
     });
     server->start(QStringLiteral("Xvfb"),
-                  {QStringLiteral("-displayfd"), QString::number(writeFd),
-                   QStringLiteral("-screen"), QStringLiteral("0"), _options.screen,
-                   QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
+                  QStringList{QStringLiteral("-displayfd"), QString::number(writeFd),
+                              QStringLiteral("-screen"), QStringLiteral("0"), _options.screen,
+                              QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                              QStringLiteral("-noreset")} +
+                      _options.serverArguments);
     ::close(fds[1]);
     const bool started = server->waitForStarted(5000);
     _processes.push_back(std::move(server));
@@ -75,12 +82,26 @@ bool XSession::startServer() {
         ::close(fds[0]);
         return false;
     }
+    // The display number and a newline; end of file when Xvfb gave up. A
+    // server that hangs before it answers must not hang the test too.
     QByteArray number;
-    char c;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 10000 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+    while (true) {
+        const qint64 left = 10000 - timer.elapsed();
+        if (left <= 0)
+            break;
+        pollfd pfd{fds[0], POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        char c;
+        if (::read(fds[0], &c, 1) != 1 || c == '\n')
+            break;
         number.append(c);
+    }
     ::close(fds[0]);
     if (number.isEmpty())
         return false;
@@ -115,6 +136,14 @@ QString XSession::orvixPath() {
 QProcess* XSession::startOrvix(const QStringList& arguments) {
     QProcess* p = start(orvixPath(), arguments);
     return p;
+}
+
+bool XSession::writeOrvixConfig(const QByteArray& text) const {
+    const QString path = orvixConfigPath();
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
 
 QString XSession::run(const QString& program, const QStringList& arguments, int timeoutMs,
@@ -152,6 +181,19 @@ QStringList XSession::windowsOfPid(qint64 pid, bool visibleOnly) const {
     args << QStringLiteral("--pid") << QString::number(pid);
     const QString out = run(QStringLiteral("xdotool"), args);
     return out.isEmpty() ? QStringList() : out.split(u'\n', Qt::SkipEmptyParts);
+}
+
+QString XSession::waitForWindowOfPid(qint64 pid, int timeoutMs) const {
+    QString window;
+    waitFor(
+        [&] {
+            const QStringList windows = windowsOfPid(pid);
+            if (!windows.isEmpty())
+                window = windows.first();
+            return !window.isEmpty();
+        },
+        timeoutMs);
+    return window;
 }
 
 QString XSession::windowProperty(const QString& window, const QString& atom) const {

@@ -11,15 +11,18 @@
 
 namespace orvix::test {
 
-// A private X session for end-to-end tests: its own Xvfb on a free display
-// number, optionally openbox, and a temporary home with its own XDG folders.
-// Every process started through it is killed when the session ends, also when
-// a test fails or the test program dies (the children get SIGKILL with it).
+// A private X session for tests: its own Xvfb on a free display number,
+// optionally openbox, and a temporary home with its own XDG folders. Every
+// process started through it is killed when the session ends, also when a
+// test fails or the test program dies (the children get SIGKILL with it).
 class XSession {
 public:
     struct Options {
         bool windowManager = true;
         QString screen = QStringLiteral("1280x800x24");
+        // Added to Xvfb's command line, e.g. {"-extension", "XTEST"} for a
+        // server without XTEST.
+        QStringList serverArguments = {};
     };
 
     XSession();
@@ -42,6 +45,10 @@ public:
     // The built orvix program, with its output (stdout and stderr) captured.
     QProcess* startOrvix(const QStringList& arguments = {});
     static QString orvixPath();
+    // Where orvix keeps its settings in this session's home.
+    QString orvixConfigPath() const { return configHome() + QStringLiteral("/Orvix/Orvix.conf"); }
+    // Replaces those settings with `text`; false when they cannot be written.
+    bool writeOrvixConfig(const QByteArray& text) const;
 
     // Runs a helper (xdotool, xprop, ...) to completion and answers its stdout.
     QString run(const QString& program, const QStringList& arguments, int timeoutMs = 10000,
@@ -52,6 +59,9 @@ public:
 
     // X helpers over xdotool and xprop.
     QStringList windowsOfPid(qint64 pid, bool visibleOnly = true) const;
+    // Waits until the process has a visible window; answers the first one's
+    // id, or nothing when none came up in time.
+    QString waitForWindowOfPid(qint64 pid, int timeoutMs = 20000) const;
     QString windowProperty(const QString& window, const QString& atom) const;
     QString rootProperty(const QString& atom) const;
     QString activeWindow() const;
