@@ -35,6 +35,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QWindow>
 #include <cstdio>
@@ -139,6 +140,12 @@ void AppController::awakeFromNib() {
 
 void AppController::_createEventSource() {
     _backend = _environment.makeBackend();
+    if (auto* x11 = dynamic_cast<input::X11Backend*>(_backend.get())) {
+        // The server's keymap and modifier news are read as they come, not
+        // left to pile up until the next click.
+        auto* news = new QSocketNotifier(x11->connectionNumber(), QSocketNotifier::Read, this);
+        connect(news, &QSocketNotifier::activated, this, [x11] { x11->dispatchEvents(); });
+    }
     if (_backend) {
         _keyInput =
             std::make_unique<KeyInput>(*_backend, *_keyboardView, [](int32_t code, int32_t state) {

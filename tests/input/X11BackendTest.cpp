@@ -137,6 +137,43 @@ TEST_F(X11BackendTest, EventsCarryExactlyTheirFlags) {
     EXPECT_EQ(modifiers(), 0u);
 }
 
+// Posts read the modifier state from the server's notifications instead of
+// asking for it: no round trip on the key path once the state is known. Keys
+// posted back to back, before any news of the previous one's modifiers came
+// back, must still carry exactly their own flags.
+TEST_F(X11BackendTest, ModifierStateComesFromNotificationsYetNeverGoesStale) {
+    post(0, true, 0);
+    post(0, false, 0);
+    ASSERT_EQ(recorder->waitForEvents(2).size(), 2);
+    const unsigned asked = backend->stateQueries();
+    EXPECT_LE(asked, 1u);
+    for (int i = 0; i < 10; ++i) {
+        settle();
+        backend->dispatchEvents();
+        post(0, true, 0);
+        post(0, false, 0);
+    }
+    EXPECT_EQ(backend->stateQueries(), asked) << "plain clicks asked the server for the state";
+
+    recorder->clear();
+    QStringList expected;
+    for (int i = 0; i < 40; ++i) {
+        const bool shifted = i % 2;
+        post(1, true, shifted ? kFlagShift : 0);
+        post(1, false, shifted ? kFlagShift : 0);
+        if (shifted)
+            expected << "press 50 Shift_L 0x0"
+                     << "press 39 S 0x1"
+                     << "release 39 S 0x1"
+                     << "release 50 Shift_L 0x1";
+        else
+            expected << "press 39 s 0x0"
+                     << "release 39 s 0x0";
+    }
+    EXPECT_EQ(recorder->waitForEvents(static_cast<int>(expected.size())), expected);
+    EXPECT_EQ(modifiers(), 0u);
+}
+
 TEST_F(X11BackendTest, CapsLockIsSetForTheKeyAndRestoredAfter) {
     post(0, true, kFlagAlphaShift | kFlagShift);
     post(0, false, kFlagAlphaShift | kFlagShift);

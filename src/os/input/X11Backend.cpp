@@ -77,6 +77,9 @@ X11Backend::X11Backend(Display* display, const Options& options)
 
     const unsigned long mapEvents = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
     XkbSelectEvents(_display, _deviceSpec, mapEvents, mapEvents);
+    // Modifier news, so a post need not ask the server for the state first.
+    const unsigned long stateDetails = XkbModifierStateMask | XkbModifierLockMask;
+    XkbSelectEventDetails(_display, XkbUseCoreKbd, XkbStateNotify, stateDetails, stateDetails);
     reloadKeymap();
 
     if (options.emergencyRelease) {
@@ -124,8 +127,15 @@ void X11Backend::processPendingEvents() {
             _keymapDirty = true;
         } else if (event.type == _xkbEventBase) {
             const auto* any = reinterpret_cast<const XkbAnyEvent*>(&event);
-            if (any->xkb_type == XkbNewKeyboardNotify || any->xkb_type == XkbMapNotify)
+            if (any->xkb_type == XkbNewKeyboardNotify || any->xkb_type == XkbMapNotify) {
                 _keymapDirty = true;
+            } else if (any->xkb_type == XkbStateNotify) {
+                const auto* state = reinterpret_cast<const XkbStateNotifyEvent*>(&event);
+                _mods = state->mods;
+                _lockedMods = state->locked_mods;
+                _stateSerial = state->serial;
+                _stateKnown = true;
+            }
         }
     }
     if (_keymapDirty)
@@ -158,23 +168,46 @@ void X11Backend::cleanUpEarlierRun(const InputStateFile::Record& record) {
     if (record.lockRestore >= 0)
         setLock(record.lockRestore == 1);
     if (const unsigned locks = record.locks & ~static_cast<unsigned>(LockMask))
-        XkbLockModifiers(_display, XkbUseCoreKbd, locks, 0);
+        lockModifiers(locks, 0);
     XSync(_display, False);
     _cleanedUp = true;
     Log::write("Released modifiers left by an earlier run on display %s", _displayName.c_str());
 }
 
+int X11Backend::connectionNumber() const {
+    return ConnectionNumber(_display);
+}
+
 unsigned X11Backend::currentModifiers(unsigned* locked) {
-    XkbStateRec state{};
-    if (XkbGetState(_display, XkbUseCoreKbd, &state) != Success)
-        return 0;
+    processPendingEvents();
+    // A change of ours the server has not reported back yet (or that changed
+    // nothing, so it never will) leaves the kept state unsure: ask.
+    if (!_stateKnown || _stateSerial < _changeSerial) {
+        XkbStateRec state{};
+        if (XkbGetState(_display, XkbUseCoreKbd, &state) != Success)
+            return 0;
+        ++_stateQueries;
+        _mods = state.mods;
+        _lockedMods = state.locked_mods;
+        _stateSerial = LastKnownRequestProcessed(_display);
+        _stateKnown = true;
+    }
     if (locked)
-        *locked = state.locked_mods;
-    return state.mods;
+        *locked = _lockedMods;
+    return _mods;
+}
+
+void X11Backend::noteStateChange() {
+    _changeSerial = NextRequest(_display);
+}
+
+void X11Backend::lockModifiers(unsigned affect, unsigned values) {
+    noteStateChange();
+    XkbLockModifiers(_display, XkbUseCoreKbd, affect, values);
 }
 
 void X11Backend::setLock(bool on) {
-    XkbLockModifiers(_display, XkbUseCoreKbd, LockMask, on ? LockMask : 0);
+    lockModifiers(LockMask, on ? LockMask : 0);
 }
 
 void X11Backend::fakeKey(int keycode, bool down) {
@@ -197,14 +230,16 @@ void X11Backend::applyModifiers(unsigned desired) {
         const bool have = current & key->mask;
         auto ours = std::find(_pressedModifiers.begin(), _pressedModifiers.end(), key->keycode);
         if (want && !have) {
+            noteStateChange();
             fakeKey(key->keycode, true);
             _pressedModifiers.push_back(key->keycode);
         } else if (!want && ours != _pressedModifiers.end()) {
+            noteStateChange();
             fakeKey(key->keycode, false);
             _pressedModifiers.erase(ours);
         } else if (!want && (_lockedByUs & key->mask)) {
             // A resting lock this event must not carry; it returns afterwards.
-            XkbLockModifiers(_display, XkbUseCoreKbd, key->mask, 0);
+            lockModifiers(key->mask, 0);
             _lockedByUs &= ~key->mask;
         }
         // A modifier that is in force without us (a real key held down) cannot
@@ -221,6 +256,8 @@ void X11Backend::applyModifiers(unsigned desired) {
 }
 
 void X11Backend::restoreResting() {
+    if (!_pressedModifiers.empty())
+        noteStateChange();
     for (auto it = _pressedModifiers.rbegin(); it != _pressedModifiers.rend(); ++it)
         fakeKey(*it, false);
     _pressedModifiers.clear();
@@ -228,7 +265,7 @@ void X11Backend::restoreResting() {
     const unsigned lock = LockMask;
     const unsigned others = _restingMask & ~lock;
     if (const unsigned affect = others | _lockedByUs) {
-        XkbLockModifiers(_display, XkbUseCoreKbd, affect, others);
+        lockModifiers(affect, others);
         _lockedByUs = others;
     }
     if (_restingMask & lock) {

@@ -64,6 +64,14 @@ public:
     static int findXTestKeyboard(Display* display);
     bool cleanedUpEarlierRun() const { return _cleanedUp; }
 
+    // The connection's socket: when it is readable, call dispatchEvents(), so
+    // keymap and modifier-state news never pile up between posts.
+    int connectionNumber() const;
+    void dispatchEvents() { processPendingEvents(); }
+    // How often the modifier state had to be asked of the server (a round
+    // trip); posts normally read it from the server's own notifications.
+    unsigned stateQueries() const { return _stateQueries; }
+
     X11Backend(const X11Backend&) = delete;
     X11Backend& operator=(const X11Backend&) = delete;
 
@@ -78,6 +86,8 @@ private:
     void restoreResting();
     void setLock(bool on);
     void fakeKey(int keycode, bool down);
+    void lockModifiers(unsigned affect, unsigned values);
+    void noteStateChange();
     void saveState();
 
     Display* _display;
@@ -101,6 +111,16 @@ private:
     std::optional<bool> _lockOriginal;  // Caps Lock before we changed it
     unsigned _restingMask = 0;          // X modifiers to keep between posts
     unsigned _lockedByUs = 0;           // of those (but Lock), the ones locked now
+
+    // The core keyboard's modifier state as of request _stateSerial, kept from
+    // XkbStateNotify events. It is trusted only when no request of ours that
+    // changes modifiers (_changeSerial) is newer than what it reflects.
+    unsigned _mods = 0;
+    unsigned _lockedMods = 0;
+    bool _stateKnown = false;
+    unsigned long _stateSerial = 0;
+    unsigned long _changeSerial = 0;
+    unsigned _stateQueries = 0;
 };
 
 } // namespace orvix::input
