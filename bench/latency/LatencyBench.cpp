@@ -6,13 +6,21 @@
 // whichever the keyboard types on) to the arrival of the KeyPress in its own
 // window. Both ends are read on one monotonic clock in one process.
 //
-//   bench_latency --keyboard orvix|xvkbd --window <id> [--clicks N] [--gap-ms M]
+//   bench_latency --keyboard orvix|xvkbd|onboard|matchbox-keyboard --window <id>
+//                 [--clicks N] [--gap-ms M]
+//
+// Orvix's A key comes from its own layout and xvkbd's from its key windows.
+// Onboard and matchbox-keyboard draw every key into one window, so their A
+// key is found by clicking along the home row from its middle leftwards until
+// a click types A: every click on the way types a home-row letter (or
+// nothing, between keys), and the scan stops at A, before Caps Lock or Shift.
 //
 // Prints one line: keyboard, typing button event, clicks, lost, and the
 // median, 99th percentile, minimum and maximum in milliseconds.
 #include "app/MyPanel.h"
 #include "render/KeyboardLayout.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -87,8 +95,9 @@ std::optional<Point> orvixKeyA(Display* display, Window panel) {
 }
 
 // xvkbd's keys are widgets with windows of their own, one window per row.
-// The rows are the siblings with a dozen or more children each; A is the
-// second key of the third row from the top.
+// The rows are the siblings with a dozen or more children each (the keypad's
+// rows have fewer); A is the second key of the third row from the bottom, in
+// the full layout (function keys on top) and in the compact one alike.
 std::optional<Point> xvkbdKeyA(Display* display, Window top) {
     std::vector<Window> queue{top};
     while (!queue.empty()) {
@@ -102,7 +111,7 @@ std::optional<Point> xvkbdKeyA(Display* display, Window top) {
             std::sort(rows.begin(), rows.end(),
                       [](const auto& a, const auto& b) { return a.first.y < b.first.y; });
             std::vector<Rect> keys;
-            for (Window k : children(display, rows[2].second))
+            for (Window k : children(display, rows[rows.size() - 3].second))
                 keys.push_back(rootGeometry(display, k));
             std::sort(keys.begin(), keys.end(),
                       [](const Rect& a, const Rect& b) { return a.x < b.x; });
@@ -118,11 +127,18 @@ class Recorder {
 public:
     explicit Recorder(Display* display) : _display(display) {
         const int screen = DefaultScreen(display);
-        _window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, 200, 100, 0,
+        // The bottom-right corner, where none of the keyboards opens: it must
+        // never cover the key that is clicked.
+        const int width = 200, height = 100;
+        const int x = DisplayWidth(display, screen) - width;
+        const int y = DisplayHeight(display, screen) - height;
+        _window = XCreateSimpleWindow(display, RootWindow(display, screen), x, y, width, height, 0,
                                       BlackPixel(display, screen), WhitePixel(display, screen));
         XStoreName(display, _window, "latency recorder");
         XSizeHints size{};
         size.flags = USPosition | PPosition;
+        size.x = x;
+        size.y = y;
         XSetWMNormalHints(display, _window, &size);
         XWMHints hints{};
         hints.flags = InputHint;
@@ -188,6 +204,58 @@ void button(Display* display, bool down) {
     XFlush(display);
 }
 
+// One click at `at`: the keycode it typed (on the press or the release), if any.
+std::optional<unsigned> probeClick(Display* display, Recorder& recorder, Point at, int gapMs) {
+    XTestFakeMotionEvent(display, -1, at.x, at.y, CurrentTime);
+    XSync(display, False);
+    sleepMs(20);
+    recorder.drain();
+    button(display, true);
+    auto typed = recorder.waitKey(KeyPress, 300);
+    button(display, false);
+    if (!typed)
+        typed = recorder.waitKey(KeyPress, 500);
+    if (typed)
+        recorder.waitKey(KeyRelease, 1000, typed->second);
+    sleepMs(gapMs);
+    return typed ? std::optional<unsigned>(typed->second) : std::nullopt;
+}
+
+bool isHomeRowLetter(KeySym sym) {
+    return sym == XK_a || sym == XK_s || sym == XK_d || sym == XK_f || sym == XK_g || sym == XK_h ||
+           sym == XK_j || sym == XK_k || sym == XK_l;
+}
+
+// Keyboards that draw all their keys into one window: their home row lies at
+// `rowY` of the window's height, and `startX` of its width falls on one of
+// its letters right of A (both read off screenshots of the default layouts
+// with ample margin). Clicks move leftwards in steps well below a key's width
+// until one types A; a click that types anything but a home-row letter ends
+// the search, so nothing beyond A (Caps Lock, Shift) is ever pressed.
+std::optional<Point> scanForKeyA(Display* display, Recorder& recorder, Window window, double startX,
+                                 double rowY, int gapMs) {
+    const Rect g = rootGeometry(display, window);
+    const unsigned keycodeA = XKeysymToKeycode(display, XK_a);
+    const int step = std::max(3, g.width / 100);
+    const int y = g.y + static_cast<int>(std::lround(rowY * g.height));
+    for (int x = g.x + static_cast<int>(std::lround(startX * g.width)); x > g.x; x -= step) {
+        const auto typed = probeClick(display, recorder, {x, y}, gapMs);
+        if (!typed)
+            continue; // between two keys
+        if (*typed == keycodeA)
+            return Point{x, y};
+        const KeySym sym = XkbKeycodeToKeysym(display, static_cast<KeyCode>(*typed), 0, 0);
+        if (!isHomeRowLetter(sym)) {
+            const char* name = XKeysymToString(sym);
+            std::fprintf(stderr,
+                         "bench_latency: a click at %d,%d typed %s, not a home-row letter\n", x, y,
+                         name ? name : "an unknown key");
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const auto rank = static_cast<size_t>(std::ceil(p * static_cast<double>(values.size())));
@@ -195,8 +263,8 @@ double percentile(std::vector<double> values, double p) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: bench_latency --keyboard orvix|xvkbd --window ID "
-                         "[--clicks N] [--gap-ms M]\n");
+    std::fprintf(stderr, "usage: bench_latency --keyboard orvix|xvkbd|onboard|matchbox-keyboard "
+                         "--window ID [--clicks N] [--gap-ms M]\n");
     return 2;
 }
 
@@ -219,7 +287,9 @@ int main(int argc, char** argv) {
         else
             return usage();
     }
-    if ((keyboard != "orvix" && keyboard != "xvkbd") || !target || clicks < 1)
+    const bool known = keyboard == "orvix" || keyboard == "xvkbd" || keyboard == "onboard" ||
+                       keyboard == "matchbox-keyboard";
+    if (!known || !target || clicks < 1)
         return usage();
 
     Display* display = XOpenDisplay(nullptr);
@@ -229,14 +299,22 @@ int main(int argc, char** argv) {
     }
     // Windows of the other program may come and go while its tree is read.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    const auto key = keyboard == "orvix" ? orvixKeyA(display, target) : xvkbdKeyA(display, target);
-    if (!key) {
-        std::fprintf(stderr, "bench_latency: cannot find the A key of %s\n", keyboard.c_str());
-        return 1;
-    }
     Recorder recorder(display);
     if (!recorder.takeFocus()) {
         std::fprintf(stderr, "bench_latency: cannot take the focus\n");
+        return 1;
+    }
+    std::optional<Point> key;
+    if (keyboard == "orvix")
+        key = orvixKeyA(display, target);
+    else if (keyboard == "xvkbd")
+        key = xvkbdKeyA(display, target);
+    else if (keyboard == "onboard") // A at about 0.15 of the width, G at 0.4
+        key = scanForKeyA(display, recorder, target, 0.40, 0.50, gapMs);
+    else // matchbox-keyboard: A at about 0.09, G at 0.44
+        key = scanForKeyA(display, recorder, target, 0.44, 0.50, gapMs);
+    if (!key) {
+        std::fprintf(stderr, "bench_latency: cannot find the A key of %s\n", keyboard.c_str());
         return 1;
     }
     const unsigned keycodeA = XKeysymToKeycode(display, XK_a);
@@ -290,7 +368,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_latency: no click typed\n");
         return 1;
     }
-    std::printf("%-8s %-8s %6d %5d %9.3f %9.3f %9.3f %9.3f\n", keyboard.c_str(),
+    std::printf("%-17s %-8s %6d %5d %9.3f %9.3f %9.3f %9.3f\n", keyboard.c_str(),
                 typesOnPress ? "press" : "release", clicks, lost, percentile(latencies, 0.5),
                 percentile(latencies, 0.99), percentile(latencies, 0.0),
                 percentile(latencies, 1.0));

@@ -1,18 +1,22 @@
 #!/bin/bash
-# Click-to-key latency of Orvix and of xvkbd, measured in the same run in a
-# private Xvfb with openbox. Prints one table.
+# Click-to-key latency of Orvix and of the on-screen keyboards Debian ships
+# (xvkbd, Onboard, matchbox-keyboard), measured in the same run in a private
+# Xvfb with openbox and a session bus, one program after another. Prints one
+# table. The peers start as bench/compare/run-comparison starts them.
 #
 #   bench/latency/run-latency.sh [BUILD_DIR] [CLICKS]
 #
-# Needs xvfb, openbox, xdotool and xvkbd (Debian packages of those names),
-# and the targets orvix, orvix_resources and bench_latency built in BUILD_DIR.
+# Needs xvfb, openbox, xdotool and dbus-daemon, and the targets orvix,
+# orvix_resources and bench_latency built in BUILD_DIR. A peer that is not
+# installed (Debian packages xvkbd, onboard, matchbox-keyboard) is reported as
+# skipped.
 set -euo pipefail
 
 build="${1:-build}"
 clicks="${2:-300}"
 orvix="$build/bin/orvix"
 bench="$build/bin/bench_latency"
-for tool in Xvfb openbox xdotool xvkbd; do
+for tool in Xvfb openbox xdotool dbus-daemon; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 [ -x "$orvix" ] && [ -x "$bench" ] || { echo "build orvix and bench_latency in $build first" >&2; exit 1; }
@@ -44,6 +48,15 @@ pids+=($!)
 read -r -t 10 number <&"$displayfd"
 exec {displayfd}>&-
 export DISPLAY=":$number"
+# Onboard keeps its settings in GSettings (dconf, which needs the bus); with
+# the private home above it starts from its defaults: a plain floating
+# window, no first-run dialog.
+{
+    read -r bus_address
+    read -r bus_pid
+} < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+pids+=("$bus_pid")
+export DBUS_SESSION_BUS_ADDRESS="$bus_address"
 openbox --sm-disable 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do
@@ -58,7 +71,32 @@ window_of() { # pid
     xdotool search --sync --onlyvisible --pid "$1" 2>/dev/null | head -n1
 }
 
-printf '%-8s %-8s %6s %5s %9s %9s %9s %9s\n' keyboard types-on clicks lost median-ms p99-ms min-ms max-ms
+printf '%-17s %-8s %6s %5s %9s %9s %9s %9s\n' keyboard types-on clicks lost median-ms p99-ms min-ms max-ms
+
+# Runs a peer as run-comparison does (no options), finds its window with the
+# xdotool search arguments given after its name, measures it and ends it.
+#   measure_peer PROGRAM SEARCH-ARGS...
+measure_peer() {
+    local name="$1" window peer_pid
+    shift
+    if ! command -v "$name" >/dev/null; then
+        printf '%-17s skipped: not installed\n' "$name"
+        return
+    fi
+    "$name" >"$work/$name.log" 2>&1 &
+    peer_pid=$!
+    pids+=("$peer_pid")
+    window="$(timeout 30 xdotool search --sync --onlyvisible "$@" | head -n1)" || true
+    if [ -z "$window" ]; then
+        printf '%-17s failed: no window\n' "$name"
+    else
+        sleep 1 # the first paint
+        "$bench" --keyboard "$name" --window "$window" --clicks "$clicks" ||
+            echo "$name: failed ($?)"
+    fi
+    kill "$peer_pid" 2>/dev/null || true
+    wait "$peer_pid" 2>/dev/null || true
+}
 
 "$orvix" >"$work/orvix.log" 2>&1 &
 orvix_pid=$!
@@ -69,10 +107,8 @@ sleep 1 # the fade-in
 kill "$orvix_pid"
 wait "$orvix_pid" 2>/dev/null || true
 
-xvkbd -compact -geometry +600+450 >"$work/xvkbd.log" 2>&1 &
-xvkbd_pid=$!
-pids+=($xvkbd_pid)
-# xvkbd does not set _NET_WM_PID: find its main window by title.
-peer="$(timeout 20 xdotool search --sync --onlyvisible --name '^xvkbd - Virtual Keyboard$' | head -n1)"
-sleep 1
-"$bench" --keyboard xvkbd --window "$peer" --clicks "$clicks" || echo "xvkbd: failed ($?)"
+# xvkbd and matchbox-keyboard set no _NET_WM_PID: their windows are found by
+# title, Onboard's by its WM_CLASS.
+measure_peer xvkbd --name '^xvkbd - Virtual Keyboard$'
+measure_peer onboard --class '^onboard$'
+measure_peer matchbox-keyboard --name '^Keyboard$'
