@@ -7,7 +7,7 @@
 // window. Both ends are read on one monotonic clock in one process.
 //
 //   bench_latency --keyboard orvix|xvkbd|onboard|matchbox-keyboard --window <id>
-//                 [--clicks N] [--gap-ms M]
+//                 [--clicks N] [--gap-ms M] [--samples FILE]
 //
 // Orvix's A key comes from its own layout and xvkbd's from its key windows.
 // Onboard and matchbox-keyboard draw every key into one window, so their A
@@ -264,13 +264,14 @@ double percentile(std::vector<double> values, double p) {
 
 int usage() {
     std::fprintf(stderr, "usage: bench_latency --keyboard orvix|xvkbd|onboard|matchbox-keyboard "
-                         "--window ID [--clicks N] [--gap-ms M]\n");
+                         "--window ID [--clicks N] [--gap-ms M] [--samples FILE]\n");
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string samplesPath; // every click's latency in order, one per line
     std::string keyboard;
     Window target = 0;
     int clicks = 300, gapMs = 40;
@@ -282,6 +283,8 @@ int main(int argc, char** argv) {
             target = std::strtoul(argv[i + 1], nullptr, 0);
         else if (option == "--clicks")
             clicks = std::atoi(argv[i + 1]);
+        else if (option == "--samples")
+            samplesPath = argv[i + 1];
         else if (option == "--gap-ms")
             gapMs = std::atoi(argv[i + 1]);
         else
@@ -367,6 +370,13 @@ int main(int argc, char** argv) {
     if (latencies.empty()) {
         std::fprintf(stderr, "bench_latency: no click typed\n");
         return 1;
+    }
+    if (!samplesPath.empty()) {
+        if (FILE* out = std::fopen(samplesPath.c_str(), "w")) {
+            for (double ms : latencies)
+                std::fprintf(out, "%.3f\n", ms);
+            std::fclose(out);
+        }
     }
     std::printf("%-17s %-8s %6d %5d %9.3f %9.3f %9.3f %9.3f\n", keyboard.c_str(),
                 typesOnPress ? "press" : "release", clicks, lost, percentile(latencies, 0.5),

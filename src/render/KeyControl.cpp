@@ -67,11 +67,10 @@ void KeyControl::dropImages() {
 }
 
 void KeyControl::_updateImage() {
-    const Look look = _pressed ? Pressed : (_mouseInside ? Hover : Normal);
-    if (look != _shown || !_images[look]) {
-        _shown = look;
-        image(look);
-    }
+    _shown = _pressed ? Pressed : (_mouseInside ? Hover : Normal);
+    // A look without pixels gets its picture now; one with pixels just shows them.
+    if (!hasCachedImage(_shown))
+        image(_shown);
     update();
 }
 

@@ -58,6 +58,8 @@ public:
     const KeyPicture& normalImg() { return image(Normal); }
     const KeyPicture& pressedImg() { return image(Pressed); }
     const KeyPicture& hoverImg() { return image(Hover); }
+    // The vector picture of a look is held now (it is released once drawn).
+    bool holdsPicture(Look look) const { return _images[look].has_value(); }
     // The look can be shown without drawing its picture first.
     bool hasCachedImage(Look look) const {
         return _images[look].has_value() || !_rasters[look].isNull();

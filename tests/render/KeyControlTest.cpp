@@ -24,6 +24,24 @@ QImage shot(QWidget& widget) {
 
 } // namespace
 
+// A press shows pixels drawn ahead of time: no picture is made for it, so the
+// press costs nothing but the paint and no outline stays in memory.
+TEST(KeyControl, PressingAPreparedKeyMakesNoPicture) {
+    QWidget window;
+    window.resize(100, 100);
+    KeyControl key(QRect(0, 0, 40, 40), 0, 1, &window);
+    key.prepareLook(KeyControl::Normal);
+    key.prepareLook(KeyControl::Pressed);
+    EXPECT_FALSE(key.holdsPicture(KeyControl::Pressed));
+    key.setPressed(true);
+    EXPECT_FALSE(key.holdsPicture(KeyControl::Pressed));
+    key.setPressed(false);
+    EXPECT_FALSE(key.holdsPicture(KeyControl::Normal));
+    // A look never drawn still gets its picture at once.
+    key.mouseEntered();
+    EXPECT_TRUE(key.holdsPicture(KeyControl::Hover));
+}
+
 // Keys keep only the pixels of a look once drawn; a new size must still draw
 // the whole key again, from a picture made afresh.
 TEST(KeyControl, LooksAreDrawnAgainAfterTheirPicturesWereReleased) {
