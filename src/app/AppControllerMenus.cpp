@@ -93,12 +93,15 @@ void AppController::themeSelectionChanged(QObject* sender) {
     if (!item)
         return;
     const auto tag = static_cast<int32_t>(item->data().toLongLong());
-    _defaults.setInteger(tag, settings::kTheme);
-    _updateThemesMenu();
+    // Keys first: their repaint is then queued ahead of the settings file's
+    // save (QSettings saves on the next turn of the event loop, with a disk
+    // sync), so the new theme shows without waiting for the disk.
     for (QObject* child : _keyboardView->children()) {
         if (auto* key = qobject_cast<KeyControl*>(child))
             key->setTheme(tag);
     }
+    _defaults.setInteger(tag, settings::kTheme);
+    _updateThemesMenu();
     _prepareKeyLooks();
 }
 
