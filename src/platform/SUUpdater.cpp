@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTimer>
 #include <QUrlQuery>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace orvix {
 
@@ -89,6 +91,8 @@ void SUUpdater::checkForUpdateInformation() {
          QStringLiteral("%1/%2").arg(AppAdditions::applicationName(), _hostVersion),
          url.toString(QUrl::FullyEncoded)});
     _fetch->setProcessChannelMode(QProcess::SeparateChannels);
+    // The helper ends with us even when we are killed outright.
+    _fetch->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     connect(_fetch, &QProcess::readyReadStandardOutput, this, [this] {
         // The helper caps the download itself; this guards against it misbehaving.
         if (_fetch && _fetch->bytesAvailable() > kMaxFeedBytes)

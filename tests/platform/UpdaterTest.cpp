@@ -7,6 +7,8 @@
 #include "platform/SUUpdater.h"
 #include "platform/UpdateController.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
@@ -16,6 +18,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 #include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 using namespace orvix;
@@ -252,6 +256,57 @@ TEST(UpdaterTest, TheDownloadHelperEndsWithItsUpdater) {
     }
     // Killed and reaped with the updater, not left running or as a zombie.
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(helperPid)));
+}
+
+// Run only as the child of HelperDiesWithAKilledProgram: starts a check
+// against the parent's server, which never answers, prints the helper's pid,
+// and dies as kill -9 would.
+TEST(UpdaterTest, DISABLED_KilledDuringCheckChild) {
+    SUUpdater updater;
+    updater.setFeedURL(QUrl(qEnvironmentVariable("ORVIX_TEST_FEED")));
+    updater.checkForUpdateInformation();
+    auto* helper = updater.findChild<QProcess*>();
+    ASSERT_NE(helper, nullptr);
+    ASSERT_TRUE(helper->waitForStarted(5000));
+    QTest::qWait(500); // the helper connects to the parent's server meanwhile
+    std::printf("helper %lld\n", static_cast<long long>(helper->processId()));
+    std::fflush(stdout);
+    std::raise(SIGKILL);
+}
+
+TEST(UpdaterTest, HelperDiesWithAKilledProgram) {
+    // The server lives here, so the helper's connection stays open after the
+    // child dies: only the child's death can end the helper in time.
+    test::LoopbackHttpServer server;
+    server.hang = true;
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ORVIX_TEST_FEED"), server.url());
+    child.setProcessEnvironment(env);
+    QSignalSpy finished(&child, &QProcess::finished);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_also_run_disabled_tests",
+                 "--gtest_filter=UpdaterTest.DISABLED_KilledDuringCheckChild"});
+    ASSERT_TRUE(finished.wait(30000)); // the event loop runs: the server accepts
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(server.requests.size(), 1);
+    const QByteArray out = child.readAllStandardOutput();
+    const qsizetype at = out.indexOf("helper ");
+    ASSERT_GE(at, 0) << out.constData();
+    const QByteArray pid = out.mid(at + 7).split('\n').first();
+    ASSERT_GT(pid.toLongLong(), 0);
+    // Gone, or at most a zombie waiting for whoever adopted it.
+    const QString stat = QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QFile file(stat);
+            if (!file.open(QIODevice::ReadOnly))
+                return true;
+            const QByteArray text = file.readAll();
+            const qsizetype close = text.lastIndexOf(')');
+            return close > 0 && text.mid(close + 2, 1) == "Z";
+        },
+        5000));
 }
 
 // The helper's own contract: what it prints and how it exits.
