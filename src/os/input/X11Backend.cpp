@@ -179,7 +179,8 @@ int X11Backend::connectionNumber() const {
 }
 
 unsigned X11Backend::currentModifiers(unsigned* locked) {
-    processPendingEvents();
+    // Callers have read the pending notifications already (post() and
+    // setRestingFlags() start with them); one left unread only costs a query.
     // A change of ours the server has not reported back yet (or that changed
     // nothing, so it never will) leaves the kept state unsure: ask.
     if (!_stateKnown || _stateSerial < _changeSerial) {
