@@ -290,6 +290,13 @@ void AppController::applicationDidFinishLaunching() {
     _universalAccess->scheduleRepeatingCheck();
     step("scheduleAccessTimer");
 
+    // The panel paints, and takes clicks, only once the event loop runs. The
+    // tap must be listening by then: keys pressed before it would light
+    // nothing, and our own first keys would pass for real ones. It was made
+    // alongside the steps above, so this rarely waits.
+    if (_tapThread)
+        _tapThread->waitUntilListening(std::chrono::seconds(2));
+
     _whenPanelAppears([this] { _prepareKeyLooks(); });
     // A panel that stays hidden (an alert took its place) never paints.
     _appearanceFallback.start();

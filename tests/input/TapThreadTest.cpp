@@ -44,7 +44,9 @@ protected:
         tapOptions.displayName = session->display().toStdString();
         tapOptions.ledger = &backend->ledger();
         tapThread->start(tapOptions, [this] { failed = true; });
-        ASSERT_TRUE(XSession::waitFor([this] { return tapThread->isRunning(); }, 5000));
+        // Listening as soon as the wait ends: the posts of the tests that
+        // follow must all be known as our own.
+        ASSERT_TRUE(tapThread->waitUntilListening(std::chrono::seconds(5)));
     }
     void TearDown() override {
         tapThread.reset();
@@ -131,6 +133,8 @@ TEST(TapThreadFailureTest, NoTapRunsTheFailureHandler) {
         X11EventTap::Options options;
         options.displayName = ":4093";
         thread.start(options, [&] { failed = true; });
+        // A tap that cannot be made ends the wait for it at once.
+        EXPECT_FALSE(thread.waitUntilListening(std::chrono::seconds(30)));
         EXPECT_TRUE(XSession::waitFor([&] { return failed.load(); }, 5000));
         EXPECT_FALSE(thread.isRunning());
     }

@@ -26,12 +26,15 @@ void EventTapThread::start(X11EventTap::Options options, FailureHandler onFailur
 void EventTapThread::_createEventTap(X11EventTap::Options options, FailureHandler onFailure) {
     std::unique_ptr<X11EventTap> tap = X11EventTap::create(options);
     if (!tap) {
+        _settle();
         if (onFailure)
             onFailure();
         return;
     }
     {
         std::lock_guard lock(_mutex);
+        _settled = true;
+        _settledChanged.notify_all();
         if (_stopping)
             return;
         tap->setEnabled(_enabled.load());
@@ -42,6 +45,18 @@ void EventTapThread::_createEventTap(X11EventTap::Options options, FailureHandle
     _running.store(false);
     std::lock_guard lock(_mutex);
     _tap = nullptr;
+}
+
+void EventTapThread::_settle() {
+    std::lock_guard lock(_mutex);
+    _settled = true;
+    _settledChanged.notify_all();
+}
+
+bool EventTapThread::waitUntilListening(std::chrono::milliseconds limit) {
+    std::unique_lock lock(_mutex);
+    _settledChanged.wait_for(lock, limit, [this] { return _settled; });
+    return _tap != nullptr;
 }
 
 void EventTapThread::setEnabled(bool enabled) {

@@ -4,6 +4,8 @@
 #include "os/input/X11EventTap.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -33,15 +35,21 @@ public:
     bool isEnabled() const { return _enabled.load(); }
     // The tap has been made and runs.
     bool isRunning() const { return _running.load(); }
+    // Main thread: waits at most `limit` for the tap to listen or to fail.
+    // True when it listens.
+    bool waitUntilListening(std::chrono::milliseconds limit);
 
 private:
     void _createEventTap(input::X11EventTap::Options options, FailureHandler onFailure);
+    void _settle();
 
     EventTapHandler& _handler;
     std::thread _thread;
-    std::mutex _mutex; // guards _tap and _stopping
+    std::mutex _mutex; // guards _tap, _stopping and _settled
+    std::condition_variable _settledChanged;
     input::X11EventTap* _tap = nullptr;
     bool _stopping = false;
+    bool _settled = false; // the tap listens, or could not be made
     std::atomic<bool> _enabled{true};
     std::atomic<bool> _running{false};
 };
