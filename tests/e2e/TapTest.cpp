@@ -5,7 +5,9 @@
 #include "TapPanelPixels.h"
 #include "XSession.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QVector>
 #include <cstring>
@@ -357,7 +359,10 @@ TEST_F(TapTest, LatchedAltAndSuperStayOutOfTheServerWhileThePointerIsOverThePane
 }
 
 // The sounds a user hears, through OpenAL's wave-file backend: mono 16-bit
-// samples written as they are mixed, so the file's length marks the time.
+// samples written as they are mixed. The output pauses when idle, and this
+// writer goes back to byte 8 of its file when it is paused, so each step of a
+// test empties the file to its first 8 bytes and reads what follows: the same
+// place whether the output was running (a gap of zeros, silence) or paused.
 class TapSoundTest : public TapTest {
 protected:
     void SetUp() override {
@@ -374,49 +379,59 @@ protected:
         x.setEnv(QStringLiteral("ALSOFT_CONF"), conf);
     }
 
-    // All samples written so far (the header's sizes are only final at exit).
-    QVector<qint16> samples() const {
+    bool restartOutput() const { return QFile::resize(wavePath, 8); }
+
+    // A run of sound in the output: samples above the noise floor with less
+    // than 60 ms of silence inside.
+    struct Sound {
+        qsizetype begin = 0, end = 0;
+        double energy = 0;
+    };
+    QList<Sound> sounds() const {
         QFile f(wavePath);
         if (!f.open(QIODevice::ReadOnly))
             return {};
-        const QByteArray bytes = f.readAll();
-        const qsizetype data = bytes.indexOf("data");
-        if (data < 0)
-            return {};
-        QVector<qint16> out((bytes.size() - data - 8) / 2);
-        memcpy(out.data(), bytes.constData() + data + 8, size_t(out.size()) * 2);
-        return out;
-    }
-    qsizetype mark() const { return samples().size(); }
-    // Energy of the samples in [from, to).
-    double energy(qsizetype from, qsizetype to) const {
-        const QVector<qint16> s = samples();
-        double sum = 0;
-        for (qsizetype i = from; i < to && i < s.size(); ++i)
-            sum += double(s[i]) * double(s[i]);
-        return sum;
-    }
-    // Separate sounds in [from, to): runs of sound with at least 60 ms of
-    // silence between them.
-    int soundsIn(qsizetype from, qsizetype to) const {
-        const QVector<qint16> s = samples();
-        int count = 0;
-        qsizetype quiet = 1 << 30;
-        for (qsizetype i = from; i < to && i < s.size(); ++i) {
+        // Bytes 40..43 can be the writer's data size, stamped when it pauses.
+        const QByteArray bytes = f.readAll().mid(44);
+        const auto* s = reinterpret_cast<const qint16*>(bytes.constData());
+        constexpr qsizetype kGap = 44100 * 60 / 1000;
+        QList<Sound> found;
+        qsizetype quiet = kGap + 1;
+        for (qsizetype i = 0; i < bytes.size() / 2; ++i) {
             if (std::abs(int(s[i])) > 300) {
-                if (quiet > 44100 * 60 / 1000)
-                    ++count;
+                if (quiet > kGap)
+                    found.append({i, i, 0});
                 quiet = 0;
             } else {
                 ++quiet;
             }
+            if (!found.isEmpty() && quiet <= kGap) {
+                found.last().end = i + 1;
+                found.last().energy += double(s[i]) * double(s[i]);
+            }
         }
-        return count;
+        return found;
     }
-    // Waits until the mixer has written past now plus `ms`.
-    qsizetype after(int ms) {
-        pause(ms);
-        return mark();
+    // Waits for `count` sounds and for the output to go quiet after the last:
+    // 100 ms of silence written, or the writer paused (its file unchanged
+    // for 300 ms). The mixer runs late on a loaded machine, so the output is
+    // waited for, not the clock.
+    QList<Sound> waitForSounds(int count) const {
+        QList<Sound> found;
+        qint64 size = -1;
+        QElapsedTimer unchanged;
+        XSession::waitFor([&] {
+            const qint64 now = QFileInfo(wavePath).size();
+            if (now != size) {
+                size = now;
+                unchanged.start();
+            }
+            found = sounds();
+            const qsizetype written = (now - 44) / 2;
+            return found.size() >= count &&
+                   (written - found.last().end > 4410 || unchanged.elapsed() > 300);
+        });
+        return found;
     }
 
     QString wavePath;
@@ -427,32 +442,38 @@ TEST_F(TapSoundTest, HeldRealKeyPlaysOnePressAndOneReleaseAndAClickPlaysOnce) {
     ASSERT_TRUE(launch({kCodeA}));
     x.run(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("rate"),
                                    QStringLiteral("200"), QStringLiteral("30")});
-    ASSERT_TRUE(XSession::waitFor([&] { return mark() > 4410; })) << "no wave output";
-    const qsizetype start = after(300);
+    ASSERT_TRUE(XSession::waitFor([&] { return QFileInfo(wavePath).size() > 8820; }))
+        << "no wave output";
 
     // A real key held well past the repeat delay, with a resent press.
+    ASSERT_TRUE(restartOutput());
     xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
-    pause(500);
+    ASSERT_EQ(waitForSounds(1).size(), 1) << "the press made no sound";
+    pause(300);
     xdotool({QStringLiteral("keydown"), QStringLiteral("a")});
-    const qsizetype held = after(500);
+    pause(300);
     xdotool({QStringLiteral("keyup"), QStringLiteral("a")});
-    const qsizetype released = after(500);
-    ASSERT_GT(energy(start, held), 0) << "the press made no sound";
-    EXPECT_EQ(soundsIn(start, held), 1) << "repeats play nothing";
-    EXPECT_EQ(soundsIn(held, released), 1) << "one release sound";
-    const double realPress = energy(start, held);
+    waitForSounds(2);
+    pause(300);
+    const QList<Sound> held = sounds();
+    ASSERT_GE(held.size(), 1);
+    EXPECT_EQ(held.size(), 2) << "one press and one release sound; repeats play nothing";
+    const double realPress = held.first().energy;
 
     // The same key clicked: the program's own posted press must not come back
     // through the tap as a second sound on top of the first.
     const QPoint a = keyCentre(kCodeA);
     xdotool({QStringLiteral("mousemove"), QString::number(a.x()), QString::number(a.y())});
-    const qsizetype beforeClick = after(300);
+    pause(300);
+    ASSERT_TRUE(restartOutput());
     xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
-    const qsizetype clickHeld = after(500);
+    waitForSounds(1);
+    pause(300);
+    const QList<Sound> click = sounds();
     xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
-    after(500);
-    EXPECT_EQ(soundsIn(beforeClick, clickHeld), 1);
-    const double clickPress = energy(beforeClick, clickHeld);
+    ASSERT_GE(click.size(), 1) << "the click made no sound";
+    EXPECT_EQ(click.size(), 1);
+    const double clickPress = click.first().energy;
     // One sound has the real press's energy; two at once have about twice it
     // or more.
     EXPECT_LT(clickPress, 1.5 * realPress) << "click " << clickPress << " real " << realPress;
