@@ -3,14 +3,52 @@
 #include "os/Log.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QStandardPaths>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
 
 namespace orvix {
 namespace {
 const QByteArray kReopen = "reopen\n";
 const QByteArray kAck = "ok\n";
+
+// Held while a copy looks for another and starts listening. The kernel drops
+// it when its holder dies, so a killed copy never leaves it behind, and
+// taking it writes nothing to disk.
+class ClaimLock {
+public:
+    explicit ClaimLock(const QString& path)
+        : _fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                     0600)) {}
+    ~ClaimLock() {
+        if (_fd >= 0)
+            ::close(_fd);
+    }
+    ClaimLock(const ClaimLock&) = delete;
+    ClaimLock& operator=(const ClaimLock&) = delete;
+
+    bool lock(std::chrono::milliseconds limit) {
+        if (_fd < 0)
+            return false;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (::flock(_fd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+private:
+    int _fd;
+};
 } // namespace
 
 SingleInstance::SingleInstance(const QString& identifier, QObject* parent)
@@ -34,12 +72,9 @@ QString SingleInstance::endpointFor(const QString& identifier) {
 
 SingleInstance::Outcome SingleInstance::claim() {
     // The lock makes "look for a copy, else listen" one step, so two copies
-    // started together cannot both become the first. QLockFile takes over
-    // a lock whose owner died.
-    QLockFile lock(_endpoint + QStringLiteral(".lock"));
-    lock.setStaleLockTime(0);
-    const bool locked = lock.tryLock(3000);
-    if (!locked)
+    // started together cannot both become the first.
+    ClaimLock lock(_endpoint + QStringLiteral(".lock"));
+    if (!lock.lock(std::chrono::seconds(3)))
         Log::write("Could not lock %s; looking for another copy without it",
                    qUtf8Printable(_endpoint));
 

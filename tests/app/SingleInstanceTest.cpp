@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using orvix::SingleInstance;
 
@@ -65,6 +66,37 @@ TEST_F(SingleInstanceTest, SecondCopyFindsFirstAndAsksItToReopen) {
     EXPECT_TRUE(reopened.wait(5000));
     second.join();
     EXPECT_EQ(outcome.load(), static_cast<int>(SingleInstance::Outcome::Duplicate));
+}
+
+TEST_F(SingleInstanceTest, CopiesStartedTogetherLeaveExactlyOneFirst) {
+    // A lock file left by a copy that died does not hold anyone up.
+    const QString endpoint = SingleInstance::endpointFor(QStringLiteral("org.orvix.Test"));
+    QFile leftover(endpoint + QStringLiteral(".lock"));
+    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
+
+    for (int round = 0; round < 5; ++round) {
+        constexpr int kCopies = 4;
+        std::atomic<int> ready{0}, firsts{0}, done{0};
+        std::vector<std::thread> copies;
+        for (int i = 0; i < kCopies; ++i)
+            copies.emplace_back([&] {
+                SingleInstance copy(QStringLiteral("org.orvix.Test"));
+                copy.setReplyTimeout(200);
+                ++ready;
+                while (ready.load() < kCopies) {
+                }
+                if (copy.claim() == SingleInstance::Outcome::Primary)
+                    ++firsts;
+                // Stay up, listening, until every copy has decided.
+                ++done;
+                while (done.load() < kCopies)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            });
+        for (std::thread& t : copies)
+            t.join();
+        EXPECT_EQ(firsts.load(), 1) << "round " << round;
+    }
 }
 
 TEST_F(SingleInstanceTest, StaleEndpointDoesNotStopLaunch) {
