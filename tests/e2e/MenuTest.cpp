@@ -56,8 +56,14 @@ protected:
 TEST_F(MenuTest, GearMenuChoosesAKeyboardThemeAndRedrawsTheKeys) {
     const QString panel = launch();
     ASSERT_FALSE(panel.isEmpty());
-    XSession::waitFor([] { return false; }, 500);
-    const double before = keyBrightness(panel);
+    // The white keyboard once drawn: bright, and the same in two looks.
+    double before = -1;
+    ASSERT_TRUE(XSession::waitFor([&] {
+        const double now = keyBrightness(panel);
+        const bool settled = now > 128 && now == before;
+        before = now;
+        return settled;
+    })) << before;
     ASSERT_TRUE(openGearMenu(panel));
     key("Down");  // "Keyboard Theme"
     key("Right"); // into it: White
