@@ -4,12 +4,18 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -17,6 +23,29 @@ namespace orvix {
 namespace {
 const QByteArray kReopen = "reopen\n";
 const QByteArray kAck = "ok\n";
+// Only one short request exists; anything longer is not ours.
+constexpr qsizetype kLongestRequest = 64;
+// Connections listened to at once.
+constexpr size_t kMostClients = 8;
+
+bool socketAddress(const QString& path, sockaddr_un& address) {
+    const QByteArray name = QFile::encodeName(path);
+    if (name.size() >= qsizetype(sizeof address.sun_path))
+        return false;
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    return true;
+}
+
+// Both ends must be this user: in a shared temporary folder anyone could
+// listen at the endpoint's path or connect to it.
+bool peerIsThisUser(int fd) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+           credentials.uid == ::getuid();
+}
 
 // Held while a copy looks for another and starts listening. The kernel drops
 // it when its holder dies, so a killed copy never leaves it behind, and
@@ -52,15 +81,15 @@ private:
 } // namespace
 
 SingleInstance::SingleInstance(const QString& identifier, QObject* parent)
-    : QObject(parent), _endpoint(endpointFor(identifier)) {
-    // Only the owner may talk to us: the socket sits in a private folder and
-    // accepts the user alone.
-    _server.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
-}
+    : QObject(parent), _endpoint(endpointFor(identifier)) {}
 
 SingleInstance::~SingleInstance() {
-    _server.close();
+    while (!_clients.empty())
+        closeClient(_clients.begin()->first);
+    if (_listener >= 0) {
+        ::close(_listener);
+        ::unlink(QFile::encodeName(_endpoint).constData());
+    }
 }
 
 QString SingleInstance::endpointFor(const QString& identifier) {
@@ -80,49 +109,129 @@ SingleInstance::Outcome SingleInstance::claim() {
 
     if (askOtherCopyToReopen())
         return Outcome::Duplicate;
-
-    // Nobody answered: any socket file left is stale (a killed copy), so take it over.
-    QLocalServer::removeServer(_endpoint);
-    if (!_server.listen(_endpoint))
-        Log::write("Could not listen for other copies at %s: %s", qUtf8Printable(_endpoint),
-                   qUtf8Printable(_server.errorString()));
+    listen();
     return Outcome::Primary;
 }
 
 bool SingleInstance::askOtherCopyToReopen() {
-    QLocalSocket socket;
-    socket.connectToServer(_endpoint);
-    if (!socket.waitForConnected(_replyTimeoutMs))
+    sockaddr_un address;
+    if (!socketAddress(_endpoint, address))
         return false;
-    socket.write(kReopen);
-    socket.waitForBytesWritten(_replyTimeoutMs);
-    // A copy that is alive but not answering still counts as running; the
-    // wait is bounded so this copy quits promptly either way.
-    socket.waitForReadyRead(_replyTimeoutMs);
-    socket.disconnectFromServer();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    // A full queue is a copy too busy to accept: it still counts as running.
+    const bool busy = !connected && errno == EAGAIN;
+    if (connected && !peerIsThisUser(fd)) {
+        ::close(fd);
+        return false;
+    }
+    if (connected) {
+        ::send(fd, kReopen.constData(), size_t(kReopen.size()), MSG_NOSIGNAL);
+        // A copy that is alive but not answering still counts as running; the
+        // wait is bounded so this copy quits promptly either way.
+        pollfd reply{fd, POLLIN, 0};
+        if (::poll(&reply, 1, _replyTimeoutMs) > 0) {
+            char ack[8];
+            [[maybe_unused]] const ssize_t ignored = ::recv(fd, ack, sizeof ack, 0);
+        }
+    }
+    ::close(fd);
+    return connected || busy;
+}
+
+bool SingleInstance::listen() {
+    const QByteArray path = QFile::encodeName(_endpoint);
+    sockaddr_un address;
+    int fd = -1;
+    const char* failure = nullptr;
+    if (!socketAddress(_endpoint, address)) {
+        failure = "path too long";
+    } else if ((fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) < 0) {
+        failure = std::strerror(errno);
+    } else {
+        // Nobody answered: any socket file left is stale (a killed copy), so
+        // take it over. The mode set on the socket is the new file's mode.
+        ::unlink(path.constData());
+        if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0 ||
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd, 8) != 0)
+            failure = std::strerror(errno);
+    }
+    if (failure) {
+        if (fd >= 0)
+            ::close(fd);
+        Log::write("Could not listen for other copies at %s: %s", path.constData(), failure);
+        return false;
+    }
+    _listener = fd;
+    _listenNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(_listenNotifier, &QSocketNotifier::activated, this, &SingleInstance::acceptConnections);
     return true;
 }
 
-void SingleInstance::acceptConnection() {
-    while (QLocalSocket* socket = _server.nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            // Only one short request exists; anything longer is not ours.
-            if (socket->bytesAvailable() > 64) {
-                socket->abort();
-                return;
-            }
-            if (!socket->canReadLine())
-                return;
-            const QByteArray request = socket->readLine();
-            if (request == kReopen) {
-                socket->write(kAck);
-                socket->flush();
-                emit reopenRequested();
-            }
-            socket->disconnectFromServer();
-        });
+void SingleInstance::acceptConnections() {
+    for (;;) {
+        const int fd = ::accept4(_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;
+        if (!peerIsThisUser(fd)) {
+            ::close(fd);
+            continue;
+        }
+        // Copies that connect and never speak make way for newer ones.
+        if (_clients.size() >= kMostClients) {
+            auto oldest = std::min_element(
+                _clients.begin(), _clients.end(),
+                [](const auto& a, const auto& b) { return a.second.serial < b.second.serial; });
+            closeClient(oldest->first);
+        }
+        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this, fd] { readRequest(fd); });
+        _clients[fd] = Client{notifier, {}, ++_accepted};
     }
+}
+
+void SingleInstance::readRequest(int fd) {
+    auto it = _clients.find(fd);
+    if (it == _clients.end())
+        return;
+    Client& client = it->second;
+    char bytes[kLongestRequest + 1];
+    const ssize_t got = ::recv(fd, bytes, sizeof bytes, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (got <= 0) {
+        closeClient(fd);
+        return;
+    }
+    client.request.append(bytes, got);
+    if (client.request.size() > kLongestRequest) {
+        closeClient(fd);
+        return;
+    }
+    const qsizetype end = client.request.indexOf('\n');
+    if (end < 0)
+        return;
+    const bool reopen = client.request.left(end + 1) == kReopen;
+    if (reopen)
+        ::send(fd, kAck.constData(), size_t(kAck.size()), MSG_NOSIGNAL);
+    closeClient(fd);
+    if (reopen)
+        emit reopenRequested();
+}
+
+void SingleInstance::closeClient(int fd) {
+    auto it = _clients.find(fd);
+    if (it == _clients.end())
+        return;
+    // Deleted later: this may run inside the notifier's own signal.
+    it->second.notifier->setEnabled(false);
+    it->second.notifier->deleteLater();
+    ::close(fd);
+    _clients.erase(it);
 }
 
 } // namespace orvix

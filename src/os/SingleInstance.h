@@ -1,13 +1,17 @@
 #pragma once
 
-#include <QLocalServer>
+#include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <map>
+
+class QSocketNotifier;
 
 namespace orvix {
 
 // Makes sure only one copy of the program runs per user. The first copy listens
 // on a private local socket; a later copy connects, asks it to reopen and quits.
+// Plain Unix sockets, so the keyboard needs no network library.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -33,11 +37,23 @@ signals:
     void reopenRequested();
 
 private:
+    struct Client {
+        QSocketNotifier* notifier = nullptr;
+        QByteArray request;
+        quint64 serial = 0; // order of acceptance
+    };
+
     bool askOtherCopyToReopen();
-    void acceptConnection();
+    bool listen();
+    void acceptConnections();
+    void readRequest(int fd);
+    void closeClient(int fd);
 
     QString _endpoint;
-    QLocalServer _server;
+    int _listener = -1;
+    QSocketNotifier* _listenNotifier = nullptr;
+    std::map<int, Client> _clients;
+    quint64 _accepted = 0;
     int _replyTimeoutMs = 2000;
 };
 

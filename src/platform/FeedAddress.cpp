@@ -1,8 +1,24 @@
 #include "platform/FeedAddress.h"
 
-#include <QHostAddress>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 
 namespace orvix {
+namespace {
+
+// 127.0.0.0/8, ::1 and IPv4 loopback written as IPv6.
+bool isLoopbackLiteral(const QString& host) {
+    const QByteArray text = host.toLatin1();
+    in_addr v4{};
+    if (inet_pton(AF_INET, text.constData(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, text.constData(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    return false;
+}
+
+} // namespace
 
 bool isAllowedFeedAddress(const QUrl& url) {
     if (!url.isValid() || url.host().isEmpty())
@@ -11,10 +27,7 @@ bool isAllowedFeedAddress(const QUrl& url) {
         return true;
     if (url.scheme() != QLatin1String("http"))
         return false;
-    if (url.host() == QLatin1String("localhost"))
-        return true;
-    const QHostAddress address(url.host());
-    return !address.isNull() && address.isLoopback();
+    return url.host() == QLatin1String("localhost") || isLoopbackLiteral(url.host());
 }
 
 } // namespace orvix

@@ -1,5 +1,6 @@
 #include "os/SingleInstance.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
@@ -7,7 +8,9 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -131,6 +134,38 @@ TEST_F(SingleInstanceTest, UnresponsiveFirstCopyDoesNotHangTheSecond) {
     EXPECT_EQ(copy.claim(), SingleInstance::Outcome::Duplicate);
     EXPECT_LT(timer.elapsed(), 5000);
     ::close(fd);
+}
+
+TEST_F(SingleInstanceTest, ListensPrivatelyPastSilentCopiesAndCleansUp) {
+    const QString endpoint = SingleInstance::endpointFor(QStringLiteral("org.orvix.Test"));
+    {
+        SingleInstance first(QStringLiteral("org.orvix.Test"));
+        ASSERT_EQ(first.claim(), SingleInstance::Outcome::Primary);
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(endpoint).constData(), &st), 0);
+        EXPECT_TRUE(S_ISSOCK(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << std::oct << (st.st_mode & 0777);
+
+        // More connections that never speak than the copy keeps open: a real
+        // request after them is still answered.
+        std::vector<std::unique_ptr<QLocalSocket>> silent;
+        for (int i = 0; i < 12; ++i) {
+            silent.push_back(std::make_unique<QLocalSocket>());
+            silent.back()->connectToServer(endpoint);
+            ASSERT_TRUE(silent.back()->waitForConnected(2000));
+            QCoreApplication::processEvents();
+        }
+        QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+        QLocalSocket asker;
+        asker.connectToServer(endpoint);
+        ASSERT_TRUE(asker.waitForConnected(2000));
+        asker.write("reopen\n");
+        asker.flush();
+        EXPECT_TRUE(reopened.wait(5000));
+        EXPECT_TRUE(asker.waitForReadyRead(2000));
+        EXPECT_EQ(asker.readAll(), QByteArray("ok\n"));
+    }
+    EXPECT_FALSE(QFile::exists(endpoint)) << "the socket file outlived its copy";
 }
 
 TEST_F(SingleInstanceTest, IgnoresRequestsThatAreNotReopen) {

@@ -150,6 +150,13 @@ TEST(UpdaterTest, FeedAddressPolicy) {
     EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://127.0.0.1.evil.org/a")));
     EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("ftp://127.0.0.1/a")));
     EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("file:///etc/passwd")));
+    // Plain http only to this machine, however its address is written.
+    EXPECT_TRUE(SUUpdater::isAllowedFeedURL(QUrl("http://127.8.9.10/a")));
+    EXPECT_TRUE(SUUpdater::isAllowedFeedURL(QUrl("http://[::ffff:127.0.0.1]/a")));
+    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://128.0.0.1/a")));
+    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://[::2]/a")));
+    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://[::ffff:10.0.0.1]/a")));
+    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://0.0.0.0/a")));
     EXPECT_TRUE(QUrl(SUUpdater::sharedUpdater()->feedURL()).scheme() == "https");
     EXPECT_EQ(SUUpdater::sharedUpdater(), SUUpdater::sharedUpdater());
 }
