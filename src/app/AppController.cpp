@@ -25,6 +25,7 @@
 #include "platform/StartAtLogin.h"
 #include "platform/UniversalAccess.h"
 #include "platform/UpdateController.h"
+#include "render/KeyPicture.h"
 #include "render/KeyboardLayout.h"
 #include "sound/SoundController.h"
 
@@ -104,8 +105,11 @@ AppController::AppController(Defaults& defaults, Environment environment, QObjec
             keys[_nextKeyToPrepare]->prepareLook(KeyControl::Pressed);
             keys[_nextKeyToPrepare]->prepareLook(KeyControl::Hover);
         }
-        if (_nextKeyToPrepare >= keys.size())
+        if (_nextKeyToPrepare >= keys.size()) {
             _lookPreparation.stop();
+            // Every look has its pixels now; shared shadows would only hold memory.
+            KeyPicture::releaseMadeShadows();
+        }
     });
 }
 

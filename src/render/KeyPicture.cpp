@@ -2,12 +2,15 @@
 
 #include "render/Blur.h"
 
+#include <QHash>
 #include <QLinearGradient>
 #include <QPaintDevice>
 #include <QPainter>
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <malloc.h>
+#include <mutex>
 
 namespace orvix {
 
@@ -87,15 +90,90 @@ QImage tinted(const QImage& mask, const QColor& color) {
     return out;
 }
 
-// Draws the blurred shadow of one fill. `toLogical` maps picture coordinates
-// to the painter's logical coordinates. The shadow is rasterised in device
-// pixels, aligned to the device's pixel grid, so it is blitted unscaled.
-void paintShadow(QPainter& painter, const PictureOp& op, const QTransform& toLogical) {
+// A made shadow: its tinted pixels and where they go, in device pixels.
+struct MadeShadow {
+    QImage image;
+    QRectF target;
+};
+
+// Keys of one size and theme cast the same shadows, and making one (raster,
+// blur, tint) costs more than the rest of a key's picture, so each is made
+// once. Keyed by everything that goes into the pixels. Pictures are drawn on
+// more than one thread.
+class ShadowCache {
+public:
+    static ShadowCache& shared() {
+        static ShadowCache cache;
+        return cache;
+    }
+    std::optional<MadeShadow> find(const QByteArray& key) {
+        std::lock_guard lock(_mutex);
+        const auto it = _made.constFind(key);
+        if (it == _made.constEnd())
+            return std::nullopt;
+        return *it;
+    }
+    void clear() {
+        std::lock_guard lock(_mutex);
+        _made = {};
+    }
+    qsizetype size() {
+        std::lock_guard lock(_mutex);
+        return _made.size();
+    }
+    void insert(const QByteArray& key, const MadeShadow& shadow) {
+        std::lock_guard lock(_mutex);
+        // Six themes of every key size fit; past that, start again.
+        if (_made.size() >= kMostShadows)
+            _made.clear();
+        _made.insert(key, shadow);
+    }
+
+private:
+    static constexpr qsizetype kMostShadows = 512;
+    std::mutex _mutex;
+    QHash<QByteArray, MadeShadow> _made;
+};
+
+QByteArray shadowKey(const PictureOp& op, const QTransform& toDevice, qreal dpr) {
+    QByteArray key;
+    key.reserve(64 * 8 + op.path.elementCount() * 3 * 8);
+    const auto put = [&key](qreal value) {
+        key.append(reinterpret_cast<const char*>(&value), sizeof value);
+    };
+    const auto putColor = [&key](const QColor& color) {
+        const QRgba64 rgba = color.rgba64();
+        key.append(reinterpret_cast<const char*>(&rgba), sizeof rgba);
+    };
+    for (qreal m : {toDevice.m11(), toDevice.m12(), toDevice.m13(), toDevice.m21(), toDevice.m22(),
+                    toDevice.m23(), toDevice.m31(), toDevice.m32(), toDevice.m33(), dpr})
+        put(m);
     const Shadow& shadow = *op.shadow;
-    if (shadow.color.alpha() == 0)
-        return;
-    // Picture points to device pixels (the device pixel ratio included).
-    const QTransform toDevice = toLogical * painter.deviceTransform();
+    putColor(shadow.color);
+    put(shadow.offset.x());
+    put(shadow.offset.y());
+    put(shadow.blurRadius);
+    put(static_cast<qreal>(op.paint));
+    putColor(op.color);
+    putColor(op.gradient.start);
+    putColor(op.gradient.end);
+    for (qreal v : {op.angle, op.from.x(), op.from.y(), op.to.x(), op.to.y()})
+        put(v);
+    for (int i = 0; i < op.path.elementCount(); ++i) {
+        const QPainterPath::Element e = op.path.elementAt(i);
+        put(static_cast<qreal>(e.type));
+        put(e.x);
+        put(e.y);
+    }
+    put(static_cast<qreal>(op.path.fillRule()));
+    return key;
+}
+
+// Rasterises, blurs and tints the shadow of one fill. `toDevice` maps picture
+// coordinates to device pixels. The shadow is rasterised in device pixels,
+// aligned to the device's pixel grid, so it is blitted unscaled.
+MadeShadow makeShadow(const PictureOp& op, const QTransform& toDevice, qreal dpr) {
+    const Shadow& shadow = *op.shadow;
     const qreal pointsToPixels = std::sqrt(std::abs(toDevice.determinant()));
     const qreal sigma = sigmaForBlurRadius(shadow.blurRadius) * pointsToPixels;
     // The offset is in points with y up; map its direction only.
@@ -107,7 +185,7 @@ void paintShadow(QPainter& painter, const PictureOp& op, const QTransform& toLog
                QPointF(std::ceil(shape.right() + margin), std::ceil(shape.bottom() + margin)))
             .toRect();
     if (area.isEmpty())
-        return;
+        return {};
     // A blur wider than a pixel or two hides any finer detail, so the shadow is
     // rasterised at the coarsest resolution that still keeps its deviation at
     // kShadowSigmaPixels, and stretched when drawn. Very large shadows are
@@ -131,17 +209,45 @@ void paintShadow(QPainter& painter, const PictureOp& op, const QTransform& toLog
         sp.fillPath(transientCopy(op.path), brushFor(op));
     }
     blurImage(mask, sigma * shrink);
-    const QImage image = tinted(mask, shadow.color);
+    // The mask's pixels map back by 1 / shrink each, from the area's corner.
+    return {tinted(mask, shadow.color),
+            QRectF(QPointF(area.topLeft()) / dpr, QSizeF(pixels) / shrink / dpr)};
+}
 
+// Draws the blurred shadow of one fill. `toLogical` maps picture coordinates
+// to the painter's logical coordinates.
+void paintShadow(QPainter& painter, const PictureOp& op, const QTransform& toLogical) {
+    if (op.shadow->color.alpha() == 0)
+        return;
+    // Picture points to device pixels (the device pixel ratio included).
+    const QTransform toDevice = toLogical * painter.deviceTransform();
     const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QByteArray key = shadowKey(op, toDevice, dpr);
+    std::optional<MadeShadow> made = ShadowCache::shared().find(key);
+    if (!made) {
+        made = makeShadow(op, toDevice, dpr);
+        ShadowCache::shared().insert(key, *made);
+    }
+    if (made->image.isNull())
+        return;
     painter.save();
     painter.resetTransform();
-    // The mask's pixels map back by 1 / shrink each, from the area's corner.
-    painter.drawImage(QRectF(QPointF(area.topLeft()) / dpr, QSizeF(pixels) / shrink / dpr), image);
+    painter.drawImage(made->target, made->image);
     painter.restore();
 }
 
 } // namespace
+
+void KeyPicture::releaseMadeShadows() {
+    ShadowCache::shared().clear();
+    // Freed shadow pixels sit between live allocations in the heap; give the
+    // pages back instead of keeping them for a next batch that may not come.
+    malloc_trim(0);
+}
+
+qsizetype KeyPicture::madeShadowCount() {
+    return ShadowCache::shared().size();
+}
 
 void KeyPicture::fillSolid(QPainterPath path, const QColor& color, std::optional<Shadow> shadow) {
     PictureOp op;

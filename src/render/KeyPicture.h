@@ -55,6 +55,11 @@ public:
     // vectors on vector devices (PDF, SVG).
     void paint(QPainter& painter, const QRectF& target) const;
 
+    // Shadows are made once for every picture that casts the same one at the
+    // same size; this forgets them, once a batch of keys has been drawn.
+    static void releaseMadeShadows();
+    static qsizetype madeShadowCount();
+
     // Rasterises into a transparent premultiplied image of the given size.
     QImage toImage(QSize pixelSize) const;
     // Rasterises at `scale` pixels per point, keeping that device pixel ratio

@@ -117,6 +117,52 @@ TEST(KeyPicture, ShadowScalesWithThePicture) {
     EXPECT_LT(four.top(), 10 - 2);
 }
 
+TEST(KeyPicture, EqualShadowsAreMadeOnceAndNoOtherShadowIsMistakenForThem) {
+    const auto picture = [](const QPainterPath& path, const QColor& fill, const Shadow& shadow,
+                            bool gradient = false) {
+        KeyPicture p(QSizeF(40, 40));
+        if (gradient)
+            p.fillGradient(path, Gradient{fill, Qt::transparent}, 90, shadow);
+        else
+            p.fillSolid(path, fill, shadow);
+        return p;
+    };
+    const QPainterPath square = rect(10, 10, 20, 20);
+    const Shadow shadow{QColor(0, 0, 0, 200), {0, -3}, 2};
+    KeyPicture::releaseMadeShadows();
+    const QImage first = picture(square, Qt::white, shadow).toImage(2.0);
+    EXPECT_EQ(KeyPicture::madeShadowCount(), 1);
+    // Another picture with the same fill and shadow shares it, pixel for pixel.
+    EXPECT_EQ(picture(square, Qt::white, shadow).toImage(2.0), first);
+    EXPECT_EQ(KeyPicture::madeShadowCount(), 1);
+
+    // Anything that changes a shadow's pixels makes a shadow of its own: drawn
+    // with the first one made, each looks as it does drawn from scratch.
+    const struct {
+        const char* what;
+        KeyPicture picture;
+        qreal scale;
+    } others[] = {
+        {"scale", picture(square, Qt::white, shadow), 3.0},
+        {"path", picture(rect(12, 10, 20, 20), Qt::white, shadow), 2.0},
+        {"fill opacity", picture(square, QColor(255, 255, 255, 90), shadow), 2.0},
+        {"gradient fill", picture(square, Qt::white, shadow, true), 2.0},
+        {"colour", picture(square, Qt::white, Shadow{QColor(200, 0, 0, 200), {0, -3}, 2}), 2.0},
+        {"offset", picture(square, Qt::white, Shadow{QColor(0, 0, 0, 200), {2, -3}, 2}), 2.0},
+        {"blur", picture(square, Qt::white, Shadow{QColor(0, 0, 0, 200), {0, -3}, 5}), 2.0},
+    };
+    for (const auto& other : others) {
+        KeyPicture::releaseMadeShadows();
+        const QImage fresh = other.picture.toImage(other.scale);
+        KeyPicture::releaseMadeShadows();
+        picture(square, Qt::white, shadow).toImage(2.0);
+        EXPECT_EQ(other.picture.toImage(other.scale), fresh) << other.what;
+        EXPECT_EQ(KeyPicture::madeShadowCount(), 2) << other.what;
+    }
+    KeyPicture::releaseMadeShadows();
+    EXPECT_EQ(KeyPicture::madeShadowCount(), 0);
+}
+
 TEST(KeyPicture, PaintsIntoAnyTargetRectangle) {
     KeyPicture picture(QSizeF(10, 10));
     picture.fillSolid(rect(0, 0, 5, 10), Qt::green); // left half
