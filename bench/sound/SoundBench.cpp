@@ -152,6 +152,18 @@ double msUntilMixed(AudioEngine& engine, int64_t clockBefore,
         .count();
 }
 
+// Plays `sound` as the iteration's timed work, keeps the call's time in
+// `calls`, and answers when the call began.
+std::chrono::steady_clock::time_point timedPlay(benchmark::State& state, AudioEngine& engine,
+                                                uint32_t sound, std::vector<double>& calls) {
+    const auto start = std::chrono::steady_clock::now();
+    engine.play(sound);
+    const auto returned = std::chrono::steady_clock::now();
+    state.SetIterationTime(std::chrono::duration<double>(returned - start).count());
+    calls.push_back(std::chrono::duration<double, std::milli>(returned - start).count());
+    return start;
+}
+
 void reportMs(benchmark::State& state, const char* name, std::vector<double> values) {
     if (values.empty())
         return;
@@ -180,11 +192,7 @@ void BM_PlayAfterPause(benchmark::State& state) {
             break;
         }
         const int64_t clock = engine.deviceClockNs();
-        const auto start = std::chrono::steady_clock::now();
-        engine.play(sound);
-        const auto returned = std::chrono::steady_clock::now();
-        state.SetIterationTime(std::chrono::duration<double>(returned - start).count());
-        calls.push_back(std::chrono::duration<double, std::milli>(returned - start).count());
+        const auto start = timedPlay(state, engine, sound, calls);
         engine.waitForOutput(std::chrono::seconds(2));
         resumed.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
@@ -210,11 +218,7 @@ void BM_PlayWhileRunning(benchmark::State& state) {
         waitUntilSilent(engine);
         engine.waitForOutput(std::chrono::seconds(2));
         const int64_t clock = engine.deviceClockNs();
-        const auto start = std::chrono::steady_clock::now();
-        engine.play(sound);
-        const auto returned = std::chrono::steady_clock::now();
-        state.SetIterationTime(std::chrono::duration<double>(returned - start).count());
-        calls.push_back(std::chrono::duration<double, std::milli>(returned - start).count());
+        const auto start = timedPlay(state, engine, sound, calls);
         if (clock >= 0 && !engine.outputInfo().loopback)
             mixed.push_back(msUntilMixed(engine, clock, start));
     }

@@ -25,32 +25,30 @@ void EventTapThread::start(X11EventTap::Options options, FailureHandler onFailur
 
 void EventTapThread::_createEventTap(X11EventTap::Options options, FailureHandler onFailure) {
     std::unique_ptr<X11EventTap> tap = X11EventTap::create(options);
+    bool runs = false;
+    {
+        // Made or not, the tap is settled: whoever waits for it may go on.
+        std::lock_guard lock(_mutex);
+        _settled = true;
+        _settledChanged.notify_all();
+        if (tap && !_stopping) {
+            tap->setEnabled(_enabled.load());
+            _tap = tap.get();
+            runs = true;
+        }
+    }
     if (!tap) {
-        _settle();
         if (onFailure)
             onFailure();
         return;
     }
-    {
-        std::lock_guard lock(_mutex);
-        _settled = true;
-        _settledChanged.notify_all();
-        if (_stopping)
-            return;
-        tap->setEnabled(_enabled.load());
-        _tap = tap.get();
-    }
+    if (!runs)
+        return; // stopped before it could run
     _running.store(true);
     tap->run();
     _running.store(false);
     std::lock_guard lock(_mutex);
     _tap = nullptr;
-}
-
-void EventTapThread::_settle() {
-    std::lock_guard lock(_mutex);
-    _settled = true;
-    _settledChanged.notify_all();
 }
 
 bool EventTapThread::waitUntilListening(std::chrono::milliseconds limit) {

@@ -41,7 +41,6 @@ public:
 
 private:
     void _createEventTap(input::X11EventTap::Options options, FailureHandler onFailure);
-    void _settle();
 
     EventTapHandler& _handler;
     std::thread _thread;
