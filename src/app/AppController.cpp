@@ -1,9 +1,7 @@
 #include "app/AppController.h"
 
-#include "app/Defaults.h"
 #include "app/KeyboardView.h"
 #include "app/MyPanel.h"
-#include "app/Settings.h"
 #include "app/TitleStrip.h"
 #include "app/TrackingView.h"
 #include "app/input/EventTapHandler.h"
@@ -27,6 +25,8 @@
 #include "platform/UpdateController.h"
 #include "render/KeyPicture.h"
 #include "render/KeyboardLayout.h"
+#include "settings/Defaults.h"
+#include "settings/Settings.h"
 #include "sound/SoundController.h"
 
 #include <QApplication>

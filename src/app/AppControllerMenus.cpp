@@ -1,10 +1,8 @@
 // The controller's menus: the gear menu with its themes and sounds menus, the
 // status item in the tray, and the preferences window.
 #include "app/AppController.h"
-#include "app/Defaults.h"
 #include "app/KeyboardView.h"
 #include "app/MyPanel.h"
-#include "app/Settings.h"
 #include "app/TitleStrip.h"
 #include "menus/PreferencesWindow.h"
 #include "menus/StatusItem.h"
@@ -12,6 +10,8 @@
 #include "platform/StartAtLogin.h"
 #include "render/KeyControl.h"
 #include "render/KeyboardTheme.h"
+#include "settings/Defaults.h"
+#include "settings/Settings.h"
 #include "sound/SoundController.h"
 
 #include <QAction>

@@ -1,12 +1,12 @@
 #include "app/Application.h"
 
 #include "app/AppController.h"
-#include "app/Defaults.h"
 #include "app/MyApplication.h"
 #include "os/Bundle.h"
 #include "os/Log.h"
 #include "os/TerminationSignals.h"
 #include "platform/CrashReporter.h"
+#include "settings/Defaults.h"
 
 #include <QIcon>
 

@@ -1,7 +1,7 @@
 #include "app/TrackingView.h"
 
-#include "app/Defaults.h"
-#include "app/Settings.h"
+#include "settings/Defaults.h"
+#include "settings/Settings.h"
 
 #include <QPropertyAnimation>
 #include <QWidget>

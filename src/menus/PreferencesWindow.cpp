@@ -1,8 +1,8 @@
 #include "menus/PreferencesWindow.h"
 
-#include "app/Defaults.h"
-#include "app/Settings.h"
 #include "os/Bundle.h"
+#include "settings/Defaults.h"
+#include "settings/Settings.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

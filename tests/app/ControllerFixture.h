@@ -3,9 +3,9 @@
 // A controller launched in-process with private settings and user folders,
 // no input backend and full input access; shared by the controller tests.
 #include "app/AppController.h"
-#include "app/Defaults.h"
-#include "app/Settings.h"
 #include "os/input/InputBackend.h"
+#include "settings/Defaults.h"
+#include "settings/Settings.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
-#include "app/Defaults.h"
+#include "settings/Defaults.h"
 
 #include "LogCapture.h"
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
 #include <QFile>
 #include <QSignalSpy>

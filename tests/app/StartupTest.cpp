@@ -1,13 +1,13 @@
 #include "ControllerFixture.h"
 #include "app/AppController.h"
-#include "app/Defaults.h"
 #include "app/KeyboardView.h"
 #include "app/MyPanel.h"
-#include "app/Settings.h"
 #include "app/TrackingView.h"
 #include "menus/StatusItem.h"
 #include "platform/SUUpdater.h"
 #include "render/KeyControl.h"
+#include "settings/Defaults.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/Defaults.h"
+#include "settings/Defaults.h"
 
 #include "os/Log.h"
 

@@ -1,6 +1,6 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
-#include "app/Defaults.h"
+#include "settings/Defaults.h"
 
 #include <QVariantMap>
 #include <algorithm>
