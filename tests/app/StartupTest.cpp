@@ -99,6 +99,11 @@ TEST_F(StartupTest, TransparencyChangeShowsAtOnceAndPointerRestoresRule) {
     EXPECT_TRUE(waitForOpacity(panel, 0.8));
     controller->trackingView()->mouseEntered();
     EXPECT_TRUE(waitForOpacity(panel, 0.6));
+    // Under the pointer even a preview of a lower value keeps the panel visible.
+    defaults->setFloat(0.0, settings::kInactiveTransparency);
+    EXPECT_NEAR(panel->windowOpacity(), settings::kMinimumActiveTransparency, 0.01);
+    controller->trackingView()->mouseExited();
+    EXPECT_TRUE(waitForOpacity(panel, 0.0));
 }
 
 TEST_F(StartupTest, CloseWithMenuBarOnHidesAndReopenRestores) {
