@@ -263,14 +263,3 @@ TEST(KeyView, TwoTimesRenderingIsAsSharpAsOneTimes) {
         one.scaled(one.size() * 8, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     EXPECT_GE(edgeWidth(blownUp), 4);
 }
-
-TEST(KeyView, ThemeCanBeSwappedWhileTheViewLives) {
-    KeyView view(0, KeyView::Normal);
-    view.setTheme(&WhiteKeyboardTheme::theme());
-    const QImage white = view.keyImage().toImage(QSize(52, 52));
-    view.setTheme(&BlackKeyboardTheme::theme());
-    const QImage black = view.keyImage().toImage(QSize(52, 52));
-    // The face centre turns from near white to near black.
-    EXPECT_GT(qGray(white.pixel(10, 20)), 200);
-    EXPECT_LT(qGray(black.pixel(10, 20)), 60);
-}
