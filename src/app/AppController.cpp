@@ -378,6 +378,11 @@ void AppController::_buildKeyControls() {
     _keyboardView =
         new KeyboardView(layout, keyboardLayoutSize(), theme, this, _keyboardWindow->contentView());
     _keyboardWindow->setKeyboardView(_keyboardView);
+    // A resize drops the keys' pixels: draw the looks again once it settles.
+    connect(_keyboardView, &KeyboardView::resizeSettled, this, [this] {
+        if (_panelAppeared)
+            _prepareKeyLooks();
+    });
 }
 
 void AppController::_restorePanelFrame() {

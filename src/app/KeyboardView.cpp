@@ -10,6 +10,9 @@ KeyboardView::KeyboardView(const QList<Placeholder>& layout, QSizeF layoutSize, 
                            KeyDelegate* delegate, QWidget* parent)
     : QWidget(parent), _layoutSize(layoutSize), _layout(layout) {
     setFocusPolicy(Qt::NoFocus);
+    _resizeSettle.setSingleShot(true);
+    _resizeSettle.setInterval(kResizeSettleMs);
+    connect(&_resizeSettle, &QTimer::timeout, this, &KeyboardView::resizeSettled);
     for (const Placeholder& placeholder : layout) {
         auto* key = new KeyControl(scaledFrame(placeholder.frame), placeholder.tag, theme, this);
         key->setDelegate(delegate);
@@ -37,6 +40,8 @@ void KeyboardView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     for (int i = 0; i < _keys.size(); ++i)
         _keys[i]->setGeometry(scaledFrame(_layout[i].frame));
+    // A live resize sends many sizes in a row; only the last one counts.
+    _resizeSettle.start();
 }
 
 void KeyboardView::setKeyPressed(int code, bool pressed) {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QRectF>
 #include <QSizeF>
+#include <QTimer>
 #include <QWidget>
 
 namespace orvix {
@@ -35,6 +36,14 @@ public:
     void setKeyPressed(int code, bool pressed) override;
     void setKeyToggles(int code, bool toggles) override;
 
+    // How long the size must hold still before resizeSettled.
+    static constexpr int kResizeSettleMs = 250;
+
+signals:
+    // The keys have a new size and it has held for a moment: their pixels
+    // were dropped and can be made again without being thrown away at once.
+    void resizeSettled();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -45,6 +54,7 @@ private:
     QList<Placeholder> _layout;
     QList<KeyControl*> _keys;
     QHash<qint64, KeyControl*> _byTag;
+    QTimer _resizeSettle;
 };
 
 } // namespace orvix

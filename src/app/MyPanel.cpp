@@ -4,11 +4,14 @@
 #include "os/Bundle.h"
 #include "os/X11Window.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 
 namespace orvix {
 
@@ -39,6 +42,9 @@ int MyPanel::titleBarHeight() {
 
 void MyPanel::setContentAspectRatio(QSizeF ratio) {
     _aspect = ratio;
+    // Told to the window manager too, so an interactive resize stops there.
+    if (!_aspect.isEmpty())
+        setMinimumSize(sizeForWidth(kMinimumContentWidth));
 }
 
 void MyPanel::setKeyboardView(QWidget* view) {
@@ -77,15 +83,60 @@ QSize MyPanel::sizeForWidth(int width) const {
     return {width, titleBarHeight() + qRound(width * _aspect.height() / _aspect.width())};
 }
 
+QSize MyPanel::sizeForHeight(int height) const {
+    if (_aspect.isEmpty())
+        return {width(), height};
+    return {qRound((height - titleBarHeight()) * _aspect.width() / _aspect.height()), height};
+}
+
+QRect MyPanel::fittedFrame(const QRect& frame, bool heightLeads) const {
+    if (_aspect.isEmpty())
+        return frame;
+    QSize size = heightLeads ? sizeForHeight(frame.height()) : sizeForWidth(frame.width());
+    if (size.width() < kMinimumContentWidth)
+        size = sizeForWidth(kMinimumContentWidth);
+    const QScreen* on = QGuiApplication::screenAt(frame.center());
+    if (!on)
+        on = screen();
+    const QRect area = on ? on->availableGeometry() : QRect();
+    if (area.isEmpty())
+        return {frame.topLeft(), size};
+    if (size.width() > area.width())
+        size = sizeForWidth(area.width());
+    if (size.height() > area.height())
+        size = sizeForHeight(area.height());
+    const int left = std::max(area.left(), std::min(frame.left(), area.right() + 1 - size.width()));
+    const int top = std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - size.height()));
+    return {QPoint(left, top), size};
+}
+
+void MyPanel::_keepProportions() {
+    _fitPending = false;
+    const QRect frame = geometry();
+    const QRect fitted = fittedFrame(frame, _heightLeads);
+    // A pixel of rounding either way is not worth another round with the
+    // window manager.
+    if (qAbs(fitted.width() - frame.width()) > 1 || qAbs(fitted.height() - frame.height()) > 1)
+        setGeometry(fitted);
+    else if (fitted.topLeft() != frame.topLeft())
+        move(fitted.topLeft());
+}
+
 void MyPanel::resizeEvent(QResizeEvent* event) {
-    // The keys keep their proportions: the width decides, the height follows.
-    const QSize wanted = sizeForWidth(width());
-    if (!_aspect.isEmpty() && qAbs(wanted.height() - height()) > 1) {
-        QTimer::singleShot(0, this, [this] {
-            const QSize again = sizeForWidth(width());
-            if (qAbs(again.height() - height()) > 1)
-                resize(again);
-        });
+    // The keys keep their proportions. The edge the user moved leads: the
+    // dimension that changed more, relative to its size, decides the other.
+    if (!_aspect.isEmpty()) {
+        const QSize old = event->oldSize();
+        const int strip = titleBarHeight();
+        if (old.width() > 0 && old.height() > strip) {
+            const qreal across = qAbs(width() - old.width()) / qreal(old.width());
+            const qreal down = qAbs(height() - old.height()) / qreal(old.height() - strip);
+            _heightLeads = down > across;
+        }
+        if (!_fitPending) {
+            _fitPending = true;
+            QTimer::singleShot(0, this, &MyPanel::_keepProportions);
+        }
     }
     const int strip = titleBarHeight();
     _titleStrip->setGeometry(0, 0, width(), strip);

@@ -36,12 +36,20 @@ public:
     // The view with the keys; it fills the content view.
     void setKeyboardView(QWidget* view);
 
-    // Keeps width / height of the content at this ratio when resized.
+    // Keeps width / height of the content at this ratio when resized, from
+    // whichever edge the user moves, and no narrower than the minimum.
     void setContentAspectRatio(QSizeF ratio);
     QSizeF contentAspectRatio() const { return _aspect; }
     static int titleBarHeight();
-    // The panel's size for a width, keeping the layout's proportions.
+    // The panel's size for a width, or a height, keeping the layout's proportions.
     QSize sizeForWidth(int width) const;
+    QSize sizeForHeight(int height) const;
+    // Below this the keys get too small to hit and the strip's buttons crowd.
+    static constexpr int kMinimumContentWidth = 400;
+    // The frame the panel takes for a frame it was given: the keyboard's
+    // proportions (led by the height when `heightLeads`), at least the
+    // minimum size, and inside the available area of its screen.
+    QRect fittedFrame(const QRect& frame, bool heightLeads) const;
 
     // Adds _NET_WM_STATE_STICKY (and keeps ABOVE): Qt has no flag for it.
     void applyWorkspaceStates();
@@ -66,7 +74,11 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void _keepProportions();
+
     bool _framePainted = false;
+    bool _heightLeads = false;
+    bool _fitPending = false;
     TitleStrip* _titleStrip = nullptr;
     ResizeGrip* _resizeGrip = nullptr;
     QWidget* _contentView = nullptr;

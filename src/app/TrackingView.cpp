@@ -5,6 +5,7 @@
 
 #include <QPropertyAnimation>
 #include <QWidget>
+#include <algorithm>
 
 namespace orvix {
 
@@ -32,16 +33,23 @@ void TrackingView::setAlphaNow(double alpha) {
 }
 
 void TrackingView::mouseEntered() {
+    _pointerInside = true;
     animateAlphaTo(settings::transparency(_defaults, settings::kActiveTransparency));
 }
 
 void TrackingView::mouseExited() {
+    _pointerInside = false;
     animateAlphaTo(settings::transparency(_defaults, settings::kInactiveTransparency));
 }
 
 void TrackingView::observeValueForKeyPath(const QString& key) {
-    if (key == settings::kActiveTransparency || key == settings::kInactiveTransparency)
-        setAlphaNow(settings::transparency(_defaults, key));
+    if (key != settings::kActiveTransparency && key != settings::kInactiveTransparency)
+        return;
+    double alpha = settings::transparency(_defaults, key);
+    // A preview never hides the panel the pointer is over.
+    if (_pointerInside)
+        alpha = std::max(alpha, settings::kMinimumActiveTransparency);
+    setAlphaNow(alpha);
 }
 
 } // namespace orvix

@@ -33,6 +33,7 @@ private:
     QPointer<QWidget> _window;
     Defaults& _defaults;
     QPointer<QPropertyAnimation> _animation;
+    bool _pointerInside = false;
 };
 
 } // namespace orvix

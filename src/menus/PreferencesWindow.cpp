@@ -83,7 +83,10 @@ PreferencesWindow::PreferencesWindow(Defaults& defaults, QWidget* parent)
 
 QSlider* PreferencesWindow::makeSlider(const QString& key, QLabel* valueLabel) {
     auto* slider = new QSlider(Qt::Horizontal, this);
-    slider->setRange(0, kSliderSteps);
+    // The panel under the pointer never goes fully transparent.
+    const double lowest =
+        key == settings::kActiveTransparency ? settings::kMinimumActiveTransparency : 0.0;
+    slider->setRange(int(std::lround(lowest * kSliderSteps)), kSliderSteps);
     slider->setMinimumWidth(200);
     connect(slider, &QSlider::valueChanged, this, [this, key, valueLabel](int value) {
         valueLabel->setText(QStringLiteral("%1%").arg(value));

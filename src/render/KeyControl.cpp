@@ -170,7 +170,17 @@ void KeyControl::mousePressEvent(QMouseEvent* event) {
         event->ignore();
         return;
     }
+    _dragging = true;
+    _dragHover = this;
     mouseDown();
+}
+
+void KeyControl::mouseMoveEvent(QMouseEvent* event) {
+    if (!_dragging) {
+        event->ignore();
+        return;
+    }
+    dragOver(keyAt(event->globalPosition()));
 }
 
 void KeyControl::mouseReleaseEvent(QMouseEvent* event) {
@@ -178,7 +188,32 @@ void KeyControl::mouseReleaseEvent(QMouseEvent* event) {
         event->ignore();
         return;
     }
+    // The release belongs to the key the press began on, wherever it ends.
+    _dragging = false;
     mouseUp();
+    // The key under the pointer keeps its hover look; the window system's
+    // own enter and leave events take over from here.
+    _dragHover = nullptr;
+}
+
+KeyControl* KeyControl::keyAt(const QPointF& globalPosition) const {
+    QWidget* parent = parentWidget();
+    if (!parent || !window()->frameGeometry().contains(globalPosition.toPoint()))
+        return nullptr;
+    const QPoint inParent = parent->mapFromGlobal(globalPosition.toPoint());
+    if (!parent->rect().contains(inParent))
+        return nullptr;
+    return qobject_cast<KeyControl*>(parent->childAt(inParent));
+}
+
+void KeyControl::dragOver(KeyControl* key) {
+    if (key == _dragHover)
+        return;
+    if (_dragHover)
+        _dragHover->mouseExited();
+    _dragHover = key;
+    if (key)
+        key->mouseEntered();
 }
 
 } // namespace orvix

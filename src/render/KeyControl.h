@@ -3,6 +3,7 @@
 #include "render/KeyPicture.h"
 
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -91,9 +92,14 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // While the button is down every mouse event comes to the key it went
+    // down on, so that key follows the pointer over its neighbours itself.
+    void dragOver(KeyControl* key);
+    KeyControl* keyAt(const QPointF& globalPosition) const;
     const KeyPicture& image(Look look);
     const QPixmap& raster(Look look);
     QRectF fittedRect();
@@ -116,6 +122,9 @@ private:
     // Pixels of each look at the current size, made when first shown.
     std::array<QPixmap, 3> _rasters;
     Look _shown = Normal;
+    // The key under the pointer while a press that began here is dragged.
+    QPointer<KeyControl> _dragHover;
+    bool _dragging = false;
 };
 
 } // namespace orvix

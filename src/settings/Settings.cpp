@@ -23,7 +23,8 @@ void registerDefaults(Defaults& defaults) {
 }
 
 double transparency(const Defaults& defaults, const QString& key) {
-    return std::clamp(defaults.floatForKey(key), 0.0, 1.0);
+    const double lowest = key == kActiveTransparency ? kMinimumActiveTransparency : 0.0;
+    return std::clamp(defaults.floatForKey(key), lowest, 1.0);
 }
 
 } // namespace orvix::settings

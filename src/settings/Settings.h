@@ -34,8 +34,13 @@ inline const QString kKeyboardFrame = QStringLiteral("keyboard");
 // off: the program alone decides when update checks happen.
 void registerDefaults(Defaults& defaults);
 
-// A transparency as the panel uses it: an alpha value from 0.0 to 1.0. A
-// stored value outside that range is clamped rather than trusted.
+// The lowest "ActiveTransparency": the panel under the pointer always stays
+// visible, whatever was stored.
+inline constexpr double kMinimumActiveTransparency = 0.2;
+
+// A transparency as the panel uses it: an alpha value from 0.0 to 1.0, and
+// for "ActiveTransparency" from kMinimumActiveTransparency. A stored value
+// outside that range is clamped rather than trusted.
 double transparency(const Defaults& defaults, const QString& key);
 } // namespace settings
 

@@ -93,13 +93,23 @@ TEST_F(DefaultsTest, UnreadableValuesReadAsTheirDefaults) {
     EXPECT_EQ(d->stringForKey(settings::kSoundTheme), QStringLiteral("Off"));
 }
 
-TEST_F(DefaultsTest, TransparenciesAreClampedToAlphaRange) {
-    writeFile("[General]\nActiveTransparency=7.5\nInactiveTransparency=-2\n");
+TEST_F(DefaultsTest, TransparenciesAreClampedToAlphaRangeAndTheActiveOneStaysVisible) {
     auto d = load();
-    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kActiveTransparency), 1.0);
-    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kInactiveTransparency), 0.0);
-    d->setObject(QStringLiteral("0.3"), settings::kInactiveTransparency);
-    EXPECT_DOUBLE_EQ(settings::transparency(*d, settings::kInactiveTransparency), 0.3);
+    const struct {
+        const QString& key;
+        const char* stored;
+        double read;
+    } cases[] = {
+        {settings::kActiveTransparency, "7.5", 1.0}, {settings::kActiveTransparency, "0.5", 0.5},
+        {settings::kActiveTransparency, "0", 0.2},   {settings::kActiveTransparency, "0.05", 0.2},
+        {settings::kActiveTransparency, "-2", 0.2},  {settings::kInactiveTransparency, "-2", 0.0},
+        {settings::kInactiveTransparency, "0", 0.0}, {settings::kInactiveTransparency, "0.3", 0.3},
+    };
+    for (const auto& c : cases) {
+        d->setObject(QString::fromLatin1(c.stored), c.key);
+        EXPECT_DOUBLE_EQ(settings::transparency(*d, c.key), c.read)
+            << qPrintable(c.key) << "=" << c.stored;
+    }
 }
 
 TEST_F(DefaultsTest, NumbersReadAcrossTypes) {

@@ -149,6 +149,10 @@ TEST_F(MenusTest, PreferencesWriteTheirKeysAndPreviewOnThePanel) {
     prefs->inactiveSlider()->setValue(20);
     EXPECT_DOUBLE_EQ(defaults->floatForKey(settings::kInactiveTransparency), 0.2);
     EXPECT_NEAR(controller->keyboardWindow()->windowOpacity(), 0.2, 0.01);
+    // The opacity under the pointer stops at a visible floor.
+    prefs->activeSlider()->setValue(0);
+    EXPECT_EQ(prefs->activeSlider()->value(), 20);
+    EXPECT_NEAR(defaults->floatForKey(settings::kActiveTransparency), 0.2, 1e-6);
 
     prefs->modifyMouseBox()->setChecked(true);
     EXPECT_TRUE(defaults->boolForKey(settings::kModifyMouseEvents));

@@ -99,6 +99,11 @@ TEST_F(StartupTest, TransparencyChangeShowsAtOnceAndPointerRestoresRule) {
     EXPECT_TRUE(waitForOpacity(panel, 0.8));
     controller->trackingView()->mouseEntered();
     EXPECT_TRUE(waitForOpacity(panel, 0.6));
+    // Under the pointer even a preview of a lower value keeps the panel visible.
+    defaults->setFloat(0.0, settings::kInactiveTransparency);
+    EXPECT_NEAR(panel->windowOpacity(), settings::kMinimumActiveTransparency, 0.01);
+    controller->trackingView()->mouseExited();
+    EXPECT_TRUE(waitForOpacity(panel, 0.0));
 }
 
 TEST_F(StartupTest, CloseWithMenuBarOnHidesAndReopenRestores) {
@@ -149,12 +154,9 @@ namespace {
 
 using LookPreparationTest = orvix::test::ControllerFixture;
 
-TEST_F(LookPreparationTest, PressedAndHoverLooksAreReadyAfterLaunch) {
-    launch();
-    const QList<orvix::KeyControl*> keys = controller->keyboardView()->keyControls();
-    ASSERT_EQ(keys.size(), 78);
-    // Nothing was hovered or pressed, yet every key has both looks at hand.
-    EXPECT_TRUE(QTest::qWaitFor(
+// Nothing is hovered or pressed, yet every key has both looks at hand.
+bool looksAreReady(const QList<orvix::KeyControl*>& keys) {
+    return QTest::qWaitFor(
         [&] {
             for (orvix::KeyControl* key : keys)
                 if (!key->hasCachedImage(orvix::KeyControl::Pressed) ||
@@ -162,7 +164,21 @@ TEST_F(LookPreparationTest, PressedAndHoverLooksAreReadyAfterLaunch) {
                     return false;
             return true;
         },
-        5000));
+        10000);
+}
+
+TEST_F(LookPreparationTest, PressedAndHoverLooksAreReadyAfterLaunchAndAfterAResize) {
+    launch();
+    const QList<orvix::KeyControl*> keys = controller->keyboardView()->keyControls();
+    ASSERT_EQ(keys.size(), 78);
+    EXPECT_TRUE(looksAreReady(keys));
+
+    // A resize drops every key's pixels; they are made again at the new size.
+    MyPanel* panel = controller->keyboardWindow();
+    const QSize keySize = keys[0]->size();
+    panel->resize(panel->sizeForWidth(panel->width() * 5 / 4));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keys[0]->size() != keySize; }, 5000));
+    EXPECT_TRUE(looksAreReady(keys));
 }
 
 } // namespace

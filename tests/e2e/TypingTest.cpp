@@ -542,6 +542,78 @@ TEST_F(TypingTest, ResizeKeepsTheLayoutAspectRatioAcrossRelaunch) {
     EXPECT_NEAR(contentRatio(again), layoutRatio(), 0.02) << again.width << "x" << again.height;
 }
 
+// A press that is dragged to another key belongs to the key it began on:
+// that key goes down and comes up, while the keys under the pointer show
+// their hover look on the way.
+TEST_F(TypingTest, DragFromAToSLightsSOnTheWayAndTypesOnlyA) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    park();
+    const QImage before = settledScreen(kS);
+    ASSERT_FALSE(before.isNull());
+    const auto whole = [&](const QImage& shot, int64_t code) {
+        return shot.copy(keyRect(code));
+    };
+    const QPoint a = keyCentre(kA), s = keyCentre(kS);
+    xdotool({QStringLiteral("mousemove"), QString::number(a.x()), QString::number(a.y()),
+             QStringLiteral("mousedown"), QStringLiteral("1")});
+    for (int step = 1; step <= 4; ++step) {
+        const QPoint p = a + (s - a) * step / 4;
+        xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
+    }
+    EXPECT_TRUE(XSession::waitFor([&] { return whole(screen(), kS) != whole(before, kS); }))
+        << "S did not light while the button was held over it";
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    EXPECT_EQ(waitForPlainKeyEvents(2), (QStringList{"press a 0x0", "release a 0x0"}));
+
+    // Once the pointer has gone, both keys look as they did before.
+    park();
+    EXPECT_TRUE(XSession::waitFor([&] {
+        const QImage shot = screen();
+        return whole(shot, kS) == whole(before, kS) && whole(shot, kA) == whole(before, kA);
+    })) << "a key kept its hover or pressed look";
+    expectNothingDownOrLocked();
+}
+
+// Whatever size is asked for, the panel keeps the keyboard's proportions, led
+// by the edge that was moved, no smaller than its minimum and on its screen.
+TEST_F(TypingTest, ResizeKeepsProportionsFromEitherEdgeWithinLimits) {
+    ASSERT_FALSE(launch().isEmpty());
+    const auto initial = x.windowGeometry(panel);
+    const int strip = orvix::MyPanel::titleBarHeight();
+    const int minimumHeight = qRound(orvix::MyPanel::kMinimumContentWidth / layoutRatio()) + strip;
+    const struct {
+        const char* what;
+        int width, height;
+        std::function<bool(const XSession::Geometry&)> holds;
+    } cases[] = {
+        {"height only", initial.width, initial.height + 120,
+         [&](const XSession::Geometry& g) {
+             return qAbs(g.height - (initial.height + 120)) <= 2;
+         }},
+        {"tiny", 30, 30,
+         [&](const XSession::Geometry& g) {
+             return qAbs(g.width - orvix::MyPanel::kMinimumContentWidth) <= 1 &&
+                    qAbs(g.height - minimumHeight) <= 2;
+         }},
+        {"wider than the screen", 3000, 500,
+         [&](const XSession::Geometry& g) {
+             return g.width == 1280 && g.x == 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        xdotool({QStringLiteral("windowsize"), panel, QString::number(c.width),
+                 QString::number(c.height)});
+        XSession::Geometry g;
+        EXPECT_TRUE(XSession::waitFor([&] {
+            g = x.windowGeometry(panel);
+            return c.holds(g) && qAbs(contentRatio(g) - layoutRatio()) < 0.02 && g.x >= 0 &&
+                   g.y >= 0 && g.x + g.width <= 1280 && g.y + g.height <= 800;
+        })) << c.what
+            << ": " << g.x << "," << g.y << " " << g.width << "x" << g.height;
+    }
+}
+
 struct KillCase {
     const char* name;
     std::vector<int> latched;

@@ -1,5 +1,7 @@
 #include "render/KeyControl.h"
 
+#include "PictureProbe.h"
+
 #include <QImage>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -9,13 +11,8 @@ using orvix::KeyControl;
 namespace {
 
 // The box around every pixel that is not fully transparent.
-QRect drawnBounds(const QImage& image) {
-    QRect bounds;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) > 0)
-                bounds |= QRect(x, y, 1, 1);
-    return bounds;
+QRectF drawnBounds(const QImage& image) {
+    return orvix::test::inkPoints(image, 1, 0);
 }
 
 QImage shot(QWidget& widget) {
@@ -52,10 +49,10 @@ TEST(KeyControl, LooksAreDrawnAgainAfterTheirPicturesWereReleased) {
     key.prepareLook(KeyControl::Pressed);
     EXPECT_TRUE(key.hasCachedImage(KeyControl::Pressed));
 
-    const QRect small = drawnBounds(shot(key));
+    const QRectF small = drawnBounds(shot(key));
     ASSERT_FALSE(small.isEmpty());
     key.resize(80, 80);
-    const QRect large = drawnBounds(shot(key));
+    const QRectF large = drawnBounds(shot(key));
     ASSERT_FALSE(large.isEmpty());
     EXPECT_NEAR(large.width(), 2 * small.width(), 3);
     EXPECT_NEAR(large.height(), 2 * small.height(), 3);

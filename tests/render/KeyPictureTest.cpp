@@ -67,52 +67,39 @@ TEST(KeyPicture, GradientSpansThePathNotThePicture) {
     EXPECT_EQ(at(image, 4, 30, 30).alpha(), 0);
 }
 
-TEST(KeyPicture, ShadowFallsByItsOffsetAndSpreadsByItsBlur) {
-    const qreal scale = 4;
-    auto shadowed = [&](const Shadow& s) {
+TEST(KeyPicture, ShadowFallsByItsOffsetSpreadsByItsBlurAndTakesTheFillsOpacity) {
+    auto shadowed = [](const Shadow& s, qreal scale = 4, int fillAlpha = 255) {
         KeyPicture picture(QSizeF(40, 40));
-        picture.fillSolid(rect(10, 10, 20, 20), Qt::white, s);
+        picture.fillSolid(rect(10, 10, 20, 20), QColor(255, 255, 255, fillAlpha), s);
         return picture.toImage(scale);
     };
     // Sharp shadow two points down (y up: negative offset).
     const QImage sharp = shadowed(Shadow{Qt::black, {0, -2}, 0});
-    EXPECT_EQ(at(sharp, scale, 20, 9).alpha(), 255);
-    EXPECT_EQ(at(sharp, scale, 20, 9).red(), 0);
-    EXPECT_EQ(at(sharp, scale, 20, 31).alpha(), 0);
-    EXPECT_EQ(at(sharp, scale, 20, 20).red(), 255); // the shape covers its shadow
+    EXPECT_EQ(at(sharp, 4, 20, 9), QColor(Qt::black));
+    EXPECT_EQ(at(sharp, 4, 20, 31).alpha(), 0);
+    EXPECT_EQ(at(sharp, 4, 20, 20).red(), 255); // the shape covers its shadow
 
     const QImage blurred = shadowed(Shadow{Qt::black, {0, -2}, 4});
-    const int near = at(blurred, scale, 20, 9).alpha();
-    const int far = at(blurred, scale, 20, 4).alpha();
+    const int near = at(blurred, 4, 20, 9).alpha();
+    const int far = at(blurred, 4, 20, 4).alpha();
     EXPECT_GT(near, far);
     EXPECT_GT(far, 0);
     EXPECT_LT(near, 255);
-    EXPECT_GT(at(blurred, scale, 20, 31).alpha(), 0); // blur reaches past the top edge
+    EXPECT_GT(at(blurred, 4, 20, 31).alpha(), 0); // blur reaches past the top edge
 
     // A transparent shadow colour casts nothing.
     const QImage none = shadowed(Shadow{QColor(0, 0, 0, 0), {0, -2}, 4});
-    EXPECT_EQ(inkPoints(none, scale, 0), QRectF(QPointF(10, 10), QPointF(30, 30)));
-}
+    EXPECT_EQ(inkPoints(none, 4, 0), QRectF(QPointF(10, 10), QPointF(30, 30)));
 
-TEST(KeyPicture, ShadowIsCastByTheFillsOwnOpacity) {
-    const qreal scale = 4;
-    auto shadowAlpha = [&](int fillAlpha) {
-        KeyPicture picture(QSizeF(40, 40));
-        picture.fillSolid(rect(10, 10, 20, 20), QColor(255, 255, 255, fillAlpha),
-                          Shadow{Qt::black, {0, -5}, 0});
-        // Below the shape, where only the shadow falls.
-        return at(picture.toImage(scale), scale, 20, 7).alpha();
-    };
-    EXPECT_EQ(shadowAlpha(255), 255);
-    EXPECT_NEAR(shadowAlpha(128), 128, 2);
-    EXPECT_EQ(shadowAlpha(0), 0);
-}
+    // The shadow is as opaque as the fill that casts it, below the shape.
+    for (int fillAlpha : {255, 128, 0})
+        EXPECT_NEAR(at(shadowed(Shadow{Qt::black, {0, -5}, 0}, 4, fillAlpha), 4, 20, 7).alpha(),
+                    fillAlpha, 2);
 
-TEST(KeyPicture, ShadowScalesWithThePicture) {
-    KeyPicture picture(QSizeF(40, 40));
-    picture.fillSolid(rect(10, 10, 20, 20), Qt::white, Shadow{Qt::black, {0, -3}, 2});
-    const QRectF one = inkPoints(picture.toImage(1.0), 1.0, 20);
-    const QRectF four = inkPoints(picture.toImage(4.0), 4.0, 20);
+    // It scales with the picture.
+    const Shadow soft{Qt::black, {0, -3}, 2};
+    const QRectF one = inkPoints(shadowed(soft, 1), 1.0, 20);
+    const QRectF four = inkPoints(shadowed(soft, 4), 4.0, 20);
     EXPECT_NEAR(one.top(), four.top(), 1.0);
     EXPECT_LT(four.top(), 10 - 2);
 }

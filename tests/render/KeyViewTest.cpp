@@ -5,22 +5,20 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace orvix;
 using namespace orvix::test;
 
 TEST(KeyViewSize, FollowsTheKeySizeTable) {
-    EXPECT_EQ(KeyView::sizeForCode(53), QSizeF(52, 32));
-    EXPECT_EQ(KeyView::sizeForCode(123), QSizeF(51, 32));
-    EXPECT_EQ(KeyView::sizeForCode(116), QSizeF(51, 32));
-    EXPECT_EQ(KeyView::sizeForCode(126), QSizeF(52, 32));
-    EXPECT_EQ(KeyView::sizeForCode(122), QSizeF(52, 32));
-    EXPECT_EQ(KeyView::sizeForCode(49), QSizeF(276, 59));
-    EXPECT_EQ(KeyView::sizeForCode(56), QSizeF(121, 52));
-    EXPECT_EQ(KeyView::sizeForCode(36), QSizeF(93, 52));
-    EXPECT_EQ(KeyView::sizeForCode(51), QSizeF(79, 52));
-    EXPECT_EQ(KeyView::sizeForCode(55), QSizeF(65, 59));
-    EXPECT_EQ(KeyView::sizeForCode(63), QSizeF(52, 59));
+    const struct {
+        int64_t code;
+        QSizeF size;
+    } cases[] = {{53, {52, 32}},  {123, {51, 32}}, {116, {51, 32}}, {126, {52, 32}},
+                 {122, {52, 32}}, {49, {276, 59}}, {56, {121, 52}}, {36, {93, 52}},
+                 {51, {79, 52}},  {55, {65, 59}},  {63, {52, 59}}};
+    for (const auto& c : cases)
+        EXPECT_EQ(KeyView::sizeForCode(c.code), c.size) << c.code;
     // Codes without an entry, inside and around the bit-mask range.
     for (int64_t code : {62, 64, 95, 102, 104, 106, 110, 114, 117, 127, 128, -1, 1000})
         EXPECT_EQ(KeyView::sizeForCode(code), QSizeF(52, 52)) << code;
@@ -218,6 +216,7 @@ TEST(KeyView, StandardKeyLayersLieWhereTheGeometrySaysAtAnySize) {
 }
 
 TEST(KeyView, CapsLockLightIsTheSameDarkDotInEveryThemeAndLook) {
+    std::optional<QColor> colour;
     for (int32_t index = 0; index <= 5; ++index) {
         for (int64_t state : {KeyView::Normal, KeyView::Hover, KeyView::Pressed}) {
             KeyView view(57, state);
@@ -228,7 +227,9 @@ TEST(KeyView, CapsLockLightIsTheSameDarkDotInEveryThemeAndLook) {
                 if (op.paint != PictureOp::Paint::Solid || op.shadow)
                     continue;
                 ++lights;
-                EXPECT_NEAR(op.color.redF(), 0.167, 1e-3);
+                EXPECT_EQ(op.color, colour.value_or(op.color));
+                EXPECT_LT(op.color.lightness(), 64);
+                colour = op.color;
                 const QRectF r = op.path.boundingRect();
                 EXPECT_NEAR(r.width(), 4, 1e-6);
                 // Box 43 x 36 at px 0.14, py 0.5625 on a 93 x 52 key: origin (7, 9).
@@ -261,15 +262,4 @@ TEST(KeyView, TwoTimesRenderingIsAsSharpAsOneTimes) {
     const QImage blownUp =
         one.scaled(one.size() * 8, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     EXPECT_GE(edgeWidth(blownUp), 4);
-}
-
-TEST(KeyView, ThemeCanBeSwappedWhileTheViewLives) {
-    KeyView view(0, KeyView::Normal);
-    view.setTheme(&WhiteKeyboardTheme::theme());
-    const QImage white = view.keyImage().toImage(QSize(52, 52));
-    view.setTheme(&BlackKeyboardTheme::theme());
-    const QImage black = view.keyImage().toImage(QSize(52, 52));
-    // The face centre turns from near white to near black.
-    EXPECT_GT(qGray(white.pixel(10, 20)), 200);
-    EXPECT_LT(qGray(black.pixel(10, 20)), 60);
 }

@@ -1,5 +1,6 @@
 #include "render/Legend.h"
 
+#include "PictureProbe.h"
 #include "render/KeyView.h"
 #include "render/KeyboardLayout.h"
 
@@ -8,6 +9,7 @@
 #include <set>
 
 using namespace orvix;
+using namespace orvix::test;
 
 namespace {
 
@@ -95,54 +97,93 @@ TEST(LegendData, EveryKeyButSpaceHasALegend) {
     EXPECT_EQ(legendForCode(INT64_MAX), nullptr);
 }
 
-TEST(LegendData, ShapesHaveTheContoursOfTheirCharacters) {
-    EXPECT_EQ(contours(0), 2);   // A
-    EXPECT_EQ(contours(11), 3);  // B
-    EXPECT_EQ(contours(1), 1);   // S
-    EXPECT_EQ(contours(18), 3);  // 1 and !
-    EXPECT_EQ(contours(23), 6);  // 5 and %
-    EXPECT_EQ(contours(36), 14); // return, enter
-    EXPECT_EQ(contours(48), 5);  // tab
-    EXPECT_EQ(contours(51), 10); // delete
-    EXPECT_EQ(contours(53), 4);  // esc
-    EXPECT_EQ(contours(56), 6);  // shift
-    EXPECT_EQ(contours(57), 11); // caps lock
-    EXPECT_EQ(contours(58), 14); // alt, option
-    EXPECT_EQ(contours(59), 9);  // control
-    EXPECT_EQ(contours(63), 2);  // fn
-    for (int64_t arrow : {123, 124, 125, 126})
-        EXPECT_EQ(contours(arrow), 1);
-    EXPECT_EQ(legendForCode(36)->paths.size(), 2u);
-    EXPECT_EQ(legendForCode(39)->paths.size(), 3u);
-    EXPECT_EQ(legendForCode(0)->paths.size(), 1u);
-}
-
-TEST(LegendData, FormsFollowTheKinds) {
-    for (int64_t code : {0, 46, 122, 105, 48, 51, 53})
-        EXPECT_EQ(legendForCode(code)->form, LegendForm::KeyRelative) << code;
-    for (int64_t code : {18, 27, 36, 54, 55, 57, 58, 61, 50})
-        EXPECT_EQ(legendForCode(code)->form, LegendForm::Box) << code;
-    for (int64_t code : {56, 60, 59, 63, 123, 124, 125, 126})
-        EXPECT_EQ(legendForCode(code)->form, LegendForm::EdgeAnchored) << code;
-    const LegendData* minus = legendForCode(27);
-    EXPECT_EQ(minus->bw, 9);
-    EXPECT_EQ(minus->bh, 18);
+TEST(LegendData, ShapesHaveTheContoursAndFormsOfTheirCharacters) {
+    using F = LegendForm;
+    const struct {
+        int64_t code;
+        int contours;
+        std::size_t paths;
+        LegendForm form;
+    } cases[] = {
+        {0, 2, 1, F::KeyRelative},   {11, 3, 1, F::KeyRelative},   {1, 1, 1, F::KeyRelative},
+        {18, 3, 2, F::Box},          {23, 6, 2, F::Box},           {27, 2, 2, F::Box},
+        {39, 3, 3, F::Box},          {36, 14, 2, F::Box},          {48, 5, 1, F::KeyRelative},
+        {51, 10, 1, F::KeyRelative}, {53, 4, 1, F::KeyRelative},   {54, 16, 2, F::Box},
+        {56, 6, 1, F::EdgeAnchored}, {57, 11, 1, F::Box},          {58, 14, 2, F::Box},
+        {59, 9, 1, F::EdgeAnchored}, {63, 2, 1, F::EdgeAnchored},  {105, 3, 1, F::KeyRelative},
+        {122, 2, 1, F::KeyRelative}, {123, 1, 1, F::EdgeAnchored}, {126, 1, 1, F::EdgeAnchored},
+    };
+    for (const auto& c : cases) {
+        const LegendData* l = legendForCode(c.code);
+        ASSERT_NE(l, nullptr) << c.code;
+        EXPECT_EQ(contours(c.code), c.contours) << c.code;
+        EXPECT_EQ(l->paths.size(), c.paths) << c.code;
+        EXPECT_EQ(l->form, c.form) << c.code;
+    }
     EXPECT_DOUBLE_EQ(legendForCode(61)->px + legendForCode(58)->px, 1.0);
 }
 
-TEST(LegendData, LeftArrowIsTheStoredTriangle) {
-    const LegendData* arrow = legendForCode(123);
-    ASSERT_EQ(arrow->paths.size(), 1u);
-    EXPECT_EQ(arrow->paths[0].ops, "MLCCLCCLCCZ");
-    EXPECT_DOUBLE_EQ(arrow->paths[0].coords[0], 27.88);
-    EXPECT_DOUBLE_EQ(arrow->paths[0].coords[1], 10.71);
-    // Edge-anchored: (x + dx, y + h - dy) on a 51 x 32 key.
-    const QPainterPath p = legendPath(*arrow, 0, QRectF(0, 0, 51, 32));
-    EXPECT_EQ(p.elementAt(0).x, 27.88);
-    EXPECT_DOUBLE_EQ(p.elementAt(0).y, 32 - 10.71);
-    const QRectF b = p.boundingRect();
+// Every word label is measured where it is drawn: the extent of its pixels
+// in a rendered picture (two pixels per point, so a pixel is half a point)
+// against the box it must fill.
+TEST(LegendPictures, WordLabelsFillTheirBoxes) {
+    const ThemeDictionary glyphsOnly = onlyLayers({"Glyphs"});
+    constexpr qreal kScale = 2;
+    constexpr qreal kPixel = 1 / kScale;
+    auto drawn = [&](int64_t code) {
+        return inkPoints(renderKey(code, KeyView::Normal, &glyphsOnly, kScale), kScale);
+    };
+    auto fractions = [](int64_t code, qreal x0, qreal x1, qreal y0, qreal y1) {
+        const QSizeF k = KeyView::sizeForCode(code);
+        return QRectF(QPointF(x0 * k.width(), y0 * k.height()),
+                      QPointF(x1 * k.width(), y1 * k.height()));
+    };
+    auto box = [](int64_t code) {
+        const LegendData& l = *legendForCode(code);
+        const QSizeF k = KeyView::sizeForCode(code);
+        return QRectF(legendBoxOrigin(l, QRectF(QPointF(), k)), QSizeF(l.bw, l.bh));
+    };
+    auto expectFills = [&](int64_t code, const QRectF& want) {
+        const QRectF got = drawn(code);
+        EXPECT_NEAR(got.left(), want.left(), kPixel) << code;
+        EXPECT_NEAR(got.right(), want.right(), kPixel) << code;
+        EXPECT_NEAR(got.top(), want.top(), kPixel) << code;       // y up: the lower edge
+        EXPECT_NEAR(got.bottom(), want.bottom(), kPixel) << code; // ... and the upper
+    };
+    expectFills(48, fractions(48, 0.096, 0.223, 0.239, 0.384)); // tab
+    expectFills(51, fractions(51, 0.608, 0.901, 0.245, 0.368)); // delete
+    for (int64_t code : {36, 54, 55, 57, 58, 61}) // return, command, caps lock, option
+        expectFills(code, box(code));
+
+    // esc fills its band across; the band is far too flat for a word, so its
+    // letters are as tall as those of the other labels, centred on the band.
+    const QRectF esc = drawn(53), escBand = fractions(53, 0.389, 0.556, 0.573, 0.621);
+    EXPECT_NEAR(esc.left(), escBand.left(), kPixel);
+    EXPECT_NEAR(esc.right(), escBand.right(), kPixel);
+    EXPECT_NEAR(esc.center().y(), escBand.center().y(), kPixel);
+    EXPECT_NEAR(esc.height(), 4.9, 2 * kPixel);
+
+    // The F labels share one size: each is as tall as the band, right-aligned
+    // in it, and the widest spans it.
+    qreal widest = 0;
+    for (int64_t code : {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105}) {
+        const QRectF band = fractions(code, 0.72, 0.88, 0.32, 0.48);
+        const QRectF label = drawn(code);
+        EXPECT_NEAR(label.right(), band.right(), kPixel) << code;
+        EXPECT_NEAR(label.top(), band.top(), kPixel) << code;
+        EXPECT_NEAR(label.bottom(), band.bottom(), kPixel) << code;
+        EXPECT_GE(label.left(), band.left() - kPixel) << code;
+        widest = std::max(widest, label.width());
+    }
+    EXPECT_NEAR(widest, 0.16 * 52, kPixel);
+}
+
+TEST(LegendData, ArrowsAreOneTriangleTurnedToPointTheirWay) {
+    const QRectF b = legendPath(*legendForCode(123), 0, QRectF(0, 0, 51, 32)).boundingRect();
+    // Edge-anchored: a fixed distance from the key's left and top edges.
     EXPECT_NEAR(b.left(), 22.5, 0.01);
     EXPECT_NEAR(b.right(), 27.88, 0.01);
+    EXPECT_NEAR(32 - b.bottom(), 10.59, 0.01);
     // The other arrows are the same triangle turned: same extent, one contour.
     for (int64_t code : {124, 125, 126}) {
         const QRectF r = legendPath(*legendForCode(code), 0, QRectF(0, 0, 52, 32)).boundingRect();

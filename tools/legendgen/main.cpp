@@ -74,6 +74,18 @@ void transformAll(std::vector<QPainterPath>& paths, const QTransform& t) {
 enum Align { Left, Centre, Right };
 enum VAlign { Bottom, Middle, Top };
 
+// Moves the ink to the area's side or centre.
+void align(std::vector<QPainterPath>& paths, const QRectF& area, Align h, VAlign v) {
+    const QRectF ink = inkOf(paths);
+    const qreal x = h == Left    ? area.left() - ink.left()
+                    : h == Right ? area.right() - ink.right()
+                                 : area.center().x() - ink.center().x();
+    const qreal y = v == Bottom ? area.top() - ink.top()       // y up: top() is the bottom
+                    : v == Top  ? area.bottom() - ink.bottom() // ... and bottom() the top
+                                : area.center().y() - ink.center().y();
+    transformAll(paths, QTransform::fromTranslate(x, y));
+}
+
 // Scales down (never up) to fit the area, then aligns the ink in it. With
 // `heightOnly` the width may spill over evenly, so that narrow boxes do not
 // shrink their characters below the size of the others.
@@ -86,14 +98,16 @@ void fit(std::vector<QPainterPath>& paths, const QRectF& area, Align h, VAlign v
     if (!allowGrow)
         s = std::min<qreal>(s, 1.0);
     transformAll(paths, QTransform::fromScale(s, s));
-    ink = inkOf(paths);
-    const qreal x = h == Left    ? area.left() - ink.left()
-                    : h == Right ? area.right() - ink.right()
-                                 : area.center().x() - ink.center().x();
-    const qreal y = v == Bottom ? area.top() - ink.top()       // y up: top() is the bottom
-                    : v == Top  ? area.bottom() - ink.bottom() // ... and bottom() the top
-                                : area.center().y() - ink.center().y();
-    transformAll(paths, QTransform::fromTranslate(x, y));
+    align(paths, area, h, v);
+}
+
+// Stretches the ink to fill the area exactly, across and down: a word whose
+// proportions differ from its box's is condensed or widened to fit it.
+void fill(std::vector<QPainterPath>& paths, const QRectF& area) {
+    const QRectF ink = inkOf(paths);
+    transformAll(paths,
+                 QTransform::fromScale(area.width() / ink.width(), area.height() / ink.height()));
+    align(paths, area, Left, Bottom);
 }
 
 QSizeF keySize(int code) {
@@ -198,10 +212,10 @@ Legend anchoredWord(int code, const QString& word, int contours) {
     return l;
 }
 
-Legend relativeWord(int code, const QString& word, QRectF area, Align h, VAlign v, int contours,
-                    bool allowGrow = false) {
+// A word that fills its placement box on the key.
+Legend filledWord(int code, const QString& word, const QRectF& area, int contours) {
     Legend l = words(code, LegendForm::KeyRelative, {word});
-    fit(l.paths, area, h, v, allowGrow);
+    fill(l.paths, area);
     l.expectedContours = contours;
     return l;
 }
@@ -219,10 +233,10 @@ Legend twoLines(int code, const QString& first, const QString& second, qreal bw,
                 qreal py, Align firstAlign, Align secondAlign, int contours) {
     Legend l = box(code, bw, bh, px, py);
     l.paths = words(code, LegendForm::Box, {first, second}).paths;
-    // Both lines share one size: shrink them together until the wider fits.
+    // Both lines share one size: the wider spans the box.
     const qreal widest =
         std::max(l.paths[0].boundingRect().width(), l.paths[1].boundingRect().width());
-    const qreal s = std::min<qreal>(1.0, bw / widest);
+    const qreal s = bw / widest;
     transformAll(l.paths, QTransform::fromScale(s, s));
     place(l.paths[0], firstAlign == Left ? 0 : bw, bh, firstAlign, Top);
     place(l.paths[1], secondAlign == Left ? 0 : bw, 0, secondAlign, Bottom);
@@ -299,18 +313,17 @@ std::vector<Legend> buildLegends() {
                               s.bh, s.px, s.py, s.contours));
 
     all.push_back(twoLines(36, "enter", "return", 28, 35, 0.90769, 0.64706, Right, Right, 14));
-    all.push_back(
-        relativeWord(48, "tab", relativeArea(48, 0.096, 0.223, 0.239, 0.384), Left, Bottom, 5));
-    all.push_back(relativeWord(51, "delete", relativeArea(51, 0.608, 0.901, 0.245, 0.368), Right,
-                               Bottom, 10));
+    all.push_back(filledWord(48, "tab", relativeArea(48, 0.096, 0.223, 0.239, 0.384), 5));
+    all.push_back(filledWord(51, "delete", relativeArea(51, 0.608, 0.901, 0.245, 0.368), 10));
     {
-        // The placement band is far flatter than the word: fit the width and
-        // centre the word on the band.
+        // The placement band is far too flat for a word: esc fills it across,
+        // keeps the height of the other labels' letters and is centred on it.
         QRectF area = relativeArea(53, 0.389, 0.556, 0.573, 0.621);
+        const qreal tall = inkOf({text(QStringLiteral("esc"), kWordEm)}).height();
         const qreal mid = area.center().y();
-        area.setTop(mid - area.width());
-        area.setBottom(mid + area.width());
-        all.push_back(relativeWord(53, "esc", area, Centre, Middle, 4, true));
+        area.setTop(mid - tall / 2);
+        area.setBottom(mid + tall / 2);
+        all.push_back(filledWord(53, "esc", area, 4));
     }
     for (int code : {54, 55}) {
         Legend l = box(code, 48, 40, 0.47059, 0.57895);
@@ -327,7 +340,7 @@ std::vector<Legend> buildLegends() {
     {
         Legend l = box(57, 43, 36, 0.14, 0.5625);
         l.paths = words(57, LegendForm::Box, {"caps lock"}).paths;
-        fit(l.paths, QRectF(0, 0, 43, 28), Left, Bottom);
+        fit(l.paths, QRectF(0, 0, 43, 28), Left, Bottom, true);
         l.expectedContours = 11;
         all.push_back(l);
     }
@@ -336,25 +349,24 @@ std::vector<Legend> buildLegends() {
     all.push_back(anchoredWord(59, "control", 9));
     all.push_back(anchoredWord(63, "fn", 2));
 
-    // F1 to F13 share one size: the widest label fits the placement band.
+    // F1 to F13 share one size: every label is as tall as the placement band
+    // and the widest is as wide as it.
     const std::map<int, int> fkeys = {{122, 1},  {120, 2},  {99, 3},  {118, 4}, {96, 5},
                                       {97, 6},   {98, 7},   {100, 8}, {101, 9}, {109, 10},
                                       {103, 11}, {111, 12}, {105, 13}};
-    qreal fScale = 1;
     {
-        gFont.setPixelSize(100);
-        const qreal em = 100 * 0.16 * 32 / gFont.capHeight();
+        qreal widest = 0, tallest = 0;
         for (const auto& [code, n] : fkeys) {
-            const QRectF area = relativeArea(code, 0.72, 0.88, 0.32, 0.48);
-            const QRectF ink = text(QStringLiteral("F%1").arg(n), em).boundingRect();
-            fScale = std::min({fScale, area.width() / ink.width(), area.height() / ink.height()});
+            const QRectF ink = text(QStringLiteral("F%1").arg(n), kWordEm).boundingRect();
+            widest = std::max(widest, ink.width());
+            tallest = std::max(tallest, ink.height());
         }
         for (const auto& [code, n] : fkeys) {
-            Legend l(code, LegendForm::KeyRelative);
-            l.paths = {
-                QTransform::fromScale(fScale, fScale).map(text(QStringLiteral("F%1").arg(n), em))};
             const QRectF area = relativeArea(code, 0.72, 0.88, 0.32, 0.48);
-            fit(l.paths, area, Right, Bottom);
+            Legend l(code, LegendForm::KeyRelative);
+            l.paths = {QTransform::fromScale(area.width() / widest, area.height() / tallest)
+                           .map(text(QStringLiteral("F%1").arg(n), kWordEm))};
+            align(l.paths, area, Right, Bottom);
             // F, then each digit's own contours in this font.
             static const int digitContours[] = {2, 1, 1, 1, 2, 1, 2, 1, 3, 2};
             l.expectedContours =
