@@ -336,37 +336,29 @@ TEST(UpdaterTest, FetchHelperCommandLineAndRedirects) {
     }
 }
 
-TEST(UpdaterTest, ProfileEntriesAndMissingValues) {
+// The full profile is checked on the running program's request below.
+TEST(UpdaterTest, ProfileLeavesOutMissingValuesAndIsNotMadeWhenOff) {
     SUUpdater updater;
     test::MemorySettings settings;
-    settings.setObject("Typewriter", "SoundTheme");
-    settings.setObject(1, "Theme");
-    settings.setObject(0.9, "ActiveTransparency");
-    settings.setObject(0.4, "InactiveTransparency");
+    settings.setObject(42, "Theme"); // matches no menu item
     int uuidCalls = 0;
     UpdateController::Sources sources;
     sources.settings = &settings;
     sources.uuid = [&] {
         ++uuidCalls;
-        return QStringLiteral("abc123");
+        return QString();
     };
-    sources.themeTitle = [](int tag) -> std::optional<QString> {
-        if (tag == 1)
-            return QStringLiteral("Black");
+    sources.themeTitle = [](int) {
         return std::nullopt;
     };
     UpdateController controller(sources, &updater, nullptr);
-    auto entries = controller.feedParametersForUpdater(&updater, true);
-    ASSERT_EQ(entries.size(), 5);
-    EXPECT_EQ(entries[3].value, QVariant(0.9)); // numbers stay numbers
-    for (const ProfileEntry& e : entries)
-        EXPECT_EQ(e.displayValue, e.value);
-    settings.setObject(42, "Theme"); // matches no menu item: left out
-    entries = controller.feedParametersForUpdater(&updater, true);
-    EXPECT_EQ(entries.size(), 4);
-    for (const ProfileEntry& e : entries)
-        EXPECT_NE(e.key, "keyboardTheme");
-    EXPECT_EQ(uuidCalls, 2);
+    EXPECT_TRUE(controller.feedParametersForUpdater(&updater, true).isEmpty());
+    EXPECT_EQ(uuidCalls, 1);
+    settings.setObject(0.9, "ActiveTransparency");
+    const auto entries = controller.feedParametersForUpdater(&updater, true);
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].value, QVariant(0.9)); // numbers stay numbers
+    EXPECT_EQ(entries[0].displayValue, entries[0].value);
     EXPECT_TRUE(controller.feedParametersForUpdater(&updater, false).isEmpty());
     EXPECT_EQ(uuidCalls, 2); // not computed without a profile
     EXPECT_FALSE(controller.updaterShouldPromptForPermissionToCheckForUpdates(&updater));
