@@ -211,7 +211,7 @@ void AppController::observeValueForKeyPath(const QString& key) {
     if (key == settings::kShowInMenuBar)
         QMetaObject::invokeMethod(this, &AppController::_updateStatusItem, Qt::QueuedConnection);
     else if (key == settings::kCheckForUpdates && _updateController)
-        _updateController->checkForUpdatesChanged(SUUpdater::sharedUpdater());
+        _updateController->checkForUpdatesChanged();
 }
 
 void AppController::keyPressed(KeyControl* key) {
@@ -253,18 +253,16 @@ void AppController::applicationDidFinishLaunching() {
                 return item->text();
         return std::nullopt;
     };
-    _updateController = new UpdateController(std::move(sources),
+    // The button's click reaches the controller through the button itself.
+    _updateController = new UpdateController(std::move(sources), SUUpdater::sharedUpdater(),
                                              _keyboardWindow->titleStrip()->updateButton(), this);
-    connect(_keyboardWindow->titleStrip(), &TitleStrip::updateClicked, _updateController,
-            &UpdateController::openReleasePage);
     if (reported && offeredMove) {
         unhide();
     } else {
         Feedback::sharedInstance(*_store);
         step("feedback");
         if (_defaults.boolForKey(settings::kCheckForUpdates)) {
-            _whenPanelAppears(
-                [this] { _updateController->checkAtLaunch(SUUpdater::sharedUpdater()); });
+            _whenPanelAppears([this] { _updateController->checkAtLaunch(); });
             step("checkForUpdates");
         }
     }

@@ -1,10 +1,12 @@
 #include "os/Bundle.h"
 
 #include "BuildInfo.h"
+#include "os/Log.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <mutex>
 
 namespace orvix {
 
@@ -87,11 +89,36 @@ QString Bundle::executablePath() const {
     return QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
 }
 
+QString Bundle::trustedAppImage(const QString& appImage, const QString& appDir,
+                                const QString& executable) {
+    if (appImage.isEmpty() || appDir.isEmpty() || executable.isEmpty() ||
+        !QDir::isAbsolutePath(appImage) || !QFileInfo(appImage).isFile())
+        return {};
+    const QString dir = QFileInfo(appDir).canonicalFilePath();
+    const QString exe = QFileInfo(executable).canonicalFilePath();
+    if (dir.isEmpty() || dir == QLatin1String("/") || exe.isEmpty() ||
+        !exe.startsWith(dir + QLatin1Char('/')))
+        return {};
+    return appImage;
+}
+
+QString Bundle::appImagePath() const {
+    const QString appImage = qEnvironmentVariable("APPIMAGE");
+    if (appImage.isEmpty())
+        return {};
+    const QString trusted =
+        trustedAppImage(appImage, qEnvironmentVariable("APPDIR"), executablePath());
+    static std::once_flag reported;
+    if (trusted.isEmpty())
+        std::call_once(reported, [] {
+            Log::write("Ignoring $APPIMAGE: this program does not run from that AppImage");
+        });
+    return trusted;
+}
+
 QString Bundle::bundlePath() const {
-    const QByteArray appImage = qgetenv("APPIMAGE");
-    if (!appImage.isEmpty())
-        return QString::fromLocal8Bit(appImage);
-    return executablePath();
+    const QString appImage = appImagePath();
+    return appImage.isEmpty() ? executablePath() : appImage;
 }
 
 QString Bundle::name() {

@@ -32,6 +32,14 @@ public:
 
     // The file the user launched: the AppImage when running from one, else the executable.
     QString bundlePath() const;
+    // The AppImage this process runs from; empty when it runs from none.
+    QString appImagePath() const;
+    // AppImage runtimes export $APPIMAGE and $APPDIR to every child, so a
+    // program started from another AppImage inherits both: $APPIMAGE is ours
+    // only when $APPDIR (the mounted image) holds the running executable.
+    // Answers the AppImage, or empty when it is not to be trusted.
+    static QString trustedAppImage(const QString& appImage, const QString& appDir,
+                                   const QString& executable);
     QString executablePath() const;
 
     static QString name();

@@ -18,16 +18,35 @@ bool isLoopbackLiteral(const QString& host) {
     return false;
 }
 
+bool isHttps(const QUrl& url) {
+    return url.isValid() && !url.host().isEmpty() && url.scheme() == QLatin1String("https");
+}
+
 } // namespace
 
-bool isAllowedFeedAddress(const QUrl& url) {
+bool isLoopbackAddress(const QUrl& url) {
     if (!url.isValid() || url.host().isEmpty())
         return false;
-    if (url.scheme() == QLatin1String("https"))
-        return true;
-    if (url.scheme() != QLatin1String("http"))
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         return false;
     return url.host() == QLatin1String("localhost") || isLoopbackLiteral(url.host());
+}
+
+bool isAllowedFeedAddress(const QUrl& url) {
+    return isHttps(url) || isLoopbackAddress(url);
+}
+
+QUrl feedAddress(const QByteArray& builtIn, const QByteArray& override) {
+    if (!override.isEmpty()) {
+        const QUrl replacement(QString::fromUtf8(override), QUrl::StrictMode);
+        if (isLoopbackAddress(replacement))
+            return replacement;
+    }
+    return QUrl(QString::fromUtf8(builtIn));
+}
+
+bool isAllowedReleasePage(const QUrl& url) {
+    return isHttps(url);
 }
 
 } // namespace orvix

@@ -47,7 +47,9 @@ QString unescapeValue(const QString& raw) {
 
 struct DesktopEntry {
     QString exec;
-    bool hidden = false;
+    // Turned off by the desktop: Hidden=true, or X-GNOME-Autostart-enabled=false
+    // as GNOME writes it when the user switches the entry off.
+    bool disabled = false;
 };
 
 std::optional<DesktopEntry> readEntry(const QString& path) {
@@ -74,8 +76,11 @@ std::optional<DesktopEntry> readEntry(const QString& path) {
         const QString value = line.mid(eq + 1).trimmed();
         if (key == QLatin1String("Exec"))
             entry.exec = unescapeValue(value);
-        else if (key == QLatin1String("Hidden"))
-            entry.hidden = value == QLatin1String("true");
+        else if (key == QLatin1String("Hidden") && value == QLatin1String("true"))
+            entry.disabled = true;
+        else if (key == QLatin1String("X-GNOME-Autostart-enabled") &&
+                 value == QLatin1String("false"))
+            entry.disabled = true;
     }
     return entry;
 }
@@ -156,9 +161,10 @@ QString LoginItems::entryTextForProgram(const QString& path, const QString& disp
         .arg(name, exec);
 }
 
-std::optional<QString> LoginItems::resolvedProgramOfEntry(const QString& entryFile) {
+std::optional<QString> LoginItems::resolvedProgramOfEntry(const QString& entryFile,
+                                                          bool includeDisabled) {
     const std::optional<DesktopEntry> entry = readEntry(entryFile);
-    if (!entry || entry->hidden)
+    if (!entry || (entry->disabled && !includeDisabled))
         return std::nullopt;
     const std::optional<QString> program = programOfExecValue(entry->exec);
     if (!program || program->isEmpty())
@@ -178,9 +184,15 @@ bool LoginItems::findAnyReferenceTo(const QString& name) {
     return false;
 }
 
+bool LoginItems::isDisabledEntry(const QString& entryFile) {
+    const std::optional<DesktopEntry> entry = readEntry(entryFile);
+    return entry && entry->disabled;
+}
+
 void LoginItems::removeAllReferencesTo(const QString& name) {
+    // Switched-off entries go too: they would otherwise stay beside the new one.
     for (const QString& file : entryFiles()) {
-        const std::optional<QString> program = resolvedProgramOfEntry(file);
+        const std::optional<QString> program = resolvedProgramOfEntry(file, true);
         if (program && program->endsWith(name) && !QFile::remove(file))
             Log::write("Could not remove the login item %s", qPrintable(file));
     }
@@ -195,10 +207,12 @@ void LoginItems::changeBundleStatus(const QString& bundlePath, bool add) {
         Log::write("Could not create the autostart folder %s", qPrintable(folder));
         return;
     }
-    // A fresh file name, so an unrelated entry of the same name is left alone.
+    // A fresh file name, so an unrelated entry of the same name is left alone;
+    // our own name's entry, switched off by the desktop (it may only hide a
+    // machine-wide entry of ours), is switched back on in place.
     const QString base = Bundle::identifier();
     QString path = folder + QLatin1Char('/') + base + QStringLiteral(".desktop");
-    for (int n = 2; QFileInfo::exists(path); ++n)
+    for (int n = 2; QFileInfo::exists(path) && !(n == 2 && isDisabledEntry(path)); ++n)
         path = folder + QLatin1Char('/') + base + QStringLiteral("-%1.desktop").arg(n);
 
     QSaveFile file(path);

@@ -23,10 +23,13 @@ public:
     static bool isLoginItem(const QString& bundlePath);
 
     // Entry files in list order (file name order), and what an entry's
-    // command resolves to: nothing when the entry is hidden, has no command or
-    // the program does not exist.
+    // command resolves to: nothing when the entry is switched off (unless
+    // asked for), has no command or the program does not exist.
     static QStringList entryFiles();
-    static std::optional<QString> resolvedProgramOfEntry(const QString& entryFile);
+    static std::optional<QString> resolvedProgramOfEntry(const QString& entryFile,
+                                                         bool includeDisabled = false);
+    // Hidden=true or X-GNOME-Autostart-enabled=false.
+    static bool isDisabledEntry(const QString& entryFile);
 
     // The first word of a desktop entry's Exec value, unquoted; nothing when
     // the quoting is broken.

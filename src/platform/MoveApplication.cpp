@@ -25,6 +25,8 @@ const QString kSuppress = QStringLiteral("moveToApplicationsFolderAlertSuppress"
 
 // pkexec's exit status when the user dismissed the authentication dialog.
 constexpr int kPkexecDismissed = 126;
+// The replacement script's status when the destination is not an earlier copy.
+constexpr int kNotAnAppImage = 3;
 
 bool pathBeginsWithFolder(const QString& path, const QString& folder) {
     if (folder.isEmpty())
@@ -50,7 +52,7 @@ int runAndWait(const QString& program, const QStringList& arguments) {
 
 MoveApplication::MoveApplication(Environment environment) : _env(std::move(environment)) {
     if (_env.bundlePath.isNull())
-        _env.bundlePath = qEnvironmentVariable("APPIMAGE");
+        _env.bundlePath = Bundle::mainBundle().appImagePath();
     if (_env.homePath.isEmpty())
         _env.homePath = QDir::homePath();
     if (_env.localApplicationsFolders.isEmpty())
@@ -224,29 +226,44 @@ bool MoveApplication::copyWithAuthorization(const Plan& plan) {
         Log::write("ERROR -- Could not copy myself to /Applications with authorization");
         return fail();
     }
-    // Arguments go to pkexec as they are, never through a shell.
-    const int removal = _env.run(_env.pkexec, {QStringLiteral("/bin/rm"), QStringLiteral("-rf"),
-                                               QStringLiteral("--"), plan.destinationPath});
-    if (removal == kPkexecDismissed) {
+    // One authorization for the removal and the copy together.
+    const int status = _env.run(
+        _env.pkexec, {QStringLiteral("/bin/sh"), QStringLiteral("-c"), privilegedReplaceScript(),
+                      QStringLiteral("orvix-move"), plan.destinationPath, bundlePath});
+    if (status == kPkexecDismissed) {
         Log::write("INFO -- Not moving because user canceled authorization");
         return false;
     }
-    if (removal < 0) {
-        Log::write("ERROR -- Could not copy myself to /Applications with authorization");
-        return fail();
-    }
-    const int copy =
-        _env.run(_env.pkexec, {QStringLiteral("/bin/cp"), QStringLiteral("-pR"),
-                               QStringLiteral("--"), bundlePath, plan.destinationPath});
-    if (copy == kPkexecDismissed) {
-        Log::write("INFO -- Not moving because user canceled authorization");
-        return false;
-    }
-    if (copy != 0) {
+    if (status == kNotAnAppImage)
+        Log::write("ERROR -- Will not replace '%s': it is not an earlier Orvix AppImage",
+                   qPrintable(plan.destinationPath));
+    if (status != 0) {
         Log::write("ERROR -- Could not copy myself to /Applications with authorization");
         return fail();
     }
     return true;
+}
+
+QString MoveApplication::privilegedReplaceScript() {
+    // Runs as root with the destination and the source as $1 and $2, never
+    // pasted into the text. Whatever sits at the destination is removed only
+    // when it is a regular file (not a link, folder or device) that starts
+    // like an AppImage: an ELF file with the AppImage mark "AI" and type 1 or
+    // 2 at byte 8. Its name is already ours, so it is an earlier copy of
+    // Orvix; anything else stays and the move fails.
+    return QStringLiteral(
+        "set -u\n"
+        "dest=$1\n"
+        "src=$2\n"
+        "if [ -L \"$dest\" ] || { [ -e \"$dest\" ] && [ ! -f \"$dest\" ]; }; then exit 3; fi\n"
+        "if [ -e \"$dest\" ]; then\n"
+        "  case $(od -An -tx1 -N11 -- \"$dest\" | tr -d ' \\n') in\n"
+        "    7f454c46????????414901|7f454c46????????414902) ;;\n"
+        "    *) exit 3 ;;\n"
+        "  esac\n"
+        "  rm -f -- \"$dest\" || exit 4\n"
+        "fi\n"
+        "cp -p -- \"$src\" \"$dest\" || exit 5\n");
 }
 
 bool MoveApplication::copyWithoutAuthorization(const Plan& plan, bool* switched) {

@@ -21,12 +21,12 @@ class MoveApplication {
 public:
     struct Environment {
         SettingsStore* settings = nullptr;
-        QString bundlePath;                    // default: $APPIMAGE; empty: nothing to offer
-        QString homePath;                      // default: the user's home folder
-        QStringList localApplicationsFolders;  // machine-wide; the last is the destination
-        QStringList systemApplicationsFolders; // other folders programs live in
-        QStringList downloadsFolders;          // default: the user's download folder
-        QStringList readOnlyMediaRoots;        // default: /media/ and /run/media/
+        QString bundlePath; // default: the AppImage we run from; empty: nothing to offer
+        QString homePath;   // default: the user's home folder
+        QStringList localApplicationsFolders;           // machine-wide; the last is the destination
+        QStringList systemApplicationsFolders;          // other folders programs live in
+        QStringList downloadsFolders;                   // default: the user's download folder
+        QStringList readOnlyMediaRoots;                 // default: /media/ and /run/media/
         std::function<bool(const QString&)> isWritable; // default: access(2) for writing
         AlertRunner runAlert;
         std::function<bool()> isActive;
@@ -66,6 +66,9 @@ public:
     static QString runningCheckLine(const QString& destinationPath);
     static QString relaunchLine(qint64 pid, const QString& destinationPath);
     static QString unmountLine(const QString& folder);
+    // The fixed script pkexec runs to replace an earlier copy: $1 the
+    // destination, $2 the source.
+    static QString privilegedReplaceScript();
 
     // Moves an item to the user's trash (the freedesktop trash).
     static bool trashItemAtPath(const QString& path);

@@ -25,8 +25,13 @@ const QString kSkippedVersion = QStringLiteral("SUSkippedVersion");
 } // namespace
 
 SUUpdater::SUUpdater(QObject* parent)
-    : QObject(parent), _feedUrl(QString::fromUtf8(buildinfo::kFeedUrl)),
-      _hostVersion(AppAdditions::applicationVersion()) {}
+    : QObject(parent), _hostVersion(AppAdditions::applicationVersion()) {
+    const QByteArray override = qgetenv("ORVIX_UPDATE_FEED");
+    _feedUrl = feedAddress(buildinfo::kFeedUrl, override);
+    if (!override.isEmpty() && _feedUrl == QUrl(QString::fromUtf8(buildinfo::kFeedUrl)))
+        Log::write("Ignoring ORVIX_UPDATE_FEED: only a feed on this machine can replace the "
+                   "update feed");
+}
 
 SUUpdater::~SUUpdater() {
     // A check under way ends with its helper, which must not outlive us.

@@ -1,5 +1,7 @@
 #include "platform/UpdateController.h"
 
+#include "os/Log.h"
+#include "platform/FeedAddress.h"
 #include "platform/MachineIdentifier.h"
 #include "platform/SettingsStore.h"
 
@@ -9,8 +11,12 @@
 
 namespace orvix {
 
-UpdateController::UpdateController(Sources sources, QWidget* updateButton, QObject* parent)
-    : QObject(parent), _sources(std::move(sources)), _updateButton(updateButton) {
+UpdateController::UpdateController(Sources sources, SUUpdater* updater, QWidget* updateButton,
+                                   QObject* parent)
+    : QObject(parent), _sources(std::move(sources)), _updater(updater),
+      _updateButton(updateButton) {
+    _updater->setDelegate(this);
+    _updater->setSettings(_sources.settings);
     if (!_sources.uuid)
         _sources.uuid = [] {
             return MachineIdentifier::shared().uuid();
@@ -26,37 +32,47 @@ UpdateController::UpdateController(Sources sources, QWidget* updateButton, QObje
         _updateButton->hide();
 }
 
-void UpdateController::checkAtLaunch(SUUpdater* updater) {
+void UpdateController::checkAtLaunch() {
     if (_sources.settings && _sources.settings->boolForKey(QStringLiteral("CheckForUpdates")))
-        updater->checkForUpdateInformation();
+        _updater->checkForUpdateInformation();
 }
 
-void UpdateController::checkForUpdatesChanged(SUUpdater* updater) {
+void UpdateController::checkForUpdatesChanged() {
     if (!_sources.settings)
         return;
     if (_sources.settings->boolForKey(QStringLiteral("CheckForUpdates")))
-        updater->checkForUpdateInformation();
+        _updater->checkForUpdateInformation();
     else if (_updateButton)
         _updateButton->hide();
 }
 
 void UpdateController::openReleasePage() {
-    if (_found && _found->releasePage.isValid())
-        _sources.openUrl(_found->releasePage);
+    if (!_found)
+        return;
+    // The feed names the page; a file: or any other scheme would have the
+    // desktop open whatever the feed's author chose.
+    if (!isAllowedReleasePage(_found->releasePage)) {
+        Log::write("Update page refused: the address is not HTTPS");
+        return;
+    }
+    _sources.openUrl(_found->releasePage);
 }
 
 void UpdateController::updaterDidFindValidUpdate(SUUpdater*, const AppcastItem& update) {
+    Log::write("Update check found version %s", qUtf8Printable(update.version));
     _found = update;
     if (_updateButton)
         _updateButton->show();
 }
 
 void UpdateController::updaterDidNotFindUpdate(SUUpdater*) {
+    Log::write("Update check found no newer version");
     if (_updateButton)
         _updateButton->hide();
 }
 
 void UpdateController::updaterWillSkipThisUpdate(SUUpdater*) {
+    Log::write("Update check found only the version the user skipped");
     if (_updateButton)
         _updateButton->hide();
 }

@@ -27,13 +27,16 @@ public:
         std::function<bool(const QUrl&)> openUrl;              // default: the desktop's browser
     };
 
-    UpdateController(Sources sources, QWidget* updateButton, QObject* parent = nullptr);
+    // Becomes the updater's delegate and hands it the settings; the button's
+    // click opens the release page.
+    UpdateController(Sources sources, SUUpdater* updater, QWidget* updateButton,
+                     QObject* parent = nullptr);
 
     // Starts a check at launch when "CheckForUpdates" is on.
-    void checkAtLaunch(SUUpdater* updater);
+    void checkAtLaunch();
     // "CheckForUpdates" changed: off hides the button, on checks at once.
-    void checkForUpdatesChanged(SUUpdater* updater);
-    // The update button's action.
+    void checkForUpdatesChanged();
+    // The update button's action: opens the found release's page, HTTPS only.
     void openReleasePage();
 
     void updaterDidFindValidUpdate(SUUpdater* updater, const AppcastItem& update) override;
@@ -47,6 +50,7 @@ public:
 
 private:
     Sources _sources;
+    SUUpdater* _updater;
     QPointer<QWidget> _updateButton;
     std::optional<AppcastItem> _found;
 };

@@ -31,35 +31,29 @@ const char* kUniversalAccessPane = "in the Universal Access pane of System Prefe
 } // namespace
 
 TEST(AppAdditionsTest, VersionTestsAtTheBoundaries) {
-    {
-        PinnedVersion pin(SystemVersion{10, 9, 5});
-        EXPECT_TRUE(AppAdditions::systemIsMavericks());
-        EXPECT_FALSE(AppAdditions::systemIsYosemite());
-        EXPECT_TRUE(AppAdditions::systemIsMavericksOrHigher());
-        EXPECT_FALSE(AppAdditions::systemIsYosemiteOrHigher());
-        EXPECT_TRUE(AppAdditions::systemIsLeopardOrHigher());
-    }
-    {
-        // A later major version passes every "or higher" test and no exact one.
-        PinnedVersion pin(SystemVersion{11, 0, 0});
-        EXPECT_TRUE(AppAdditions::systemIsYosemiteOrHigher());
-        EXPECT_TRUE(AppAdditions::systemIsLeopardOrHigher());
-        EXPECT_FALSE(AppAdditions::systemIsLeopard());
-        EXPECT_FALSE(AppAdditions::systemIsYosemite());
-    }
-    {
-        // Minor 10 is not minor 1 of anything: tests are numeric.
-        PinnedVersion pin(SystemVersion{10, 10, 0});
-        EXPECT_TRUE(AppAdditions::systemIsYosemite());
-        EXPECT_FALSE(AppAdditions::systemIsLeopard());
-    }
-    {
-        PinnedVersion pin(SystemVersion{10, 4, 11});
-        EXPECT_FALSE(AppAdditions::systemIsLeopardOrHigher());
-    }
-    {
-        PinnedVersion pin(SystemVersion{9, 12, 0});
-        EXPECT_FALSE(AppAdditions::systemIsLeopardOrHigher());
+    // Tests are numeric (minor 10 is not minor 1), and a later major version
+    // passes every "or higher" test and no exact one.
+    struct Row {
+        SystemVersion version;
+        bool mavericks, yosemite, mavericksUp, yosemiteUp, leopardUp, leopard;
+    };
+    const Row rows[] = {
+        {{10, 9, 5}, true, false, true, false, true, false},
+        {{11, 0, 0}, false, false, true, true, true, false},
+        {{10, 10, 0}, false, true, true, true, true, false},
+        {{10, 5, 0}, false, false, false, false, true, true},
+        {{10, 4, 11}, false, false, false, false, false, false},
+        {{9, 12, 0}, false, false, false, false, false, false},
+    };
+    for (const Row& r : rows) {
+        PinnedVersion pin(r.version);
+        SCOPED_TRACE(r.version.major * 100 + r.version.minor);
+        EXPECT_EQ(AppAdditions::systemIsMavericks(), r.mavericks);
+        EXPECT_EQ(AppAdditions::systemIsYosemite(), r.yosemite);
+        EXPECT_EQ(AppAdditions::systemIsMavericksOrHigher(), r.mavericksUp);
+        EXPECT_EQ(AppAdditions::systemIsYosemiteOrHigher(), r.yosemiteUp);
+        EXPECT_EQ(AppAdditions::systemIsLeopardOrHigher(), r.leopardUp);
+        EXPECT_EQ(AppAdditions::systemIsLeopard(), r.leopard);
     }
 }
 

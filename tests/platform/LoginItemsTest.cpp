@@ -1,6 +1,7 @@
 #include "platform/LoginItems.h"
 
 #include "TempHome.h"
+#include "os/Bundle.h"
 #include "platform/StartAtLogin.h"
 
 #include <QCoreApplication>
@@ -121,9 +122,36 @@ TEST(LoginItemsTest, SuffixRuleAndEntriesThatDoNotResolve) {
     writeEntry("other-group.desktop", "[Desktop Action x]\nExec=" + myKeys + "\n");
     EXPECT_FALSE(LoginItems::findAnyReferenceTo("Orvix"));
     LoginItems::removeAllReferencesTo("Keys.AppImage");
-    // Only the resolvable match went; unresolvable entries are left alone.
-    EXPECT_EQ(LoginItems::entryFiles().size(), 4);
+    // Every match went, switched off or not; unresolvable entries are left alone.
+    EXPECT_EQ(LoginItems::entryFiles().size(), 3);
     EXPECT_FALSE(QFile::exists(LoginItems::autostartFolder() + "/mykeys.desktop"));
+    EXPECT_FALSE(QFile::exists(LoginItems::autostartFolder() + "/hidden.desktop"));
+}
+
+TEST(LoginItemsTest, EntriesSwitchedOffByTheDesktopReadAsOffAndAreReplaced) {
+    const QString own = Bundle::identifier() + ".desktop";
+    struct Case {
+        QString file;
+        QString switchOff;
+        bool exec; // without Exec: a stub that hides a machine-wide entry
+    };
+    const Case cases[] = {
+        {own, "Hidden=true", true},
+        {own, "X-GNOME-Autostart-enabled=false", true},
+        {"orvix-old.desktop", "X-GNOME-Autostart-enabled=false", true},
+        {own, "Hidden=true", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.file + " " + c.switchOff).toStdString());
+        test::TempHome home;
+        const QString program = makeProgram(home.file("bin/Orvix"));
+        writeEntry(c.file, "[Desktop Entry]\nType=Application\n" +
+                               (c.exec ? "Exec=" + program + "\n" : QString()) + c.switchOff +
+                               "\n");
+        EXPECT_FALSE(LoginItems::isLoginItem(program));
+        LoginItems::addBundle(program);
+        EXPECT_EQ(programsInList(), QStringList{program}); // one entry, switched on
+    }
 }
 
 TEST(LoginItemsTest, ProgramFoundThroughPathAndSymlinks) {

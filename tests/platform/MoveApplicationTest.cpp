@@ -2,7 +2,9 @@
 
 #include "LogCapture.h"
 #include "MemorySettings.h"
+#include "OrvixRun.h"
 #include "TempHome.h"
+#include "os/Bundle.h"
 #include "platform/SymlinksAndAliases.h"
 
 #include <QAbstractButton>
@@ -14,6 +16,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QThread>
+#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -57,8 +60,7 @@ struct MoveRig {
     QList<QMessageBox*> alertsSeen;
     QStringList alertTexts;
     AlertResult answer{AlertAnswer::First, false};
-    QList<Command> privileged;
-    int pkexecStatus = 0;
+    QString pkexecLog;
     QList<Command> detached;
     QList<int> exits;
 
@@ -69,6 +71,24 @@ struct MoveRig {
         QDir().mkpath(machineFolder);
         bundlePath = homePath + "/Downloads/Orvix.AppImage";
         makeExecutable(bundlePath, "#!/bin/sh\nexit 0\n");
+        // pkexec as a user who has just authenticated: runs the command as it
+        // is, after noting it; "deny" in the home stands for a dismissed dialog.
+        pkexecLog = home.file("pkexec.log");
+        test::writeScript(home.file("fake bin/pkexec"),
+                          ("printf '%s\\n' \"$1\" >> " + shellQuote(pkexecLog) + "\n[ -e " +
+                           shellQuote(home.file("deny")) + " ] && exit 126\nexec \"$@\"\n")
+                              .toUtf8());
+        savedPath = qgetenv("PATH");
+        qputenv("PATH", (home.file("fake bin") + ":").toLocal8Bit() + savedPath);
+    }
+    ~MoveRig() { qputenv("PATH", savedPath); }
+    QByteArray savedPath;
+
+    QStringList pkexecCalls() const {
+        QFile file(pkexecLog);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     }
 
     MoveApplication make() {
@@ -87,13 +107,6 @@ struct MoveRig {
             alertTexts << box.text() + " | " + box.informativeText();
             return box.text().startsWith("Could not") ? AlertResult{AlertAnswer::First, false}
                                                       : answer;
-        };
-        env.run = [this](const QString& program, const QStringList& args) {
-            if (program == "pkexec") {
-                privileged.append({program, args});
-                return pkexecStatus;
-            }
-            return runForReal(program, args);
         };
         env.startDetached = [this](const QString& program, const QStringList& args) {
             detached.append({program, args});
@@ -125,6 +138,11 @@ TEST(ShellQuoteTest, ShellSeesEveryPathWhole) {
                              "end'",  "'start", "new\nline"};
     for (const QString& s : nasty)
         EXPECT_EQ(shellEcho(shellQuote(s)), s.toUtf8()) << s.toStdString();
+    // Every shell line the move writes quotes its paths.
+    const QString path = "/home/o'brien/My Apps/Orvix.AppImage";
+    EXPECT_NE(MoveApplication::relaunchLine(1, path).indexOf("exec " + shellQuote(path)), -1);
+    EXPECT_NE(MoveApplication::runningCheckLine(path).indexOf(shellQuote(path)), -1);
+    EXPECT_EQ(MoveApplication::unmountLine("/media/o'b c").count(shellQuote("/media/o'b c")), 3);
 }
 
 TEST(SymlinksTest, ResolvesComponentsChainsAndRelativeLinks) {
@@ -313,41 +331,6 @@ TEST(MoveApplicationTest, RelaunchLineRunsTheCopyOnceThisProcessIsGone) {
     EXPECT_TRUE(QFile::exists(marker));
 }
 
-TEST(MoveApplicationTest, AuthorizedCopyThroughPkexec) {
-    MoveRig rig;
-    QDir(rig.homePath + "/Applications").removeRecursively();
-    rig.notWritable << rig.machineFolder;
-    const QString destination = rig.machineFolder + "/Orvix.AppImage";
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    ASSERT_EQ(rig.privileged.size(), 2);
-    EXPECT_EQ(rig.privileged[0].arguments, (QStringList{"/bin/rm", "-rf", "--", destination}));
-    EXPECT_EQ(rig.privileged[1].arguments,
-              (QStringList{"/bin/cp", "-pR", "--", rig.bundlePath, destination}));
-    EXPECT_EQ(rig.exits, QList<int>{0});
-    EXPECT_EQ(rig.alertTexts.size(), 1); // the offer only
-}
-
-TEST(MoveApplicationTest, AuthorizationCancelledOrFailed) {
-    MoveRig rig;
-    QDir(rig.homePath + "/Applications").removeRecursively();
-    rig.notWritable << rig.machineFolder;
-    rig.pkexecStatus = 126;
-    test::LogCapture cap;
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    EXPECT_TRUE(cap.contains("INFO -- Not moving because user canceled authorization"));
-    EXPECT_EQ(rig.alertTexts.size(), 1); // no failure alert
-    EXPECT_TRUE(rig.exits.isEmpty());
-    EXPECT_TRUE(QFile::exists(rig.bundlePath));
-
-    rig.pkexecStatus = 1; // the copy fails
-    rig.privileged.clear();
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    EXPECT_EQ(rig.privileged.size(), 2);
-    EXPECT_TRUE(cap.contains("ERROR -- Could not copy myself to /Applications with authorization"));
-    EXPECT_TRUE(rig.alertTexts.last().startsWith("Could not move to Applications folder"));
-    EXPECT_TRUE(rig.exits.isEmpty());
-}
-
 TEST(MoveApplicationTest, CopyFailureIsReported) {
     MoveRig rig;
     QDir(rig.homePath + "/Applications").removeRecursively();
@@ -388,15 +371,6 @@ TEST(MoveApplicationTest, WritableMediaIsTreatedLikeAnyFolder) {
     EXPECT_EQ(rig.detached.size(), 1);           // no unmount
 }
 
-TEST(MoveApplicationTest, QuotedPathsWithQuoteAndBlankReachTheShellWhole) {
-    const QString path = "/home/o'brien/My Apps/Orvix.AppImage";
-    const QString line = MoveApplication::relaunchLine(1, path);
-    EXPECT_NE(line.indexOf("exec '/home/o'\\''brien/My Apps/Orvix.AppImage'"), -1);
-    EXPECT_EQ(shellEcho(shellQuote(path)), path.toUtf8());
-    EXPECT_NE(MoveApplication::runningCheckLine(path).indexOf(shellQuote(path)), -1);
-    EXPECT_EQ(MoveApplication::unmountLine("/media/o'b c").count(shellQuote("/media/o'b c")), 3);
-}
-
 TEST(MoveApplicationTest, TrashFailureIsLogged) {
     test::TempHome home;
     test::LogCapture cap;
@@ -428,38 +402,142 @@ TEST(MoveApplicationTest, TrashGoesToTheHomeTrashEvenWithoutADataFolder) {
     QDir::setCurrent(saved);
 }
 
-TEST(MoveApplicationTest, AuthorizedCopyRunsThePrivilegedCommandsForReal) {
-    MoveRig rig("it's a home");
+TEST(MoveApplicationTest, PrivilegedReplacementRemovesOnlyAnEarlierAppImage) {
+    const QByteArray appImage = QByteArray("\x7f"
+                                           "ELF\x02\x01\x01\x00"
+                                           "AI\x02",
+                                           11) +
+                                "rest";
+    struct Row {
+        const char* what;
+        std::function<void(const QString& destination, const QString& aside)> make;
+        bool replaced;
+    };
+    auto file = [](const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    const Row rows[] = {
+        {"nothing there", [](const QString&, const QString&) {}, true},
+        {"earlier AppImage", [&](const QString& d, const QString&) { file(d, appImage); }, true},
+        {"type 1 AppImage",
+         [&](const QString& d, const QString&) {
+             QByteArray one = appImage;
+             one[10] = 1;
+             file(d, one);
+         },
+         true},
+        {"folder", [&](const QString& d, const QString&) { file(d + "/keep", appImage); }, false},
+        {"link to an AppImage",
+         [&](const QString& d, const QString& aside) {
+             file(aside, appImage);
+             ASSERT_TRUE(QFile::link(aside, d));
+         },
+         false},
+        {"other file", [&](const QString& d, const QString&) { file(d, "#!/bin/sh\n"); }, false},
+        {"ELF that is no AppImage",
+         [&](const QString& d, const QString&) { file(d, appImage.left(8) + "xyz"); }, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        MoveRig rig("it's a home");
+        QDir(rig.homePath + "/Applications").removeRecursively();
+        rig.notWritable << rig.machineFolder;
+        const QString destination = rig.machineFolder + "/Orvix.AppImage";
+        const QString aside = rig.home.file("aside/Orvix.AppImage");
+        row.make(destination, aside);
+        const auto snapshot = [&] {
+            QStringList state;
+            for (const QString& p : {destination, destination + "/keep", aside}) {
+                QFile f(p);
+                state << (f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().toHex())
+                                                      : QString("-"));
+            }
+            return state + QStringList{QFileInfo(destination).isSymLink() ? "link" : ""};
+        };
+        const QStringList before = snapshot();
+        test::LogCapture cap;
+        EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
+        // One authorization for the removal and the copy together.
+        EXPECT_EQ(rig.pkexecCalls(), QStringList{"/bin/sh"});
+        if (row.replaced) {
+            QFile copied(destination);
+            ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+            EXPECT_EQ(copied.readAll(), "#!/bin/sh\nexit 0\n");
+            EXPECT_EQ(rig.exits, QList<int>{0});
+        } else {
+            EXPECT_EQ(snapshot(), before); // untouched, links not followed
+            EXPECT_TRUE(cap.contains("ERROR -- Will not replace '" + destination.toStdString()));
+            EXPECT_TRUE(
+                cap.contains("ERROR -- Could not copy myself to /Applications with authorization"));
+            EXPECT_TRUE(rig.alertTexts.last().startsWith("Could not move to Applications folder"));
+            EXPECT_TRUE(rig.exits.isEmpty());
+        }
+    }
+}
+
+TEST(MoveApplicationTest, AuthorizationDismissed) {
+    MoveRig rig;
     QDir(rig.homePath + "/Applications").removeRecursively();
     rig.notWritable << rig.machineFolder;
-    const QString destination = rig.machineFolder + "/Orvix.AppImage";
-    makeExecutable(destination, "#!/bin/sh\n# stale copy\n");
-    // Stands in for pkexec once the user has authenticated: runs the command.
-    const QString helper = rig.home.file("grant helper's/pkexec");
-    const QString log = rig.home.file("privileged.log");
-    makeExecutable(helper, ("#!/bin/sh\nprintf '%s|' \"$@\" >> " + shellQuote(log) + "\necho >> " +
-                            shellQuote(log) + "\nexec \"$@\"\n")
-                               .toUtf8());
-    MoveApplication move = rig.make();
-    move.environment().pkexec = helper;
-    move.environment().run = {}; // the real runner
-    EXPECT_TRUE(MoveApplication(move.environment()).offerMoveToApplicationsFolder());
-    QFile copied(destination);
-    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
-    EXPECT_EQ(copied.readAll(), "#!/bin/sh\nexit 0\n");
-    QFile record(log);
-    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(record.readAll()), "/bin/rm|-rf|--|" + destination +
-                                                       "|\n/bin/cp|-pR|--|" + rig.bundlePath + "|" +
-                                                       destination + "|\n");
-    EXPECT_EQ(rig.exits, QList<int>{0});
-
-    // The authentication dialog dismissed.
-    makeExecutable(helper, "#!/bin/sh\nexit 126\n");
-    makeExecutable(rig.bundlePath, "#!/bin/sh\n");
-    rig.exits.clear();
+    QFile(rig.home.file("deny")).open(QIODevice::WriteOnly);
     test::LogCapture cap;
-    EXPECT_TRUE(MoveApplication(move.environment()).offerMoveToApplicationsFolder());
+    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
     EXPECT_TRUE(cap.contains("INFO -- Not moving because user canceled authorization"));
+    EXPECT_EQ(rig.pkexecCalls().size(), 1);
+    EXPECT_EQ(rig.alertTexts.size(), 1); // no failure alert
     EXPECT_TRUE(rig.exits.isEmpty());
+    EXPECT_TRUE(QFile::exists(rig.bundlePath));
+    EXPECT_FALSE(QFile::exists(rig.machineFolder + "/Orvix.AppImage"));
+}
+
+TEST(MoveApplicationTest, AppImageIsTrustedOnlyWhenItsFolderHoldsThisProgram) {
+    test::TempHome home;
+    const QString image = home.file("Downloads/Orvix.AppImage");
+    makeExecutable(image, "#!/bin/sh\n");
+    const QString mount = home.file("mnt/.mount_Orvix");
+    makeExecutable(mount + "/usr/bin/orvix", "#!/bin/sh\n");
+    makeExecutable(home.file("mnt/.mount_Orvix-other/usr/bin/orvix"), "#!/bin/sh\n");
+    QDir().mkpath(home.file("usr/bin"));
+    ASSERT_TRUE(QFile::link(mount, home.file("mount-link")));
+    struct Row {
+        QString appImage, appDir, executable;
+        bool trusted;
+    };
+    const Row rows[] = {
+        {image, mount, mount + "/usr/bin/orvix", true},
+        {image, home.file("mount-link"), mount + "/usr/bin/orvix", true},
+        // A terminal run from another AppImage passes its own variables on.
+        {image, home.file("mnt/.mount_Orvix-other"), mount + "/usr/bin/orvix", false},
+        {image, mount, home.file("mnt/.mount_Orvix-other/usr/bin/orvix"), false},
+        {image, "", mount + "/usr/bin/orvix", false},
+        {image, "/", mount + "/usr/bin/orvix", false},
+        {image, home.file("mnt/nowhere"), mount + "/usr/bin/orvix", false},
+        {home.file("Downloads/missing.AppImage"), mount, mount + "/usr/bin/orvix", false},
+        {home.file("Downloads"), mount, mount + "/usr/bin/orvix", false},
+        {"Downloads/Orvix.AppImage", mount, mount + "/usr/bin/orvix", false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(Bundle::trustedAppImage(r.appImage, r.appDir, r.executable),
+                  r.trusted ? r.appImage : QString())
+            << r.appImage.toStdString() << " " << r.appDir.toStdString() << " "
+            << r.executable.toStdString();
+}
+
+TEST(MoveApplicationTest, ProgramStartedFromAnotherAppImageOffersNoMove) {
+    test::XSession x(test::XSession::Options{.windowManager = false});
+    ASSERT_TRUE(x.isRunning());
+    const QString other = x.home() + "/Downloads/Terminal.AppImage";
+    makeExecutable(other, "#!/bin/sh\n");
+    QDir().mkpath(x.home() + "/.mount_Terminal/usr/bin");
+    x.setEnv("APPIMAGE", other);
+    x.setEnv("APPDIR", x.home() + "/.mount_Terminal");
+    test::OrvixRun run(x);
+    EXPECT_TRUE(
+        run.waitForOutput("Ignoring $APPIMAGE: this program does not run from that AppImage"));
+    // The offer would have come up, modal, before the panel.
+    EXPECT_FALSE(run.panel().isEmpty());
+    EXPECT_FALSE(run.output().contains("Moving myself"));
 }

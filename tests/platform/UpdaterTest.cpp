@@ -1,22 +1,25 @@
 #include "LogCapture.h"
 #include "LoopbackHttpServer.h"
 #include "MemorySettings.h"
+#include "OrvixRun.h"
 #include "os/Bundle.h"
 #include "platform/Appcast.h"
+#include "platform/FeedAddress.h"
 #include "platform/MachineIdentifier.h"
 #include "platform/SUUpdater.h"
+#include "platform/SymlinksAndAliases.h"
 #include "platform/UpdateController.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QUrlQuery>
+#include <QWidget>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -43,54 +46,26 @@ QByteArray item(const QByteArray& version, const QByteArray& shortVersion,
            shortVersion + "\" length=\"1\" type=\"application/octet-stream\"/></item>";
 }
 
-// Updater, controller and button wired as the program wires them.
-struct Rig {
+// One updater against a loopback feed: the check on its own, without the
+// program around it (tests of the running program are further down).
+struct Check {
     test::LoopbackHttpServer server;
     test::MemorySettings settings;
-    QPushButton button;
-    std::atomic<int> uuidCalls{0};
-    QList<QUrl> opened;
-    std::unique_ptr<UpdateController> controller;
     SUUpdater updater;
 
-    Rig() {
-        settings.setObject(true, "CheckForUpdates");
-        settings.setObject(true, "SUSendProfileInfo");
-        settings.setObject("Typewriter", "SoundTheme");
-        settings.setObject(1, "Theme");
-        settings.setObject(0.9, "ActiveTransparency");
-        settings.setObject(0.4, "InactiveTransparency");
-        UpdateController::Sources sources;
-        sources.settings = &settings;
-        sources.uuid = [this] {
-            ++uuidCalls;
-            return QStringLiteral("abc123");
-        };
-        sources.themeTitle = [](int tag) -> std::optional<QString> {
-            if (tag == 1)
-                return QStringLiteral("Black & White");
-            return std::nullopt;
-        };
-        sources.openUrl = [this](const QUrl& url) {
-            opened << url;
-            return true;
-        };
-        controller = std::make_unique<UpdateController>(sources, &button);
-        updater.setDelegate(controller.get());
+    Check() {
         updater.setSettings(&settings);
         updater.setFeedURL(server.url());
         updater.setHostVersion("100");
         updater.setTimeoutMs(3000);
     }
-
-    SUUpdater::Outcome check() {
+    SUUpdater::Outcome run() {
         QSignalSpy spy(&updater, &SUUpdater::checkFinished);
         updater.checkForUpdateInformation();
         EXPECT_TRUE(spy.wait(10000));
         return spy.isEmpty() ? SUUpdater::Outcome::Refused
                              : spy.first().first().value<SUUpdater::Outcome>();
     }
-    bool buttonShown() const { return !button.isHidden(); }
 };
 
 } // namespace
@@ -141,125 +116,122 @@ TEST(AppcastTest, MalformedDocumentsAreRejected) {
     EXPECT_TRUE(parseAppcast(feed({})).has_value()); // empty but well formed
 }
 
-TEST(UpdaterTest, FeedAddressPolicy) {
-    EXPECT_TRUE(SUUpdater::isAllowedFeedURL(QUrl("https://orvix.org/appcast.xml")));
-    EXPECT_TRUE(SUUpdater::isAllowedFeedURL(QUrl("http://127.0.0.1:8080/a")));
-    EXPECT_TRUE(SUUpdater::isAllowedFeedURL(QUrl("http://[::1]/a")));
-    EXPECT_TRUE(SUUpdater::isAllowedFeedURL(QUrl("http://localhost/a")));
-    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://orvix.org/appcast.xml")));
-    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://127.0.0.1.evil.org/a")));
-    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("ftp://127.0.0.1/a")));
-    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("file:///etc/passwd")));
-    // Plain http only to this machine, however its address is written.
-    EXPECT_TRUE(SUUpdater::isAllowedFeedURL(QUrl("http://127.8.9.10/a")));
-    EXPECT_TRUE(SUUpdater::isAllowedFeedURL(QUrl("http://[::ffff:127.0.0.1]/a")));
-    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://128.0.0.1/a")));
-    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://[::2]/a")));
-    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://[::ffff:10.0.0.1]/a")));
-    EXPECT_FALSE(SUUpdater::isAllowedFeedURL(QUrl("http://0.0.0.0/a")));
-    EXPECT_TRUE(QUrl(SUUpdater::sharedUpdater()->feedURL()).scheme() == "https");
-    EXPECT_EQ(SUUpdater::sharedUpdater(), SUUpdater::sharedUpdater());
+TEST(FeedAddressTest, HttpsAnywherePlainHttpOnlyFromThisMachine) {
+    struct Row {
+        const char* url;
+        bool feed, loopback, page;
+    };
+    const Row rows[] = {
+        {"https://orvix.org/appcast.xml", true, false, true},
+        {"http://127.0.0.1:8080/a", true, true, false},
+        {"https://127.0.0.1:8443/a", true, true, true},
+        {"http://[::1]/a", true, true, false},
+        {"http://localhost/a", true, true, false},
+        {"http://127.8.9.10/a", true, true, false},
+        {"http://[::ffff:127.0.0.1]/a", true, true, false},
+        {"http://orvix.org/appcast.xml", false, false, false},
+        {"http://127.0.0.1.evil.org/a", false, false, false},
+        {"http://128.0.0.1/a", false, false, false},
+        {"http://[::2]/a", false, false, false},
+        {"http://[::ffff:10.0.0.1]/a", false, false, false},
+        {"http://0.0.0.0/a", false, false, false},
+        {"ftp://127.0.0.1/a", false, false, false},
+        {"file:///etc/passwd", false, false, false},
+        {"javascript:alert(1)", false, false, false},
+        {"https:///no-host", false, false, false},
+        {"", false, false, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.url);
+        const QUrl url(QString::fromLatin1(r.url));
+        EXPECT_EQ(isAllowedFeedAddress(url), r.feed);
+        EXPECT_EQ(isLoopbackAddress(url), r.loopback);
+        EXPECT_EQ(isAllowedReleasePage(url), r.page);
+        // Only a feed on this machine may replace the built-in one.
+        EXPECT_EQ(feedAddress("https://orvix.org/appcast.xml", r.url),
+                  QUrl(r.loopback ? r.url : "https://orvix.org/appcast.xml"));
+    }
+    EXPECT_EQ(SUUpdater::sharedUpdater()->feedURL().scheme(), "https");
 }
 
-TEST(UpdaterTest, FoundShowsTheButtonAndItOpensTheReleasePage) {
-    Rig rig;
-    rig.server.body = feed({item("99", "0.9"), item("104", "1.4"), item("101", "1.1")});
-    EXPECT_FALSE(rig.buttonShown());
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::Found);
-    EXPECT_TRUE(rig.buttonShown());
-    ASSERT_TRUE(rig.controller->foundUpdate().has_value());
-    EXPECT_EQ(rig.controller->foundUpdate()->shortVersionString, "1.4");
-    rig.button.click();
-    ASSERT_EQ(rig.opened.size(), 1);
-    EXPECT_EQ(rig.opened[0], QUrl("https://orvix.org/releases/104"));
+TEST(UpdaterTest, OutcomesOfACheck) {
+    struct Row {
+        QByteArray status, body, skipped;
+        SUUpdater::Outcome outcome;
+        const char* log;
+    };
+    const Row rows[] = {
+        {"200 OK", feed({item("99", "0.9"), item("104", "1.4"), item("101", "1.1")}), "",
+         SUUpdater::Outcome::Found, nullptr},
+        {"200 OK", feed({item("100", "1.0"), item("90", "0.9")}), "", SUUpdater::Outcome::NotFound,
+         nullptr},
+        {"200 OK", feed({item("101", "1.1")}), "101", SUUpdater::Outcome::Skipped, nullptr},
+        {"200 OK", feed({item("102", "1.2")}), "101", SUUpdater::Outcome::Found, nullptr},
+        {"200 OK", "<rss><channel><item>", "", SUUpdater::Outcome::Malformed,
+         "Update check failed: the feed is malformed"},
+        {"200 OK", "\xff\xfe garbage", "", SUUpdater::Outcome::Malformed, "Update check failed"},
+        {"404 Not Found", "missing", "", SUUpdater::Outcome::NetworkError, "Update check failed"},
+        {"500 Internal Server Error", feed({item("200", "2.0")}), "",
+         SUUpdater::Outcome::NetworkError, "Update check failed"},
+        {"200 OK", QByteArray(4 * 1024 * 1024 + 1, 'x'), "", SUUpdater::Outcome::NetworkError,
+         "Update check failed: the document is larger than"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.status.toStdString() + " " + r.body.left(60).toStdString());
+        Check check;
+        check.server.status = r.status;
+        check.server.body = r.body;
+        if (!r.skipped.isEmpty())
+            check.updater.skipVersion(QString::fromLatin1(r.skipped));
+        test::LogCapture cap;
+        EXPECT_EQ(check.run(), r.outcome);
+        if (r.log) {
+            EXPECT_TRUE(cap.contains(r.log));
+        }
+    }
 }
 
-TEST(UpdaterTest, NotFoundAndSkippedHideTheButton) {
-    Rig rig;
-    rig.server.body = feed({item("101", "1.1")});
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::Found);
-    EXPECT_TRUE(rig.buttonShown());
-    rig.updater.skipVersion("101");
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::Skipped);
-    EXPECT_FALSE(rig.buttonShown());
-    rig.server.body = feed({item("102", "1.2")}); // a newer one is not skipped
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::Found);
-    rig.server.body = feed({item("100", "1.0"), item("90", "0.9")});
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::NotFound);
-    EXPECT_FALSE(rig.buttonShown());
-}
-
-TEST(UpdaterTest, FailuresLeaveTheButtonAsItWas) {
-    Rig rig;
-    rig.server.body = feed({item("101", "1.1")});
-    ASSERT_EQ(rig.check(), SUUpdater::Outcome::Found);
+TEST(UpdaterTest, RefusedAndUnreachableFeeds) {
+    Check check;
+    check.updater.setFeedURL(QUrl("http://orvix.org/appcast.xml"));
     test::LogCapture cap;
-    rig.server.body = "<rss><channel><item>";
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::Malformed);
-    EXPECT_TRUE(rig.buttonShown());
-    EXPECT_TRUE(cap.contains("Update check failed: the feed is malformed"));
-    rig.server.status = "404 Not Found";
-    rig.server.body = "missing";
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::NetworkError);
-    EXPECT_TRUE(rig.buttonShown());
-
-    rig.button.hide();
-    rig.server.status = "200 OK";
-    rig.server.body = "\xff\xfe garbage";
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::Malformed);
-    EXPECT_FALSE(rig.buttonShown());
+    EXPECT_EQ(check.run(), SUUpdater::Outcome::Refused);
+    EXPECT_TRUE(cap.contains("Update check refused"));
+    check.updater.setFeedURL(QUrl("http://127.0.0.1:1/appcast.xml")); // nothing listens
+    EXPECT_EQ(check.run(), SUUpdater::Outcome::NetworkError);
 }
 
 TEST(UpdaterTest, SlowServerTimesOutWithoutBlocking) {
-    Rig rig;
-    rig.server.hang = true;
-    rig.updater.setTimeoutMs(400);
-    QSignalSpy spy(&rig.updater, &SUUpdater::checkFinished);
+    Check check;
+    check.server.hang = true;
+    check.updater.setTimeoutMs(400);
+    QSignalSpy spy(&check.updater, &SUUpdater::checkFinished);
     bool ticked = false;
-    rig.updater.checkForUpdateInformation();
-    EXPECT_TRUE(rig.updater.isChecking());
+    check.updater.checkForUpdateInformation();
+    EXPECT_TRUE(check.updater.isChecking());
     // The caller's event loop keeps running while the server says nothing.
     QTimer::singleShot(50, [&] { ticked = true; });
-    rig.updater.checkForUpdateInformation(); // a second request while one runs is ignored
+    check.updater.checkForUpdateInformation(); // a second request while one runs is ignored
     ASSERT_TRUE(spy.wait(10000));
     EXPECT_TRUE(ticked);
     EXPECT_EQ(spy.first().first().value<SUUpdater::Outcome>(), SUUpdater::Outcome::NetworkError);
-    EXPECT_EQ(rig.server.requests.size(), 1);
-    EXPECT_FALSE(rig.buttonShown());
-    EXPECT_FALSE(rig.updater.isChecking());
-}
-
-TEST(UpdaterTest, OversizedFeedsAndServerErrorsFailWithOneLogLine) {
-    Rig rig;
-    rig.server.body = QByteArray(4 * 1024 * 1024 + 1, 'x');
-    {
-        test::LogCapture cap;
-        EXPECT_EQ(rig.check(), SUUpdater::Outcome::NetworkError);
-        EXPECT_TRUE(cap.contains("Update check failed: the document is larger than"));
-    }
-    rig.server.body = feed({item("2.0", "2.0")});
-    rig.server.status = "500 Internal Server Error";
-    test::LogCapture cap;
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::NetworkError);
-    EXPECT_TRUE(cap.contains("Update check failed:"));
-    EXPECT_FALSE(rig.buttonShown());
+    EXPECT_EQ(check.server.requests.size(), 1);
+    EXPECT_FALSE(check.updater.isChecking());
 }
 
 TEST(UpdaterTest, TheDownloadHelperEndsWithItsUpdater) {
     qint64 helperPid = 0;
     {
-        Rig rig;
-        rig.server.hang = true;
-        rig.updater.checkForUpdateInformation();
-        auto* helper = rig.updater.findChild<QProcess*>();
+        Check check;
+        check.server.hang = true;
+        check.updater.checkForUpdateInformation();
+        auto* helper = check.updater.findChild<QProcess*>();
         ASSERT_NE(helper, nullptr);
         ASSERT_TRUE(helper->waitForStarted(5000));
         helperPid = helper->processId();
         ASSERT_GT(helperPid, 0);
         // The request reaches the server: the helper is really fetching.
-        for (int i = 0; i < 500 && rig.server.requests.isEmpty(); ++i)
-            QTest::qWait(10);
-        EXPECT_EQ(rig.server.requests.size(), 1);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !check.server.requests.isEmpty(); }, 5000));
     }
     // Killed and reaped with the updater, not left running or as a zombie.
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(helperPid)));
@@ -316,8 +288,8 @@ TEST(UpdaterTest, HelperDiesWithAKilledProgram) {
         5000));
 }
 
-// The helper's own contract: what it prints and how it exits.
-TEST(UpdaterTest, FetchHelperCommandLine) {
+// The helper's own contract: what it prints, how it exits, which redirects it follows.
+TEST(UpdaterTest, FetchHelperCommandLineAndRedirects) {
     const QString helper = Bundle::pathForAuxiliaryExecutable(QStringLiteral("orvix-fetch"));
     ASSERT_FALSE(helper.isEmpty());
     auto run = [&](const QStringList& args) {
@@ -325,7 +297,7 @@ TEST(UpdaterTest, FetchHelperCommandLine) {
         QSignalSpy finished(&p, &QProcess::finished);
         p.start(helper, args);
         // Waits with the event loop running: the test's own server must answer.
-        EXPECT_TRUE(finished.wait(10000));
+        EXPECT_TRUE(finished.wait(20000));
         return std::tuple{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
     };
     EXPECT_EQ(std::get<0>(run({})), 2);
@@ -343,84 +315,96 @@ TEST(UpdaterTest, FetchHelperCommandLine) {
     EXPECT_EQ(ok, 0);
     EXPECT_EQ(body, server.body);
     EXPECT_TRUE(silent.isEmpty());
-}
 
-TEST(UpdaterTest, UnreachableAndRefusedFeeds) {
-    Rig rig;
-    rig.updater.setFeedURL(QUrl("http://orvix.org/appcast.xml"));
-    test::LogCapture cap;
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::Refused);
-    EXPECT_TRUE(cap.contains("Update check refused"));
-    rig.updater.setFeedURL(QUrl("http://127.0.0.1:1/appcast.xml")); // nothing listens
-    EXPECT_EQ(rig.check(), SUUpdater::Outcome::NetworkError);
-}
-
-TEST(UpdaterTest, ProfileParametersOnAndOff) {
-    Rig rig;
-    rig.server.body = feed({});
-    rig.check();
-    ASSERT_EQ(rig.server.requests.size(), 1);
-    const QByteArray line = rig.server.requests[0];
-    const QUrl requested("http://h" + line.split(' ')[1]);
-    const QUrlQuery query(requested);
-    EXPECT_EQ(query.queryItemValue("uuid"), "abc123");
-    EXPECT_EQ(query.queryItemValue("soundTheme"), "Typewriter");
-    EXPECT_EQ(query.queryItemValue("keyboardTheme", QUrl::FullyDecoded), "Black & White");
-    EXPECT_EQ(query.queryItemValue("activeTransparency"), "0.9");
-    EXPECT_EQ(query.queryItemValue("inactiveTransparency"), "0.4");
-    EXPECT_EQ(query.queryItems().size(), 5);
-    EXPECT_EQ(rig.uuidCalls, 1);
-
-    rig.settings.setObject(false, "SUSendProfileInfo");
-    rig.check();
-    ASSERT_EQ(rig.server.requests.size(), 2);
-    EXPECT_EQ(rig.server.requests[1], "GET /appcast.xml HTTP/1.1");
-    EXPECT_EQ(rig.uuidCalls, 1); // not computed without a profile
-}
-
-TEST(UpdaterTest, ProfileEntriesAndMissingValues) {
-    Rig rig;
-    auto entries = rig.controller->feedParametersForUpdater(&rig.updater, true);
-    ASSERT_EQ(entries.size(), 5);
-    const char* keys[] = {"uuid", "soundTheme", "keyboardTheme", "activeTransparency",
-                          "inactiveTransparency"};
-    const char* displayKeys[] = {"UUID", "Sound Theme", "Keyboard Theme", "Active Transparency",
-                                 "Inactive Transparency"};
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(entries[i].key, keys[i]);
-        EXPECT_EQ(entries[i].displayKey, displayKeys[i]);
-        EXPECT_EQ(entries[i].displayValue, entries[i].value);
+    // A redirect on this machine is followed; one to another host over plain
+    // HTTP, or to another scheme, is not even tried.
+    server.redirects["/moved"] = server.url().toLatin1();
+    const auto [followed, same, quiet] = run({server.url("/moved")});
+    EXPECT_EQ(followed, 0);
+    EXPECT_EQ(same, server.body);
+    for (const QByteArray& target :
+         {QByteArray("http://192.0.2.1/appcast.xml"), QByteArray("file:///etc/passwd")}) {
+        server.redirects["/away"] = target;
+        server.requests.clear();
+        const auto [status, nothing, message] = run({"--timeout-ms", "10000", server.url("/away")});
+        EXPECT_EQ(status, 1);
+        EXPECT_TRUE(nothing.isEmpty());
+        EXPECT_TRUE(message.startsWith("the server redirected to an address that is not HTTPS") ||
+                    target.startsWith("file:"))
+            << message.constData();
+        EXPECT_EQ(server.requests.size(), 1);
     }
-    EXPECT_EQ(entries[3].value, QVariant(0.9)); // numbers stay numbers
-    rig.settings.setObject(42, "Theme");        // matches no menu item
-    entries = rig.controller->feedParametersForUpdater(&rig.updater, true);
-    EXPECT_EQ(entries.size(), 4);
-    for (const ProfileEntry& e : entries)
-        EXPECT_NE(e.key, "keyboardTheme");
-    EXPECT_TRUE(rig.controller->feedParametersForUpdater(&rig.updater, false).isEmpty());
-    EXPECT_FALSE(rig.controller->updaterShouldPromptForPermissionToCheckForUpdates(&rig.updater));
 }
 
-TEST(UpdaterTest, CheckForUpdatesSettingDrivesChecksAndTheButton) {
-    Rig rig;
-    rig.server.body = feed({item("101", "1.1")});
-    rig.settings.setObject(false, "CheckForUpdates");
-    rig.controller->checkAtLaunch(&rig.updater);
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(rig.updater.isChecking());
-    EXPECT_TRUE(rig.server.requests.isEmpty());
-    EXPECT_FALSE(rig.buttonShown());
+// The full profile is checked on the running program's request below.
+TEST(UpdaterTest, ProfileLeavesOutMissingValuesAndIsNotMadeWhenOff) {
+    SUUpdater updater;
+    test::MemorySettings settings;
+    settings.setObject(42, "Theme"); // matches no menu item
+    int uuidCalls = 0;
+    UpdateController::Sources sources;
+    sources.settings = &settings;
+    sources.uuid = [&] {
+        ++uuidCalls;
+        return QString();
+    };
+    sources.themeTitle = [](int) {
+        return std::nullopt;
+    };
+    UpdateController controller(sources, &updater, nullptr);
+    EXPECT_TRUE(controller.feedParametersForUpdater(&updater, true).isEmpty());
+    EXPECT_EQ(uuidCalls, 1);
+    settings.setObject(0.9, "ActiveTransparency");
+    const auto entries = controller.feedParametersForUpdater(&updater, true);
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].value, QVariant(0.9)); // numbers stay numbers
+    EXPECT_EQ(entries[0].displayValue, entries[0].value);
+    EXPECT_TRUE(controller.feedParametersForUpdater(&updater, false).isEmpty());
+    EXPECT_EQ(uuidCalls, 2); // not computed without a profile
+    EXPECT_FALSE(controller.updaterShouldPromptForPermissionToCheckForUpdates(&updater));
+}
 
-    QSignalSpy spy(&rig.updater, &SUUpdater::checkFinished);
-    rig.settings.setObject(true, "CheckForUpdates");
-    rig.controller->checkForUpdatesChanged(&rig.updater); // on: checks at once
-    EXPECT_TRUE(rig.updater.isChecking());
+TEST(UpdaterTest, SwitchingChecksOnChecksAtOnceAndOffHidesTheButton) {
+    test::LoopbackHttpServer server;
+    server.body = feed({item("101", "1.1")});
+    test::MemorySettings settings;
+    SUUpdater updater;
+    updater.setFeedURL(server.url());
+    updater.setHostVersion("100");
+    QWidget button;
+    UpdateController::Sources sources;
+    sources.settings = &settings;
+    UpdateController controller(sources, &updater, &button);
+    settings.setObject(false, "CheckForUpdates");
+    controller.checkAtLaunch();
+    EXPECT_FALSE(updater.isChecking());
+    QSignalSpy spy(&updater, &SUUpdater::checkFinished);
+    settings.setObject(true, "CheckForUpdates");
+    controller.checkForUpdatesChanged();
     ASSERT_TRUE(spy.wait(10000));
-    EXPECT_TRUE(rig.buttonShown());
-    rig.settings.setObject(false, "CheckForUpdates");
-    rig.controller->checkForUpdatesChanged(&rig.updater);
-    EXPECT_FALSE(rig.buttonShown());
-    EXPECT_FALSE(rig.updater.isChecking());
+    EXPECT_FALSE(button.isHidden());
+    settings.setObject(false, "CheckForUpdates");
+    controller.checkForUpdatesChanged();
+    EXPECT_TRUE(button.isHidden());
+    EXPECT_EQ(server.requests.size(), 1);
+}
+
+TEST(MachineIdentifierTest, KnownVectors) {
+    // Expected values made with Python's hmac module:
+    //   h = hmac.new(bytes.fromhex(machine_id), bytes.fromhex(app_id), sha256).digest()[:16]
+    //   h[6] = h[6] & 0x0f | 0x40; h[8] = h[8] & 0x3f | 0x80; h.hex()
+    // with app_id ac146f2132b740f7a355ea79858660c6.
+    const std::pair<QByteArray, QString> rows[] = {
+        {"0123456789abcdef0123456789abcdef\n", "2890dea25c444da6a64cd0f39aa1eeb7"},
+        {"ffffffffffffffffffffffffffffffff", "3f4e9c8752b047698df3364d2d6924b6"},
+        {"00000000000000000000000000000000", ""}, // an unset id identifies nothing
+        {"uninitialized", ""},
+        {"0123456789abcdef0123456789abcdeg", ""},
+        {"0123456789abcdef0123456789abcdef01", ""},
+        {"", ""},
+    };
+    for (const auto& [machineId, expected] : rows)
+        EXPECT_EQ(MachineIdentifier::digest(machineId), expected) << machineId.constData();
 }
 
 TEST(MachineIdentifierTest, ComputedOnceAndRetriedAfterFailure) {
@@ -436,9 +420,8 @@ TEST(MachineIdentifierTest, ComputedOnceAndRetriedAfterFailure) {
     EXPECT_EQ(id.uuid(), "");
     EXPECT_EQ(reads, 2); // failures are retried
     fail = false;
-    const QString first = id.uuid();
-    EXPECT_EQ(first.size(), 40);
-    EXPECT_EQ(id.uuid(), first);
+    EXPECT_EQ(id.uuid(), "2890dea25c444da6a64cd0f39aa1eeb7");
+    EXPECT_EQ(id.uuid(), "2890dea25c444da6a64cd0f39aa1eeb7");
     EXPECT_EQ(reads, 3);
 }
 
@@ -447,7 +430,7 @@ TEST(MachineIdentifierTest, ThreadsShareOneComputation) {
     MachineIdentifier id([&]() -> std::optional<QByteArray> {
         ++reads;
         QThread::msleep(50);
-        return QByteArray("feedface");
+        return QByteArray("ffffffffffffffffffffffffffffffff");
     });
     QStringList results[4];
     std::vector<std::unique_ptr<QThread>> threads;
@@ -459,20 +442,132 @@ TEST(MachineIdentifierTest, ThreadsShareOneComputation) {
         t->wait();
     EXPECT_EQ(reads, 1);
     for (const QStringList& r : results)
-        EXPECT_EQ(r, QStringList{results[0]});
+        EXPECT_EQ(r, QStringList{"3f4e9c8752b047698df3364d2d6924b6"});
 }
 
-TEST(MachineIdentifierTest, DigestOfThisMachineMatchesSha1sum) {
-    const auto machineId = MachineIdentifier::readSystemMachineId();
-    if (!machineId)
-        GTEST_SKIP() << "this machine has no machine id";
-    QProcess sha1sum;
-    sha1sum.start("sha1sum", {});
-    sha1sum.write(*machineId);
-    sha1sum.closeWriteChannel();
-    ASSERT_TRUE(sha1sum.waitForFinished(5000));
-    const QString expected =
-        QString::fromLatin1(sha1sum.readAllStandardOutput()).section(' ', 0, 0);
-    EXPECT_EQ(MachineIdentifier::shared().uuid(), expected);
-    EXPECT_EQ(MachineIdentifier::shared().uuid(), expected);
+// The running program: the real orvix in a private X server, its feed served
+// on loopback, a stand-in browser on PATH, and the update button read from
+// the screen's pixels.
+class UpdaterProgramTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        x = std::make_unique<test::XSession>(test::XSession::Options{
+            .windowManager = false, .screen = QStringLiteral("1024x768x24")});
+    }
+    static void TearDownTestSuite() { x.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(x && x->isRunning()) << "Xvfb did not start";
+        opened = x->home() + QStringLiteral("/opened");
+        QFile::remove(opened);
+        browser =
+            test::writeScript(x->home() + QStringLiteral("/browser/xdg-open"),
+                              "printf '%s\\n' \"$1\" >> " + shellQuote(opened).toUtf8() + "\n");
+        ASSERT_FALSE(browser.isEmpty());
+        x->setEnv(QStringLiteral("PATH"),
+                  QFileInfo(browser).path() + QLatin1Char(':') + qEnvironmentVariable("PATH"));
+        x->setEnv(QStringLiteral("ORVIX_UPDATE_FEED"), server.url());
+    }
+
+    std::unique_ptr<test::OrvixRun> launch(const QByteArray& config) {
+        EXPECT_TRUE(x->writeOrvixConfig("[General]\n" + config));
+        auto run = std::make_unique<test::OrvixRun>(*x);
+        EXPECT_FALSE(run->panel().isEmpty());
+        return run;
+    }
+
+    // Green pixels where the update button sits (left of the gear, top right).
+    static int updateButtonPixels(const QImage& panel) {
+        int green = 0;
+        for (int y = 4; y < 18; ++y)
+            for (int px = panel.width() - 40; px < panel.width() - 26; ++px) {
+                const QColor c = panel.pixelColor(px, y);
+                green += c.green() > 150 && c.red() < 110 && c.blue() < 140;
+            }
+        return green;
+    }
+    static void clickUpdateButton(test::OrvixRun& run) {
+        const auto g = x->windowGeometry(run.panel());
+        x->click(g.x + g.width - 33, g.y + 11);
+    }
+    QStringList openedPages() const {
+        QFile file(opened);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    bool browserRunning() const {
+        for (const QString& pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+            QFile cmdline("/proc/" + pid + "/cmdline");
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(browser.toUtf8()))
+                return true;
+        }
+        return false;
+    }
+    QUrlQuery requestQuery(int index) const {
+        const QByteArray line = server.requests.value(index);
+        return QUrlQuery(QUrl("http://h" + line.split(' ').value(1)));
+    }
+
+    static inline std::unique_ptr<test::XSession> x;
+    test::LoopbackHttpServer server;
+    QString opened, browser;
+};
+
+TEST_F(UpdaterProgramTest, NewerVersionShowsTheButtonWhichOpensItsPageOnce) {
+    server.body = feed({item("999999999", "99.0")});
+    auto run = launch("Theme=1\nSoundTheme=Off\nActiveTransparency=0.9\n"
+                      "InactiveTransparency=0.4\n");
+    ASSERT_TRUE(run->waitForOutput("Update check found version 999999999"));
+    EXPECT_TRUE(test::XSession::waitFor([&] { return updateButtonPixels(run->grabPanel()) > 40; }));
+
+    // "SUSendProfileInfo" is on by default: the profile rides on the request.
+    ASSERT_EQ(server.requests.size(), 1);
+    const QUrlQuery query = requestQuery(0);
+    EXPECT_EQ(query.queryItemValue("uuid"), MachineIdentifier::shared().uuid());
+    EXPECT_EQ(query.queryItemValue("soundTheme"), "Off");
+    EXPECT_EQ(query.queryItemValue("keyboardTheme"), "Black");
+    EXPECT_EQ(query.queryItemValue("activeTransparency"), "0.9");
+    EXPECT_EQ(query.queryItemValue("inactiveTransparency"), "0.4");
+
+    clickUpdateButton(*run);
+    ASSERT_TRUE(test::XSession::waitFor([&] { return !openedPages().isEmpty(); }));
+    // The gear's menu opens only after the update button's click has been
+    // handled, browsers and all; then every browser started has written.
+    const QStringList before = x->windowsOfPid(run->process()->processId());
+    const auto g = x->windowGeometry(run->panel());
+    x->click(g.x + g.width - 13, g.y + 11);
+    EXPECT_TRUE(test::XSession::waitFor(
+        [&] { return x->windowsOfPid(run->process()->processId()).size() > before.size(); }));
+    EXPECT_TRUE(test::XSession::waitFor([&] { return !browserRunning(); }));
+    EXPECT_EQ(openedPages().join(' ').toStdString(), "https://orvix.org/releases/999999999");
+}
+
+TEST_F(UpdaterProgramTest, NoNewerVersionLeavesTheButtonHiddenAndSendsNoProfile) {
+    server.body = feed({item("0", "0.0")});
+    auto run = launch("SUSendProfileInfo=false\n");
+    ASSERT_TRUE(run->waitForOutput("Update check found no newer version"));
+    ASSERT_EQ(server.requests.size(), 1);
+    EXPECT_EQ(server.requests[0], "GET /appcast.xml HTTP/1.1");
+    const QImage panel = run->grabPanel();
+    ASSERT_FALSE(panel.isNull());
+    EXPECT_EQ(updateButtonPixels(panel), 0);
+}
+
+TEST_F(UpdaterProgramTest, SkippedVersionStaysQuiet) {
+    server.body = feed({item("999999999", "99.0")});
+    auto run = launch("SUSkippedVersion=999999999\n");
+    ASSERT_TRUE(run->waitForOutput("Update check found only the version the user skipped"));
+    EXPECT_EQ(updateButtonPixels(run->grabPanel()), 0);
+}
+
+TEST_F(UpdaterProgramTest, OnlyHttpsPagesAreOpened) {
+    server.body = feed({item("999999999", "99.0", "file:///etc")});
+    auto run = launch("");
+    ASSERT_TRUE(run->waitForOutput("Update check found version"));
+    ASSERT_TRUE(test::XSession::waitFor([&] { return updateButtonPixels(run->grabPanel()) > 40; }));
+    clickUpdateButton(*run);
+    ASSERT_TRUE(run->waitForOutput("Update page refused: the address is not HTTPS"));
+    EXPECT_FALSE(browserRunning());
+    EXPECT_TRUE(openedPages().isEmpty());
 }

@@ -75,13 +75,25 @@ int main(int argc, char** argv) {
         return fail(QStringLiteral("the address is not HTTPS"));
 
     QNetworkAccessManager network;
-    network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Every hop is held to the rule the first address passed: a loopback feed
+    // must not hand the request (and the profile in it) to another host.
+    network.setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkRequest request(url);
+    request.setMaximumRedirectsAllowed(5);
     request.setTransferTimeout(timeoutMs);
     if (!userAgent.isEmpty())
         request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
     QNetworkReply* reply = network.get(request);
     bool tooLarge = false;
+    QUrl refusedRedirect;
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [&](const QUrl& target) {
+        if (orvix::isAllowedFeedAddress(target)) {
+            emit reply->redirectAllowed();
+            return;
+        }
+        refusedRedirect = target;
+        reply->abort();
+    });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&](qint64 received, qint64) {
         if (received > maxBytes) {
             tooLarge = true;
@@ -91,6 +103,9 @@ int main(int argc, char** argv) {
     QObject::connect(reply, &QNetworkReply::finished, &app, &QCoreApplication::quit);
     app.exec();
 
+    if (!refusedRedirect.isEmpty())
+        return fail(QStringLiteral("the server redirected to an address that is not HTTPS (%1)")
+                        .arg(refusedRedirect.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery)));
     if (tooLarge)
         return fail(QStringLiteral("the document is larger than %1 bytes").arg(maxBytes));
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

@@ -2,13 +2,14 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 namespace orvix::test {
 
 // A tiny HTTP server on 127.0.0.1 answering every request with one canned
-// reply, or never answering at all.
+// reply, a redirect for the paths named in `redirects`, or never at all.
 class LoopbackHttpServer : public QObject {
 public:
     LoopbackHttpServer() {
@@ -21,11 +22,15 @@ public:
                     const qsizetype end = buffer->indexOf("\r\n\r\n");
                     if (end < 0)
                         return;
-                    requests << buffer->left(buffer->indexOf("\r\n"));
+                    const QByteArray line = buffer->left(buffer->indexOf("\r\n"));
+                    requests << line;
                     buffer->clear();
                     if (hang)
                         return;
-                    QByteArray reply = "HTTP/1.1 " + status +
+                    const QByteArray path = line.split(' ').value(1).split('?').first();
+                    const bool redirect = redirects.contains(path);
+                    QByteArray reply = "HTTP/1.1 " + (redirect ? "302 Found" : status) +
+                                       (redirect ? "\r\nLocation: " + redirects[path] : "") +
                                        "\r\nContent-Type: application/rss+xml\r\n"
                                        "Connection: close\r\nContent-Length: " +
                                        QByteArray::number(body.size()) + "\r\n\r\n" + body;
@@ -46,7 +51,8 @@ public:
     QByteArray status = "200 OK";
     QByteArray body;
     bool hang = false;
-    QList<QByteArray> requests; // request lines ("GET /path?query HTTP/1.1")
+    QMap<QByteArray, QByteArray> redirects; // path -> Location
+    QList<QByteArray> requests;             // request lines ("GET /path?query HTTP/1.1")
 
 private:
     QTcpServer _server;
