@@ -79,7 +79,13 @@ void Defaults::registerDefaults(const QVariantMap& defaults) {
         _registered.insert(it.key(), it.value());
 }
 
+void Defaults::setArgumentValue(const QVariant& value, const QString& key) {
+    _arguments.insert(key, value);
+}
+
 QVariant Defaults::objectForKey(const QString& key) const {
+    if (auto it = _arguments.constFind(key); it != _arguments.constEnd())
+        return *it;
     QVariant stored = _settings->value(key);
     if (stored.isValid())
         return stored;
@@ -177,19 +183,19 @@ std::optional<double> Defaults::parseFloat(const QVariant& value) {
 }
 
 bool Defaults::boolForKey(const QString& key) const {
-    if (auto v = parseBool(_settings->value(key)))
+    if (auto v = parseBool(objectForKey(key)))
         return *v;
     return parseBool(_registered.value(key)).value_or(false);
 }
 
 qint64 Defaults::integerForKey(const QString& key) const {
-    if (auto v = parseInteger(_settings->value(key)))
+    if (auto v = parseInteger(objectForKey(key)))
         return *v;
     return parseInteger(_registered.value(key)).value_or(0);
 }
 
 double Defaults::floatForKey(const QString& key) const {
-    if (auto v = parseFloat(_settings->value(key)))
+    if (auto v = parseFloat(objectForKey(key)))
         return *v;
     return parseFloat(_registered.value(key)).value_or(0.0);
 }

@@ -25,6 +25,9 @@ public:
     ~Defaults() override;
 
     void registerDefaults(const QVariantMap& defaults);
+    // A value given on the command line: it wins over the stored value for
+    // this run only and is never written to the file.
+    void setArgumentValue(const QVariant& value, const QString& key);
     QVariant registeredDefault(const QString& key) const { return _registered.value(key); }
 
     // The stored value, else the registered default, else an invalid variant.
@@ -60,6 +63,7 @@ private:
 
     std::unique_ptr<QSettings> _settings;
     QVariantMap _registered;
+    QVariantMap _arguments;
 };
 
 } // namespace orvix

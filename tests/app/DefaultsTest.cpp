@@ -76,6 +76,25 @@ TEST_F(DefaultsTest, StoredValuesSurviveReload) {
     EXPECT_FALSE(d->boolForKey(settings::kShowInMenuBar));
 }
 
+// A value from the command line wins for this run and never reaches the file,
+// also when the program writes the key meanwhile.
+TEST_F(DefaultsTest, ArgumentValueOverridesForThisRunOnly) {
+    const QString key = QStringLiteral("InputBackend");
+    writeFile("[General]\nInputBackend=x11\nTheme=2\n");
+    {
+        auto d = load();
+        d->setArgumentValue(QStringLiteral("evdev"), key);
+        d->setArgumentValue(4, settings::kTheme);
+        EXPECT_EQ(d->stringForKey(key), QStringLiteral("evdev"));
+        EXPECT_EQ(d->integerForKey(settings::kTheme), 4);
+        d->setObject(QStringLiteral("auto"), key);
+        EXPECT_EQ(d->stringForKey(key), QStringLiteral("evdev"));
+    }
+    auto again = load();
+    EXPECT_EQ(again->stringForKey(key), QStringLiteral("auto"));
+    EXPECT_EQ(again->integerForKey(settings::kTheme), 2);
+}
+
 TEST_F(DefaultsTest, UnreadableValuesReadAsTheirDefaults) {
     writeFile("[General]\n"
               "ActiveTransparency=lots\n"

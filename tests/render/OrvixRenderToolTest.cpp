@@ -1,26 +1,21 @@
+#include "ToolRun.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+using orvix::test::ToolRun;
 
 namespace {
 
 QString toolPath() {
-    return QStringLiteral(ORVIX_TEST_BINARY_DIR) + QStringLiteral("/bin/orvix-render");
+    return orvix::test::builtProgram(QStringLiteral("orvix-render"));
 }
 
-struct ToolRun {
-    int status;
-    QByteArray err;
-};
-
 ToolRun run(const QStringList& args) {
-    QProcess p;
-    p.start(toolPath(), args);
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError()};
+    return orvix::test::runTool(toolPath(), args);
 }
 
 } // namespace
@@ -54,7 +49,7 @@ TEST_F(OrvixRenderTool, BadArgumentsGiveUsageAndStatusTwo) {
     };
     for (const QStringList& args : bad) {
         const ToolRun r = run(args);
-        EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("usage:")) << args.join(' ').toStdString();
     }
 }
@@ -62,7 +57,8 @@ TEST_F(OrvixRenderTool, BadArgumentsGiveUsageAndStatusTwo) {
 TEST_F(OrvixRenderTool, DrawsTheKeyboardAtTheRequestedScale) {
     const QString out = file("kb.png");
     ASSERT_EQ(
-        run({"keyboard", "--theme", "1", "--look", "hover", "--scale", "2", "-o", out}).status, 0);
+        run({"keyboard", "--theme", "1", "--look", "hover", "--scale", "2", "-o", out}).exitCode,
+        0);
     QImage image(out);
     ASSERT_FALSE(image.isNull());
     const QImage one = QImage([&] {
@@ -78,28 +74,23 @@ TEST_F(OrvixRenderTool, DrawsTheKeyboardAtTheRequestedScale) {
 
 TEST_F(OrvixRenderTool, DrawsOneKeyAsPngPdfAndSvg) {
     const QString png = file("a.png");
-    ASSERT_EQ(run({"key", "0", "--scale", "3", "-o", png}).status, 0);
+    ASSERT_EQ(run({"key", "0", "--scale", "3", "-o", png}).exitCode, 0);
     EXPECT_EQ(QImage(png).size(), QSize(156, 156));
 
     const QString pdf = file("a.pdf");
-    ASSERT_EQ(run({"key", "36", "--look", "pressed", "-o", pdf}).status, 0);
-    QFile pdfFile(pdf);
-    ASSERT_TRUE(pdfFile.open(QIODevice::ReadOnly));
-    const QByteArray pdfData = pdfFile.readAll();
-    EXPECT_TRUE(pdfData.startsWith("%PDF"));
+    ASSERT_EQ(run({"key", "36", "--look", "pressed", "-o", pdf}).exitCode, 0);
+    EXPECT_TRUE(orvix::test::readFile(pdf).startsWith("%PDF"));
 
     const QString svg = file("a.svg");
-    ASSERT_EQ(run({"key", "126", "--theme", "5", "-o", svg}).status, 0);
-    QFile svgFile(svg);
-    ASSERT_TRUE(svgFile.open(QIODevice::ReadOnly));
-    const QByteArray svgData = svgFile.readAll();
+    ASSERT_EQ(run({"key", "126", "--theme", "5", "-o", svg}).exitCode, 0);
+    const QByteArray svgData = orvix::test::readFile(svg);
     EXPECT_TRUE(svgData.contains("<svg"));
     EXPECT_TRUE(svgData.contains("<path")); // vectors, not only a bitmap
 }
 
 TEST_F(OrvixRenderTool, UnwritableOutputFailsWithStatusOne) {
     const ToolRun r = run({"key", "0", "-o", file("missing/dir/a.png")});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("cannot write"));
 }
 
@@ -113,13 +104,12 @@ TEST(LegendGenerator, CommittedDataMatchesAFreshRun) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString out = dir.filePath(QStringLiteral("LegendData.cpp"));
-    QProcess p;
-    p.start(generator, {QStringLiteral("--font"), font, QStringLiteral("-o"), out});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    ASSERT_EQ(p.exitCode(), 0);
-    QFile fresh(out);
-    QFile committed(QStringLiteral(ORVIX_TEST_SOURCE_DIR) + "/src/render/LegendData.cpp");
-    ASSERT_TRUE(fresh.open(QIODevice::ReadOnly));
-    ASSERT_TRUE(committed.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(fresh.readAll() == committed.readAll());
+    ASSERT_EQ(
+        orvix::test::runTool(generator, {QStringLiteral("--font"), font, QStringLiteral("-o"), out})
+            .exitCode,
+        0);
+    const QByteArray fresh = orvix::test::readFile(out);
+    ASSERT_FALSE(fresh.isEmpty());
+    EXPECT_TRUE(fresh == orvix::test::readFile(
+                             QStringLiteral(ORVIX_TEST_SOURCE_DIR "/src/render/LegendData.cpp")));
 }

@@ -1,46 +1,28 @@
 #include "SoundTestSupport.h"
+#include "ToolRun.h"
 #include "sound/KeyedArchive.h"
 #include "sound/SoundTheme.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <gtest/gtest.h>
 #include <set>
 #include <sndfile.h>
 
 using namespace orvix;
 using Slot = SoundTheme::Slot;
+using test::readFile;
+using test::ToolRun;
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out, err;
-};
-
 ToolRun snth(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix-snth"), args);
-    ToolRun r;
-    if (!p.waitForFinished(30000))
-        return r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return test::runTool(test::builtProgram(QStringLiteral("orvix-snth")), args);
 }
 
 void writeText(const QString& path, const QByteArray& text) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
+    ASSERT_TRUE(test::writeFile(path, text));
 }
 
 class ThemeToolTest : public ::testing::Test {
@@ -73,7 +55,7 @@ TEST_F(ThemeToolTest, CreateInfoExtractAndRecreateGiveTheSameTheme) {
     ASSERT_EQ(
         snth({"create", "--name", "Tool Theme", "-o", path("b.snth"), path("theme.txt")}).exitCode,
         0);
-    EXPECT_EQ(readAll(path("a.snth")), readAll(path("b.snth"))) << "same theme, same bytes";
+    EXPECT_EQ(readFile(path("a.snth")), readFile(path("b.snth"))) << "same theme, same bytes";
 
     QString error;
     auto theme = SoundTheme::unarchiveObjectWithFile(path("a.snth"), error);
@@ -97,14 +79,14 @@ TEST_F(ThemeToolTest, CreateInfoExtractAndRecreateGiveTheSameTheme) {
 
     const ToolRun extracted = snth({"extract", path("a.snth"), path("out")});
     ASSERT_EQ(extracted.exitCode, 0) << extracted.err.toStdString();
-    EXPECT_EQ(readAll(path("out/space.caf")), readAll(path("space.caf")));
-    EXPECT_EQ(readAll(path("out/down 1.wav")), readAll(path("down 1.wav")));
+    EXPECT_EQ(readFile(path("out/space.caf")), readFile(path("space.caf")));
+    EXPECT_EQ(readFile(path("out/down 1.wav")), readFile(path("down 1.wav")));
     ASSERT_EQ(
         snth({"create", "--name", "Tool Theme", "-o", path("c.snth"), path("out/manifest.txt")})
             .exitCode,
         0);
-    archive::NodePtr a = archive::decodeArchive(readAll(path("a.snth")), error);
-    archive::NodePtr c = archive::decodeArchive(readAll(path("c.snth")), error);
+    archive::NodePtr a = archive::decodeArchive(readFile(path("a.snth")), error);
+    archive::NodePtr c = archive::decodeArchive(readFile(path("c.snth")), error);
     ASSERT_TRUE(a && c);
     QString why;
     EXPECT_TRUE(archive::sameGraph(a, c, &why)) << why.toStdString();
@@ -125,7 +107,7 @@ TEST_F(ThemeToolTest, VerifyAndBadInputAnswerWithOneLine) {
     EXPECT_EQ(missing.err.count('\n'), 1) << missing.err.toStdString();
     EXPECT_TRUE(missing.err.contains("1 sound(s) cannot be decoded"));
 
-    QByteArray bytes = readAll(path("v.snth"));
+    QByteArray bytes = readFile(path("v.snth"));
     writeText(path("cut.snth"), bytes.left(bytes.size() / 2));
     const ToolRun cut = snth({"verify", path("cut.snth")});
     EXPECT_EQ(cut.exitCode, 1);

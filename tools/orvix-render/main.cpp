@@ -1,5 +1,6 @@
 // orvix-render: draws the keyboard, or one key, to an image file, for people
 // making themes and for tests.
+#include "BuildInfo.h"
 #include "render/KeyView.h"
 #include "render/KeyboardLayout.h"
 #include "render/KeyboardTheme.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 using namespace orvix;
 
@@ -23,14 +25,15 @@ constexpr int kUsage = 2;
 // Vector outputs carry rasterised shadows at this many pixels per point.
 constexpr qreal kVectorShadowResolution = 4;
 
-void usage() {
+void usage(FILE* out) {
     std::fputs("usage: orvix-render keyboard [--theme N] [--look normal|hover|pressed] "
                "[--scale S] -o FILE.png\n"
                "       orvix-render key CODE [--theme N] [--look normal|hover|pressed] "
                "[--scale S] -o FILE.png|FILE.pdf|FILE.svg\n"
                "  N: 0 White, 1 Black, 2 Black (Illuminated), 3 Checkered, 4 Left/Right, "
-               "5 Vexmor\n",
-               stderr);
+               "5 Vexmor\n"
+               "       orvix-render --help | --version\n",
+               out);
 }
 
 struct Options {
@@ -158,12 +161,21 @@ bool writeKey(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        usage(stdout);
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("orvix-render %s\n", buildinfo::kShortVersion);
+        return 0;
+    }
+    // Drawing needs no display: the offscreen platform works everywhere.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const auto options = parse(QCoreApplication::arguments());
     if (!options) {
-        usage();
+        usage(stderr);
         return kUsage;
     }
     const bool written = options->keyboard ? writeKeyboard(*options) : writeKey(*options);

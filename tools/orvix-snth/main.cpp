@@ -1,4 +1,5 @@
 // orvix-snth: makes, inspects, unpacks and checks Orvix sound-theme files.
+#include "BuildInfo.h"
 #include "Manifest.h"
 #include "os/Log.h"
 #include "sound/AudioEngine.h"
@@ -12,6 +13,7 @@
 #include <QSaveFile>
 #include <cstdio>
 #include <map>
+#include <string_view>
 #include <unordered_map>
 
 using namespace orvix;
@@ -29,11 +31,14 @@ void printLine(FILE* out, const QString& text) {
     std::fprintf(out, "%s\n", bytes.constData());
 }
 
+constexpr const char* kUsageText = "usage: orvix-snth create --name NAME -o OUT.snth MANIFEST\n"
+                                   "       orvix-snth info FILE\n"
+                                   "       orvix-snth extract FILE DIR\n"
+                                   "       orvix-snth verify FILE\n"
+                                   "       orvix-snth --help | --version\n";
+
 int usage() {
-    printLine(stderr, QStringLiteral("usage: orvix-snth create --name NAME -o OUT.snth MANIFEST\n"
-                                     "       orvix-snth info FILE\n"
-                                     "       orvix-snth extract FILE DIR\n"
-                                     "       orvix-snth verify FILE"));
+    std::fputs(kUsageText, stderr);
     return kUsage;
 }
 
@@ -359,6 +364,14 @@ int extract(const QString& path, const QString& dirPath) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        std::fputs(kUsageText, stdout);
+        return kOk;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("orvix-snth %s\n", buildinfo::kShortVersion);
+        return kOk;
+    }
     QCoreApplication app(argc, argv);
     // A command-line tool reports on its own standard error, not the system log.
     Log::setSink([](std::string_view line) {
