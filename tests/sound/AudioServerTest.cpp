@@ -164,6 +164,28 @@ protected:
         return best;
     }
 
+    // Picks the sounds menu's item at `index` ("Off" is 0) through the gear
+    // menu, with the keyboard as a user would.
+    void chooseSound(int index) const {
+        const auto g = x.windowGeometry(panel);
+        x.click(g.x + g.width - 13, g.y + 11);
+        ASSERT_TRUE(
+            XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).size() >= 2; }));
+        QStringList keys = {"Down", "Down", "Right"}; // "Typing Sounds", into it
+        for (int i = 0; i < index; ++i)
+            keys << QStringLiteral("Down");
+        keys << QStringLiteral("Return");
+        for (const QString& k : keys) {
+            x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), k});
+            XSession::waitFor([] { return false; }, 250);
+        }
+    }
+    QString storedSoundTheme() const {
+        return QSettings(x.orvixConfigPath(), QSettings::IniFormat)
+            .value(QStringLiteral("SoundTheme"))
+            .toString();
+    }
+
     int logLines(const char* text) {
         while (orvix->waitForReadyRead(200))
             log += QString::fromUtf8(orvix->readAll());
@@ -242,6 +264,53 @@ TEST_F(AudioServerTest, ThemeKeepsTheOutputAwakeAndSoundsFollowTheServer) {
     // Quitting takes the theme's temporary files away.
     ::kill(static_cast<pid_t>(pid), SIGTERM);
     ASSERT_TRUE(XSession::waitFor([&] { return orvix->state() == QProcess::NotRunning; }));
+    EXPECT_TRUE(leftInTmp().isEmpty()) << leftInTmp().join(u' ').toStdString();
+}
+
+TEST_F(AudioServerTest, OffHoldsNoStreamAndNoRunLeavesFilesBehind) {
+    // A theme of the user's whose name has an ampersand: a copy of a shipped one.
+    const QString themes = x.home() + QStringLiteral("/.local/share/orvix/SoundThemes");
+    ASSERT_TRUE(QDir().mkpath(themes));
+    ASSERT_TRUE(QFile::copy(
+        QStringLiteral(ORVIX_TEST_BINARY_DIR "/share/orvix/SoundThemes/Typewriter.snth"),
+        themes + QStringLiteral("/Rock & Roll.snth")));
+
+    // A run killed with its theme on leaves its folder; the next run takes it away.
+    ASSERT_NO_FATAL_FAILURE(launch("Typewriter"));
+    ASSERT_TRUE(waitForStreams({QStringLiteral("orvix_a")}));
+    const QStringList killedRun = leftInTmp();
+    ASSERT_EQ(killedRun.size(), 1) << killedRun.join(u' ').toStdString();
+    EXPECT_FALSE(QDir(tmp + QStringLiteral("/") + killedRun[0]).isEmpty());
+    orvix->kill();
+    ASSERT_TRUE(XSession::waitFor([&] { return orvix->state() == QProcess::NotRunning; }));
+    ASSERT_NO_FATAL_FAILURE(launch("Typewriter"));
+    ASSERT_TRUE(waitForStreams({QStringLiteral("orvix_a")}));
+    EXPECT_TRUE(XSession::waitFor([&] {
+        const QStringList now = leftInTmp();
+        return now.size() == 1 && now[0] != killedRun[0];
+    })) << leftInTmp().join(u' ').toStdString();
+
+    // "Off": no stream at all. Sounds: Off, Crisp Mechanical, Rock & Roll, ...
+    ASSERT_NO_FATAL_FAILURE(chooseSound(0));
+    EXPECT_TRUE(waitForStreams({})) << streams().join(u',').toStdString();
+    EXPECT_EQ(storedSoundTheme(), QStringLiteral("Off"));
+    // Back on, by the name with the ampersand: stored as it is, found again,
+    // one stream, and its sounds heard whole.
+    ASSERT_NO_FATAL_FAILURE(chooseSound(2));
+    EXPECT_TRUE(XSession::waitFor([&] { return storedSoundTheme() == "Rock & Roll"; }))
+        << storedSoundTheme().toStdString();
+    EXPECT_TRUE(waitForStreams({QStringLiteral("orvix_a")})) << streams().join(u',').toStdString();
+    EXPECT_GE(pressAndHear(QStringLiteral("orvix_a")), kWhole);
+
+    // "Quit Orvix", the gear menu's last item: the run's files go with it.
+    const auto g = x.windowGeometry(panel);
+    x.click(g.x + g.width - 13, g.y + 11);
+    ASSERT_TRUE(XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).size() >= 2; }));
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Up")});
+    XSession::waitFor([] { return false; }, 250);
+    x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    ASSERT_TRUE(XSession::waitFor([&] { return orvix->state() == QProcess::NotRunning; }));
+    EXPECT_EQ(orvix->exitCode(), 0);
     EXPECT_TRUE(leftInTmp().isEmpty()) << leftInTmp().join(u' ').toStdString();
 }
 
