@@ -431,6 +431,8 @@ bool AppController::applicationShouldHandleReopen(bool) {
 
 void AppController::applicationWillTerminate() {
     _tapThread.reset();
+    // The theme's sounds go, and their temporary files with them.
+    SoundController::sharedInstance()->setThemeByName(QStringLiteral("Off"));
     delete _statusItem;
     _statusItem = nullptr;
     if (_backend)

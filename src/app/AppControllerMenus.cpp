@@ -63,7 +63,9 @@ void AppController::_updateSoundsMenu() {
     auto* group = new QActionGroup(_soundsMenu);
     group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     for (const QString& name : SoundController::sharedInstance()->themeNames()) {
-        QAction* item = _soundsMenu->addAction(name);
+        // A single "&" in a title marks a mnemonic; doubled it shows as itself.
+        QAction* item = _soundsMenu->addAction(QString(name).replace(u'&', QStringLiteral("&&")));
+        item->setData(name);
         item->setCheckable(true);
         group->addAction(item);
         item->setChecked(name == selected);
@@ -81,8 +83,8 @@ void AppController::soundSelectionChanged(QObject* sender) {
     auto* item = qobject_cast<QAction*>(sender);
     if (!item)
         return;
-    // The title is the list name: remove the mnemonic marker a style may add.
-    const QString title = item->text().remove(u'&');
+    // The list name, as the item's text may carry mnemonic markers.
+    const QString title = item->data().toString();
     _defaults.setObject(title, settings::kSoundTheme);
     _updateSoundsMenu();
     SoundController::sharedInstance()->setThemeByName(title);

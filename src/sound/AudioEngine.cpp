@@ -1,17 +1,13 @@
 #include "sound/AudioEngine.h"
 
 #include "os/Log.h"
+#include "sound/TemporaryFolder.h"
 
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QThread>
-#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -22,16 +18,6 @@
 
 namespace orvix {
 namespace {
-
-std::chrono::steady_clock::time_point g_lastOpenAttempt;
-
-constexpr std::chrono::milliseconds kGrace{AudioEngine::kPauseGraceMs};
-constexpr std::chrono::milliseconds kDrain{AudioEngine::kPauseDrainMs};
-
-// Whole milliseconds, rounded up, so a timer never fires before its moment.
-int ceilMs(std::chrono::nanoseconds d) {
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(d).count());
-}
 
 // Reads the whole file as 16-bit samples, mono or stereo. Returns a status.
 int32_t decodeFile(const QString& path, std::vector<int16_t>& samples, int& channels, int& rate) {
@@ -106,52 +92,54 @@ SystemSoundService* SystemSoundService::install(SystemSoundService* service) {
     return g_service.exchange(service);
 }
 
-void AudioEngine::configureLatency() {
-    // OpenAL Soft takes its period size and count only from configuration
-    // files, read once when the library starts. Unless the user points it at a
-    // file of their own, hand it a private one that asks for short periods.
+QByteArray AudioEngine::writeLibraryConfig() {
+    // OpenAL Soft takes its period size and count, and whether the sound
+    // server may move its stream to another output, only from configuration
+    // files, read once when the library starts. Unless the user points it at
+    // a file of their own, hand it a private one for that first read.
     if (qEnvironmentVariableIsSet("ALSOFT_CONF"))
-        return;
-    QByteArray path = QFile::encodeName(QDir::tempPath()) + "/orvix-alsoft-XXXXXX";
-    const int fd = mkstemp(path.data());
+        return {};
+    const QString folder = TemporaryFolder::path();
+    if (folder.isEmpty())
+        return {};
+    const QByteArray path = QFile::encodeName(folder) + '/' + TemporaryFolder::kLibraryConfigName;
+    const int fd =
+        ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        return;
+        return {};
+    // allow-moves: when the user picks another output, or plugs in
+    // headphones, the server moves the stream there and key sounds follow.
     const QByteArray text = "[general]\nperiod_size = " + QByteArray::number(kPeriodFrames) +
-                            "\nperiods = " + QByteArray::number(kPeriods) + "\n";
+                            "\nperiods = " + QByteArray::number(kPeriods) +
+                            "\n[pulse]\nallow-moves = true\n";
     const bool written = ::write(fd, text.constData(), static_cast<size_t>(text.size())) ==
                          static_cast<ssize_t>(text.size());
     ::close(fd);
-    if (written) {
-        qputenv("ALSOFT_CONF", path);
-        _periodsConfigured = kPeriods;
+    if (!written) {
+        ::unlink(path.constData());
+        return {};
     }
-    _privateConfig = path;
+    qputenv("ALSOFT_CONF", path);
+    _periodsConfigured = kPeriods;
+    return path;
 }
 
-bool AudioEngine::ensureDevice() {
-    if (_context)
-        return true;
-    if (_shutDown)
+bool AudioEngine::openOutputLocked() {
+    if (_shutDown || _loopback)
         return false;
-    const auto now = std::chrono::steady_clock::now();
-    if (_deviceFailed && now - g_lastOpenAttempt < std::chrono::seconds(5))
-        return false;
-    g_lastOpenAttempt = now;
-    if (_privateConfig.isEmpty() && !_configured) {
-        _configured = true;
-        configureLatency();
+    QByteArray config;
+    if (!_libraryConfigured) {
+        _libraryConfigured = true;
+        config = writeLibraryConfig();
     }
     _device = alcOpenDevice(nullptr);
-    if (!_privateConfig.isEmpty()) {
+    if (!config.isEmpty()) {
         // The library has read it; nothing else needs the file.
-        ::unlink(_privateConfig.constData());
+        ::unlink(config.constData());
         qunsetenv("ALSOFT_CONF");
-        _privateConfig.clear();
     }
-    if (!_device) {
-        _deviceFailed = true;
+    if (!_device)
         return false;
-    }
     _context = alcCreateContext(_device, nullptr);
     if (!_context || !alcMakeContextCurrent(_context)) {
         if (_context)
@@ -159,16 +147,16 @@ bool AudioEngine::ensureDevice() {
         alcCloseDevice(_device);
         _context = nullptr;
         _device = nullptr;
-        _deviceFailed = true;
         return false;
     }
-    _deviceFailed = false;
-    finishOpening();
+    _canTellDisconnect = alcIsExtensionPresent(_device, "ALC_EXT_disconnect");
+    finishOpeningLocked();
     return true;
 }
 
-void AudioEngine::finishOpening() {
-    _voices.resize(kVoices);
+void AudioEngine::finishOpeningLocked() {
+    _voices.assign(kVoices, 0);
+    alGetError();
     alGenSources(kVoices, _voices.data());
     if (alGetError() != AL_NO_ERROR)
         _voices.clear();
@@ -177,14 +165,17 @@ void AudioEngine::finishOpening() {
         alSource3f(voice, AL_POSITION, 0, 0, 0);
     }
     _voiceSound.assign(_voices.size(), 0);
-    setUpPausing();
+    _nextVoice = 0;
+    for (auto& [id, record] : _sounds)
+        loadBufferLocked(record);
+    startPausingLocked();
     if (!_exitHandlerInstalled) {
         _exitHandlerInstalled = true;
         std::atexit([] { AudioEngine::sharedInstance().shutdown(); });
     }
 }
 
-void AudioEngine::setUpPausing() {
+void AudioEngine::startPausingLocked() {
     // The loopback mixes only when asked to, so it has nothing to pause.
     if (_loopback || !alcIsExtensionPresent(_device, "ALC_SOFT_pause_device"))
         return;
@@ -194,133 +185,96 @@ void AudioEngine::setUpPausing() {
         reinterpret_cast<LPALCDEVICERESUMESOFT>(alcGetProcAddress(_device, "alcDeviceResumeSOFT"));
     if (!pause || !resume)
         return;
-    if (!_pauser.start(_device, pause, resume)) {
-        Log::write("No thread to pause the idle audio output; it keeps running");
+    if (!_pauser.start(_device, pause, resume))
+        Log::write("No thread to pause the audio output; it keeps running across sleep");
+}
+
+void AudioEngine::closeOutputLocked() {
+    if (!_device)
         return;
+    // Closing works on a paused device as on a running one; only the thread
+    // that pauses it has to be gone first.
+    _pauser.stop();
+    if (!_voices.empty()) {
+        for (unsigned voice : _voices)
+            alSourceStop(voice);
+        alDeleteSources(static_cast<ALsizei>(_voices.size()), _voices.data());
     }
-    // A device opened for a theme is as ready as after a key, then pauses.
-    _quietAt = std::chrono::steady_clock::now();
-    _graceUntil = _quietAt + kGrace;
-    scheduleIdleCheck();
-}
-
-void AudioEngine::noteStarted(const SoundRecord& record) {
-    if (!_pauser.isActive())
-        return;
-    // The voice is already playing: a paused device starts it from its first
-    // frame when it resumes, so nothing is lost to the resume.
-    _pauser.requestResume();
-    const auto end = std::chrono::steady_clock::now() + record.length;
-    _quietAt = std::max(_quietAt, end);
-    _graceUntil = std::max(_graceUntil, end + (record.keepsOutputReady ? kGrace : kDrain));
-    scheduleIdleCheck();
-}
-
-void AudioEngine::scheduleIdleCheck() {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return; // no event loop to wait in: the device keeps running
-    if (QThread::currentThread() == app->thread()) {
-        armIdleTimer();
-        return;
+    _voices.clear();
+    _voiceSound.clear();
+    for (auto& [id, record] : _sounds) {
+        if (record.buffer)
+            alDeleteBuffers(1, &record.buffer);
+        record.buffer = 0;
     }
-    QMetaObject::invokeMethod(
-        app,
-        [] {
-            AudioEngine& engine = sharedInstance();
-            std::lock_guard lock(engine._mutex);
-            engine.armIdleTimer();
-        },
-        Qt::QueuedConnection);
+    alcMakeContextCurrent(nullptr);
+    if (_context)
+        alcDestroyContext(_context);
+    alcCloseDevice(_device);
+    _context = nullptr;
+    _device = nullptr;
 }
 
-void AudioEngine::armIdleTimer() {
-    if (_shutDown || !_pauser.isActive())
-        return;
-    if (!_idleTimer) {
-        // Owned by the application, so it goes with the application's thread.
-        _idleTimer = new QTimer(QCoreApplication::instance());
-        _idleTimer->setSingleShot(true);
-        _idleTimer->setTimerType(Qt::PreciseTimer);
-        QObject::connect(_idleTimer.data(), &QTimer::timeout, _idleTimer.data(),
-                         [] { sharedInstance().idleCheck(); });
+bool AudioEngine::outputUsableLocked() {
+    if (_loopback)
+        return _context != nullptr;
+    if (_shutDown)
+        return false;
+    if (_device) {
+        ALCint connected = ALC_TRUE;
+        if (_canTellDisconnect)
+            alcGetIntegerv(_device, ALC_CONNECTED, 1, &connected);
+        if (connected)
+            return true;
+        if (!_lostLogged)
+            Log::write("Audio output lost; reconnecting");
+        _lostLogged = true;
+        closeOutputLocked();
+        _openFailed = false; // try again at once
     }
-    // An armed timer looks again when it fires; restarting it on every key
-    // would cost more than the one extra look.
-    if (!_idleTimer->isActive())
-        _idleTimer->start(std::max(0, ceilMs(pauseDue() - std::chrono::steady_clock::now())));
-}
-
-std::chrono::steady_clock::time_point AudioEngine::pauseDue() const {
-    return std::max(_quietAt, _graceUntil);
-}
-
-void AudioEngine::idleCheck() {
-    std::lock_guard lock(_mutex);
-    if (_shutDown || !_pauser.isActive() || _pauser.failed() || !_idleTimer)
-        return;
     const auto now = std::chrono::steady_clock::now();
-    if (now < pauseDue()) {
-        _idleTimer->start(ceilMs(pauseDue() - now));
-        return;
-    }
-    // A voice can outlast its estimate when its start was mixed late.
-    const std::chrono::nanoseconds remaining = longestRemaining(true);
-    if (remaining > std::chrono::nanoseconds::zero()) {
-        _graceUntil = now + remaining;
-        _idleTimer->start(ceilMs(remaining));
-        return;
-    }
-    _pauser.requestPause();
-}
-
-std::chrono::nanoseconds AudioEngine::longestRemaining(bool withGrace) {
-    std::chrono::nanoseconds longest{0};
-    for (size_t v = 0; v < _voices.size(); ++v) {
-        ALint state = 0;
-        alGetSourcei(_voices[v], AL_SOURCE_STATE, &state);
-        if (state != AL_PLAYING)
-            continue;
-        // Still playing counts for at least a millisecond, even at its last frame.
-        std::chrono::nanoseconds left = std::chrono::milliseconds(1);
-        auto it = _sounds.find(_voiceSound[v]);
-        if (it != _sounds.end()) {
-            ALfloat played = 0;
-            alGetSourcef(_voices[v], AL_SEC_OFFSET, &played);
-            const auto rest =
-                it->second.length - std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                        std::chrono::duration<double>(played));
-            left = std::max(left, rest);
-            if (withGrace)
-                left += it->second.keepsOutputReady ? kGrace : kDrain;
-        }
-        longest = std::max(longest, left);
-    }
-    return longest;
-}
-
-bool AudioEngine::pauseIfIdleLocked() {
-    if (!_pauser.isActive() || _pauser.failed() || _shutDown)
+    if (_openFailed && now - _lastFailedOpen < std::chrono::milliseconds(kRetryMs))
         return false;
-    if (longestRemaining(false) > std::chrono::nanoseconds::zero())
+    if (!openOutputLocked()) {
+        _openFailed = true;
+        _lastFailedOpen = now;
+        if (!_failureLogged && !_lostLogged)
+            Log::write("No audio output: typing sounds are silent until one is available");
+        _failureLogged = true;
         return false;
-    _pauser.requestPause();
+    }
+    if (_openFailed || _lostLogged)
+        Log::write("Audio output back on %s", alcGetString(_device, ALC_DEVICE_SPECIFIER));
+    _openFailed = _lostLogged = _failureLogged = false;
     return true;
 }
 
-bool AudioEngine::pausesWhenIdle() {
+bool AudioEngine::loadBufferLocked(SoundRecord& record) {
+    if (record.buffer)
+        return true;
+    alGetError();
+    ALuint buffer = 0;
+    alGenBuffers(1, &buffer);
+    alBufferData(buffer, record.channels == 2 ? AL_FORMAT_STEREO16 : AL_FORMAT_MONO16,
+                 record.samples.data(),
+                 static_cast<ALsizei>(record.samples.size() * sizeof(int16_t)), record.rate);
+    if (alGetError() != AL_NO_ERROR) {
+        if (buffer)
+            alDeleteBuffers(1, &buffer);
+        return false;
+    }
+    record.buffer = buffer;
+    return true;
+}
+
+bool AudioEngine::outputOpen() {
     std::lock_guard lock(_mutex);
-    return _pauser.isActive() && !_pauser.failed();
+    return _device != nullptr;
 }
 
 bool AudioEngine::outputPaused() {
     std::lock_guard lock(_mutex);
     return _pauser.isActive() && _pauser.paused();
-}
-
-bool AudioEngine::pauseIfIdle() {
-    std::lock_guard lock(_mutex);
-    return pauseIfIdleLocked();
 }
 
 bool AudioEngine::waitForOutput(std::chrono::milliseconds limit) {
@@ -344,27 +298,8 @@ int64_t AudioEngine::deviceClockNs() {
 void AudioEngine::shutdown() {
     std::lock_guard lock(_mutex);
     _shutDown = true;
-    if (!_device)
-        return;
-    // Closing works on a paused device as on a running one; only the thread
-    // that pauses it has to be gone first. The idle timer finds _shutDown.
-    _pauser.stop();
-    if (!_voices.empty()) {
-        for (unsigned voice : _voices)
-            alSourceStop(voice);
-        alDeleteSources(static_cast<ALsizei>(_voices.size()), _voices.data());
-    }
-    _voices.clear();
-    _voiceSound.clear();
-    for (auto& [id, record] : _sounds)
-        alDeleteBuffers(1, &record.buffer);
+    closeOutputLocked();
     _sounds.clear();
-    alcMakeContextCurrent(nullptr);
-    if (_context)
-        alcDestroyContext(_context);
-    alcCloseDevice(_device);
-    _context = nullptr;
-    _device = nullptr;
 }
 
 bool AudioEngine::openLoopback(int sampleRate) {
@@ -393,7 +328,7 @@ bool AudioEngine::openLoopback(int sampleRate) {
         return false;
     }
     _loopback = true;
-    finishOpening();
+    finishOpeningLocked();
     return true;
 }
 
@@ -412,38 +347,26 @@ int32_t AudioEngine::createSound(const QString& path, uint32_t* soundID) {
     if (soundID)
         *soundID = 0;
     // Decoding needs no lock; only the OpenAL calls do.
-    std::vector<int16_t> samples;
-    int channels = 0, rate = 0;
-    const int32_t status = decodeFile(path, samples, channels, rate);
+    SoundRecord record;
+    const int32_t status = decodeFile(path, record.samples, record.channels, record.rate);
     if (status != kNoError)
         return status;
 
     std::lock_guard lock(_mutex);
-    if (!ensureDevice())
+    if (_shutDown)
         return kUnspecifiedError;
-    alGetError();
-    ALuint buffer = 0;
-    alGenBuffers(1, &buffer);
-    alBufferData(buffer, channels == 2 ? AL_FORMAT_STEREO16 : AL_FORMAT_MONO16, samples.data(),
-                 static_cast<ALsizei>(samples.size() * sizeof(int16_t)), rate);
-    if (alGetError() != AL_NO_ERROR) {
-        alDeleteBuffers(1, &buffer);
+    const uint32_t id = _nextID++;
+    SoundRecord& stored = _sounds.emplace(id, std::move(record)).first->second;
+    // Without an output the sound waits for one: the next play opens it.
+    if (outputUsableLocked() && !loadBufferLocked(stored)) {
+        _sounds.erase(id);
+        if (_sounds.empty() && !_loopback)
+            closeOutputLocked();
         return kUnspecifiedError;
     }
-    const uint32_t id = _nextID++;
-    const auto frames = static_cast<int64_t>(samples.size()) / channels;
-    const auto length = std::chrono::nanoseconds(frames * 1000000000 / rate);
-    _sounds.emplace(id, SoundRecord{buffer, 1, length});
     if (soundID)
         *soundID = id;
     return kNoError;
-}
-
-void AudioEngine::setKeepsOutputReady(uint32_t soundID, bool keeps) {
-    std::lock_guard lock(_mutex);
-    auto it = _sounds.find(soundID);
-    if (it != _sounds.end())
-        it->second.keepsOutputReady = keeps;
 }
 
 int32_t AudioEngine::setUISound(uint32_t soundID, uint32_t isUISound) {
@@ -460,7 +383,7 @@ int32_t AudioEngine::setUISound(uint32_t soundID, uint32_t isUISound) {
 void AudioEngine::play(uint32_t soundID) {
     std::lock_guard lock(_mutex);
     auto it = _sounds.find(soundID);
-    if (it == _sounds.end() || _voices.empty())
+    if (it == _sounds.end() || !outputUsableLocked() || _voices.empty() || !it->second.buffer)
         return;
     // Take the first idle voice from the cursor on; when all are busy the
     // cursor's voice, the one started longest ago, is cut short.
@@ -480,7 +403,9 @@ void AudioEngine::play(uint32_t soundID) {
     alSourcei(voice, AL_BUFFER, static_cast<ALint>(it->second.buffer));
     alSourcePlay(voice);
     _voiceSound[chosen] = soundID;
-    noteStarted(it->second);
+    // A paused device (the system went to sleep) starts the voice from its
+    // first frame when it resumes, so nothing is lost to the resume.
+    _pauser.requestResume();
 }
 
 void AudioEngine::dispose(uint32_t soundID) {
@@ -495,14 +420,29 @@ void AudioEngine::dispose(uint32_t soundID) {
             _voiceSound[v] = 0;
         }
     }
-    alDeleteBuffers(1, &it->second.buffer);
+    if (it->second.buffer)
+        alDeleteBuffers(1, &it->second.buffer);
     _sounds.erase(it);
+    // No sound left (the theme is "Off"): hold no stream at all.
+    if (_sounds.empty() && !_loopback)
+        closeOutputLocked();
+}
+
+void AudioEngine::holdOutput(bool held) {
+    std::lock_guard lock(_mutex);
+    if (held == _held)
+        return;
+    _held = held;
+    if (held)
+        _pauser.requestResume();
+    else
+        _pauser.requestPause();
 }
 
 AudioEngine::OutputInfo AudioEngine::outputInfo() {
     std::lock_guard lock(_mutex);
     OutputInfo info;
-    if (!ensureDevice() && !_context)
+    if (!_device)
         return info;
     info.open = true;
     info.loopback = _loopback;

@@ -4,7 +4,6 @@
 #include "sound/SystemSoundService.h"
 
 #include <QByteArray>
-#include <QPointer>
 #include <QString>
 #include <chrono>
 #include <cstdint>
@@ -14,43 +13,42 @@
 
 struct ALCdevice_struct;
 struct ALCcontext_struct;
-class QTimer;
 
 namespace orvix {
 
 // The system-sound service of the program on OpenAL Soft: a sound file is
-// decoded once with libsndfile into an OpenAL buffer, played by identifier on
-// a pool of voices without waiting, and disposed of. Identifiers are never
-// reused within a process. Status codes follow the platform's audio services
-// so that logs read the same everywhere.
+// decoded once with libsndfile and kept, loaded into an OpenAL buffer, played
+// by identifier on a pool of voices without waiting, and disposed of.
+// Identifiers are never reused within a process. Status codes follow the
+// platform's audio services so that logs read the same everywhere.
 //
-// While nothing plays the output device is paused, so its mixer stops waking
-// the process hundreds of times a second: a single-shot timer on the
-// application's thread looks at the voices once the last sound should have
-// ended plus a grace (none after a sound that does not keep the output
-// ready), and the next play resumes the device. Pausing and resuming happen
-// on a thread of their own (DevicePauser). Without OpenAL Soft's pause
-// extension, or on the loopback, the device simply keeps running.
+// The output device is open exactly while a sound exists: the first sound
+// opens it and disposing of the last closes it, so with no sound theme the
+// program holds no stream at all. While open, the device keeps running, so
+// the sound server never suspends the output because of us and the first key
+// after a pause is heard at once and whole. Only a released hold (the
+// keep-alive stopping before the system sleeps) pauses it, on a thread of
+// its own (DevicePauser); the next hold or play resumes it.
+//
+// When the sound server goes away, the device says so (ALC_EXT_disconnect).
+// The next play - a key, or the keep-alive's tick - then opens a new device,
+// loads every sound into it again and plays; an output that cannot be opened
+// is tried again at most once a second. Each loss, return and failure is
+// logged once, never once per key.
 class AudioEngine final : public SystemSoundService {
 public:
     // Voices mixed at once; a new play steals the oldest when all are busy.
     static constexpr int kVoices = 48;
-    // Output period and count we ask OpenAL Soft for: 2 x 220 frames, under 10 ms at 44.1 kHz.
-    static constexpr int kPeriodFrames = 220;
+    // Output period we ask OpenAL Soft for: 256 frames, 5.3 ms at 48 kHz, the
+    // least PipeWire's pulse server grants a stream (it adds a third period
+    // to the two asked for: a 16 ms buffer). Smaller periods are raised to it.
+    static constexpr int kPeriodFrames = 256;
     static constexpr int kPeriods = 2;
     static constexpr int kSampleRate = 48000;
     // The longest sound we decode (frames times channels), about 87 s of mono at 48 kHz.
     static constexpr int64_t kMaxSamples = 1 << 22;
-    // Quiet time after the last voice ends before the device pauses. Typing
-    // keeps well inside it (even slow pointer typing clicks every 0.3-0.8 s
-    // and each key sound adds its own length), so the mixer does not stop and
-    // start between keys; past it, a play resumes the device, and its first
-    // frames are mixed about one output period later, as on a running one.
-    static constexpr int kPauseGraceMs = 1000;
-    // After a sound that does not keep the output ready, only the time for
-    // the device's own buffers and the mixer's limiter to play out its end:
-    // pausing at the voice's end would cut or hold back its last frames.
-    static constexpr int kPauseDrainMs = 200;
+    // An output that could not be opened is not tried again sooner than this.
+    static constexpr int kRetryMs = 1000;
 
     static AudioEngine& sharedInstance();
 
@@ -64,7 +62,7 @@ public:
     int32_t setUISound(uint32_t soundID, uint32_t isUISound) override;
     void play(uint32_t soundID) override;
     void dispose(uint32_t soundID) override;
-    void setKeepsOutputReady(uint32_t soundID, bool keeps) override;
+    void holdOutput(bool held) override;
 
     struct OutputInfo {
         bool open = false;
@@ -72,9 +70,10 @@ public:
         QString deviceName;
         int sampleRate = 0;
         int periodFrames = 0;
-        int periods = 0;             // 0 when the user's own OpenAL configuration decides
+        int periods = 0;             // as asked for; 0 when the user's own configuration decides
         double deviceLatencyMs = -1; // reported by the device where it can
     };
+    // The output as it is now; it is not opened for the question.
     OutputInfo outputInfo();
     // Releases every voice, buffer and the device; runs at process exit so the
     // library finds nothing left open. Later calls do nothing.
@@ -82,14 +81,9 @@ public:
     int liveSounds();
     int playingVoices();
 
-    // Whether this device can be paused while idle (it has the extension and
-    // is not the loopback); false keeps the device running as it always did.
-    bool pausesWhenIdle();
-    // True while the device is paused and no play has asked to resume it.
+    bool outputOpen();
+    // True while the device is paused and nothing has asked to resume it.
     bool outputPaused();
-    // Pauses the device at once if no voice plays (the idle timer's work,
-    // without its wait). False if something plays or pausing is unavailable.
-    bool pauseIfIdle();
     // Waits until the last pause or resume asked for has been carried out.
     bool waitForOutput(std::chrono::milliseconds limit);
     // Time the device has mixed so far (ALC_SOFT_device_clock), -1 without it.
@@ -97,50 +91,48 @@ public:
 
 private:
     AudioEngine() = default;
-    bool ensureDevice();
-    void finishOpening();
-    void configureLatency();
 
     struct SoundRecord {
-        unsigned buffer = 0;
+        unsigned buffer = 0; // 0 while no device is open
         uint32_t isUISound = 1;
-        std::chrono::nanoseconds length{0}; // how long one play lasts
-        bool keepsOutputReady = true;       // the grace follows its end
+        std::vector<int16_t> samples;
+        int channels = 1;
+        int rate = 0;
     };
 
-    void setUpPausing();
-    void noteStarted(const SoundRecord& record);
-    void scheduleIdleCheck();
-    void armIdleTimer();
-    void idleCheck();
-    bool pauseIfIdleLocked();
-    // The longest time any voice still plays, plus the grace (or drain) its
-    // sound asks for; zero when nothing plays.
-    std::chrono::nanoseconds longestRemaining(bool withGrace);
-    std::chrono::steady_clock::time_point pauseDue() const;
+    // Writes the library's settings for its first read; answers the file's path.
+    QByteArray writeLibraryConfig();
+    bool openOutputLocked();
+    // Voices, every sound's buffer and the pausing thread for a new device.
+    void finishOpeningLocked();
+    void closeOutputLocked();
+    // True when a device is open and connected, opening one when it is
+    // missing or was lost (at most once per kRetryMs).
+    bool outputUsableLocked();
+    bool loadBufferLocked(SoundRecord& record);
+    void startPausingLocked();
 
     std::mutex _mutex;
     ALCdevice_struct* _device = nullptr;
     ALCcontext_struct* _context = nullptr;
     bool _loopback = false;
-    bool _deviceFailed = false;
-    bool _configured = false;
     bool _shutDown = false;
     bool _exitHandlerInstalled = false;
+    bool _libraryConfigured = false;
     int _periodsConfigured = 0; // 0: left to the user's OpenAL configuration
-    QByteArray _privateConfig;
+    bool _canTellDisconnect = false;
+    bool _held = false;
+    // What the log has said, so each event is one line.
+    bool _lostLogged = false;
+    bool _failureLogged = false;
+    std::chrono::steady_clock::time_point _lastFailedOpen;
+    bool _openFailed = false;
     std::vector<unsigned> _voices;
     std::vector<uint32_t> _voiceSound; // sound each voice last played
     size_t _nextVoice = 0;
     uint32_t _nextID = 1;
     std::unordered_map<uint32_t, SoundRecord> _sounds;
-
-    // Idle pausing. The timer lives on the application's thread and is only
-    // ever touched there; plays from elsewhere ask that thread to arm it.
     DevicePauser _pauser;
-    std::chrono::steady_clock::time_point _quietAt;    // when the last started sound ends
-    std::chrono::steady_clock::time_point _graceUntil; // grace or drain after the last sound
-    QPointer<QTimer> _idleTimer;
 };
 
 } // namespace orvix

@@ -55,8 +55,8 @@ void AudioKeepAlive::start() {
                    qUtf8Printable(OSStatusToFourChar(status)), qUtf8Printable(url));
         return;
     }
-    // It wakes the output; it is no key, so the output need not wait for another.
-    SystemSoundService::shared().setKeepsOutputReady(_keepAliveSound, false);
+    // The output runs for as long as the keep-alive does.
+    SystemSoundService::shared().holdOutput(true);
     _timer = new QTimer(this);
     _timer->setInterval(kIntervalMs);
     connect(_timer, &QTimer::timeout, this, &AudioKeepAlive::timedKeepAlive);
@@ -73,6 +73,7 @@ void AudioKeepAlive::stop() {
     _timer = nullptr;
     SystemSoundService::shared().dispose(_keepAliveSound);
     _keepAliveSound = 0;
+    SystemSoundService::shared().holdOutput(false);
 }
 
 void AudioKeepAlive::timedKeepAlive() {

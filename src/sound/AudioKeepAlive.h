@@ -9,10 +9,12 @@ class QTimer;
 
 namespace orvix {
 
-// Keeps the audio output busy while typing sounds are on: plays the silent
-// resource "silence.wav" at once and then every 10 seconds, so the sound
-// server never suspends the output and the first key after a pause keeps its
-// click. Pauses across system sleep (logind's PrepareForSleep).
+// Keeps the audio output busy while typing sounds are on: holds the output
+// running and plays the silent resource "silence.wav" at once and then every
+// 10 seconds, so the sound server never suspends the output and the first key
+// after a pause keeps its click. Each tick is also when a lost output is
+// noticed and opened again without a key. Stops across system sleep
+// (logind's PrepareForSleep), which lets the output pause.
 class AudioKeepAlive : public QObject {
     Q_OBJECT
 

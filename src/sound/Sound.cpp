@@ -3,6 +3,7 @@
 #include "os/Bundle.h"
 #include "os/Log.h"
 #include "sound/SystemSoundService.h"
+#include "sound/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,7 +163,12 @@ QString Sound::_pathForTemporaryFileWithPrefix(const QString& prefix) {
     ORVIX_SOUND_ASSERT(!uuid.isNull(), "uuid != NULL");
     const QString uuidStr = uuid.toString(QUuid::WithoutBraces).toUpper();
     ORVIX_SOUND_ASSERT(uuidStr.size() == 36, "uuidStr != NULL");
-    const QString result = QDir(QDir::tempPath()).filePath(prefix + uuidStr);
+    // The run's own folder plays the user's temporary directory: /tmp is
+    // shared, and a folder a crashed run left can be recognised and removed.
+    QString folder = TemporaryFolder::path();
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    const QString result = QDir(folder).filePath(prefix + uuidStr);
     ORVIX_SOUND_ASSERT(!result.isEmpty(), "result != nil");
     return result;
 }

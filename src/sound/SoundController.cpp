@@ -3,6 +3,7 @@
 #include "os/Bundle.h"
 #include "os/Log.h"
 #include "sound/AudioKeepAlive.h"
+#include "sound/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,6 +25,9 @@ SoundController* SoundController::sharedInstance() {
 
 SoundController::SoundController() : _theme(std::make_shared<SoundTheme>()) {
     _name = _theme->name();
+    // Sound files a crashed or killed run left behind; a run that quits
+    // takes its own away.
+    TemporaryFolder::removeLeftovers();
 }
 
 void SoundController::playSoundForKeyCode(uint64_t keyCode, uint64_t keyState) {

@@ -14,7 +14,7 @@ public:
     static constexpr int32_t kNoError = 0;
     static constexpr int32_t kParamErr = -50;
     static constexpr int32_t kFileNotFound = -43;               // fnfErr
-    static constexpr int32_t kUnspecifiedError = -1500;         // no output device
+    static constexpr int32_t kUnspecifiedError = -1500;         // the output cannot take it
     static constexpr int32_t kUnsupportedFileType = 0x7479703F; // 'typ?'
     static constexpr int32_t kInvalidFile = 0x6474613F;         // 'dta?'
     static constexpr int32_t kBadSoundID = -66680;
@@ -25,11 +25,10 @@ public:
     virtual int32_t setUISound(uint32_t soundID, uint32_t isUISound) = 0;
     virtual void play(uint32_t soundID) = 0;
     virtual void dispose(uint32_t soundID) = 0;
-    // Whether the output stays ready for a short grace after this sound ends,
-    // as it does by default so typing never waits on it between keys. A
-    // sound that only wakes the output (the keep-alive's) lets it sleep again
-    // as soon as it ends. Services without an idle output ignore it.
-    virtual void setKeepsOutputReady(uint32_t /*soundID*/, bool /*keeps*/) {}
+    // While held - the keep-alive runs - the output keeps running; released,
+    // it may pause until the next hold or play. Services without an output
+    // of their own to keep ignore it.
+    virtual void holdOutput(bool /*held*/) {}
 
     // The service in use: AudioEngine unless another was installed.
     static SystemSoundService& shared();

@@ -17,16 +17,19 @@ QString makeDir(const char* pattern) {
 }
 
 struct Folders {
-    QString resources, data, scratch;
+    QString resources, data, scratch, temporary;
     Folders() {
         resources = makeDir("orvix-sound-res-XXXXXX");
         data = makeDir("orvix-sound-data-XXXXXX");
         scratch = makeDir("orvix-sound-scratch-XXXXXX");
+        temporary = makeDir("orvix-sound-tmp-XXXXXX");
         qputenv("ORVIX_RESOURCES", QFile::encodeName(resources));
         qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+        // Temporary sound files, and the folders of runs, apart from other programs'.
+        qputenv("TMPDIR", QFile::encodeName(temporary));
     }
     ~Folders() {
-        for (const QString& dir : {resources, data, scratch})
+        for (const QString& dir : {resources, data, scratch, temporary})
             if (dir.startsWith(QLatin1String("/tmp/orvix-sound-")))
                 QDir(dir).removeRecursively();
     }

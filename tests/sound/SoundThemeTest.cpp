@@ -6,6 +6,7 @@
 #include "sound/KeyedArchive.h"
 #include "sound/Sound.h"
 #include "sound/SystemSoundService.h"
+#include "sound/TemporaryFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -253,7 +254,10 @@ TEST_F(SoundThemeTest, TransientSoundTravelsInTheArchiveAndItsFileGoesWithIt) {
                     .match(file.fileName())
                     .hasMatch())
         << file.fileName().toStdString();
-    EXPECT_EQ(file.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    // In the run's own folder of the temporary directory.
+    EXPECT_EQ(file.absolutePath(), TemporaryFolder::path());
+    EXPECT_EQ(QFileInfo(file.absolutePath()).absolutePath(),
+              QFileInfo(QDir::tempPath()).absoluteFilePath());
     EXPECT_EQ(file.permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
     QFile a(copy->url().toLocalFile()), b(original->url().toLocalFile());
     ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));

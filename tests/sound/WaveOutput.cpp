@@ -63,6 +63,17 @@ QString waveOutputPath() {
     return config().output;
 }
 
+bool waitForFirstOutput(int timeoutMs) {
+    return QTest::qWaitFor(
+        [] {
+            timespec mtime{};
+            off_t size = 0;
+            // Past the header, and past the 8 bytes a wipe keeps.
+            return fileState(mtime, size) && size > 68;
+        },
+        timeoutMs);
+}
+
 bool outputAdvances(int windowMs) {
     timespec before{}, after{};
     off_t sizeBefore = 0, sizeAfter = 0;

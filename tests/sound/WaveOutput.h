@@ -10,6 +10,10 @@ namespace orvix::test {
 // the loopback it can be paused, and the file shows what was mixed.
 QString waveOutputPath();
 
+// Waits until the writer has put its first frames in the file (its mixer
+// thread starts with the device, so the file is empty for a moment).
+bool waitForFirstOutput(int timeoutMs = 10000);
+
 // Whether the file changed within `windowMs`, i.e. the mixer is running.
 bool outputAdvances(int windowMs);
 

@@ -1,0 +1,356 @@
+#include "AudioServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QThread>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sndfile.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace orvix::test {
+namespace {
+
+void dieWithParent() {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+bool writeFile(const QString& path, const QByteArray& text) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+} // namespace
+
+AudioServer::AudioServer(const QProcessEnvironment& env) : _env(env) {
+    const QString config = _env.value(QStringLiteral("XDG_CONFIG_HOME"));
+    if (config.isEmpty() || _env.value(QStringLiteral("XDG_RUNTIME_DIR")).isEmpty())
+        return;
+    // No sound cards, cameras or Bluetooth: only the null sinks the tests make.
+    writeFile(config + QStringLiteral("/wireplumber/main.lua.d/51-orvix-test.lua"),
+              "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
+              "libcamera_monitor.enabled = false\n");
+    writeFile(config + QStringLiteral("/wireplumber/bluetooth.lua.d/51-orvix-test.lua"),
+              "bluez_monitor.enabled = false\n");
+
+    QProcess* bus = start(QStringLiteral("dbus-daemon"),
+                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address")});
+    if (!bus->waitForStarted(5000) || !bus->waitForReadyRead(5000))
+        return;
+    const QString address = QString::fromUtf8(bus->readLine()).trimmed();
+    if (address.isEmpty())
+        return;
+    _env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    if (!start(QStringLiteral("pipewire"), {})->waitForStarted(5000) ||
+        !start(QStringLiteral("wireplumber"), {})->waitForStarted(5000))
+        return;
+    _ready = startPulse();
+}
+
+AudioServer::~AudioServer() {
+    for (auto it = _processes.rbegin(); it != _processes.rend(); ++it) {
+        QProcess* p = it->get();
+        if (p->state() != QProcess::NotRunning) {
+            p->terminate();
+            if (!p->waitForFinished(3000)) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+}
+
+QProcess* AudioServer::start(const QString& program, const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(_env);
+    process->setChildProcessModifier(dieWithParent);
+    if (program != QStringLiteral("dbus-daemon")) {
+        // Kept beside the session's home for a look after a failure.
+        const QString log = QFileInfo(_env.value(QStringLiteral("XDG_RUNTIME_DIR"))).path() +
+                            QStringLiteral("/") + program + QStringLiteral(".log");
+        process->setStandardOutputFile(log, QIODevice::Append);
+        process->setStandardErrorFile(log, QIODevice::Append);
+    }
+    process->start(program, arguments);
+    _processes.push_back(std::move(process));
+    return _processes.back().get();
+}
+
+bool AudioServer::startPulse() {
+    _pulse = start(QStringLiteral("pipewire-pulse"), {});
+    if (!_pulse->waitForStarted(5000))
+        return false;
+    int status = -1;
+    return waitUntil(
+        [&] {
+            pactl({QStringLiteral("info")}, &status);
+            return status == 0;
+        },
+        15000);
+}
+
+bool AudioServer::restartPulse() {
+    if (!_pulse)
+        return false;
+    _pulse->kill();
+    _pulse->waitForFinished(5000);
+    int status = 0;
+    if (!waitUntil(
+            [&] {
+                pactl({QStringLiteral("info")}, &status);
+                return status != 0;
+            },
+            10000))
+        return false;
+    return startPulse();
+}
+
+QString AudioServer::pactl(const QStringList& arguments, int* exitCode) const {
+    QProcess p;
+    p.setProcessEnvironment(_env);
+    p.setChildProcessModifier(dieWithParent);
+    p.start(QStringLiteral("pactl"), arguments);
+    const bool finished = p.waitForFinished(10000);
+    if (!finished) {
+        p.kill();
+        p.waitForFinished(1000);
+    }
+    if (exitCode)
+        *exitCode = finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+bool AudioServer::addNullSink(const QString& name) {
+    int status = -1;
+    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+           QStringLiteral("sink_name=") + name},
+          &status);
+    return status == 0 && waitUntil([&] { return !sinkState(name).isEmpty(); }, 10000);
+}
+
+bool AudioServer::setDefaultSink(const QString& name) {
+    int status = -1;
+    pactl({QStringLiteral("set-default-sink"), name}, &status);
+    // The session manager settles the default; wait until the server reports it.
+    return status == 0 && waitUntil([&] { return defaultSink() == name; }, 10000);
+}
+
+QString AudioServer::defaultSink() const {
+    return pactl({QStringLiteral("get-default-sink")}).trimmed();
+}
+
+QString AudioServer::sinkState(const QString& name) const {
+    for (const QString& line :
+         pactl({QStringLiteral("list"), QStringLiteral("sinks"), QStringLiteral("short")})
+             .split(u'\n')) {
+        const QStringList fields = line.split(u'\t');
+        if (fields.size() >= 5 && fields[1] == name)
+            return fields[4].trimmed();
+    }
+    return {};
+}
+
+QStringList AudioServer::sinksOfStreams(qint64 pid) const {
+    const auto list = [this](const char* what) {
+        return QJsonDocument::fromJson(pactl({QStringLiteral("-f"), QStringLiteral("json"),
+                                              QStringLiteral("list"), QString::fromLatin1(what)})
+                                           .toUtf8())
+            .array();
+    };
+    QMap<int, QString> sinkNames;
+    for (const QJsonValue& sink : list("sinks"))
+        sinkNames.insert(sink[QStringLiteral("index")].toInt(),
+                         sink[QStringLiteral("name")].toString());
+    QStringList sinks;
+    for (const QJsonValue& input : list("sink-inputs")) {
+        const QString owner =
+            input[QStringLiteral("properties")][QStringLiteral("application.process.id")]
+                .toString();
+        if (owner == QString::number(pid))
+            sinks << sinkNames.value(input[QStringLiteral("sink")].toInt(), QStringLiteral("?"));
+    }
+    return sinks;
+}
+
+MonitorRecording::MonitorRecording(const QProcessEnvironment& env, const QString& sink) {
+    // Everything the child needs is made before fork: after it, only exec.
+    std::vector<std::string> args = {"parec",
+                                     "--raw",
+                                     "--format=float32le",
+                                     "--rate=" + std::to_string(kRate),
+                                     "--channels=2",
+                                     "--latency-msec=2",
+                                     "--device=" + sink.toStdString() + ".monitor"};
+    std::vector<std::string> vars;
+    for (const QString& var : env.toStringList())
+        vars.push_back(var.toStdString());
+    std::vector<char*> argv, envp;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& v : vars)
+        envp.push_back(v.data());
+    envp.push_back(nullptr);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    _pid = ::fork();
+    if (_pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::execvpe("parec", argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    if (_pid < 0) {
+        ::close(fds[0]);
+        return;
+    }
+    _reader = std::thread([this, fd = fds[0]] { read(fd); });
+}
+
+MonitorRecording::~MonitorRecording() {
+    if (_pid > 0) {
+        ::kill(_pid, SIGTERM);
+        ::waitpid(_pid, nullptr, 0);
+    }
+    if (_reader.joinable())
+        _reader.join();
+}
+
+void MonitorRecording::read(int fd) {
+    std::vector<char> block(1 << 16);
+    std::vector<char> pending; // a sample split between two reads
+    for (;;) {
+        const ssize_t n = ::read(fd, block.data(), block.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        pending.insert(pending.end(), block.begin(), block.begin() + n);
+        const size_t whole = pending.size() / (2 * sizeof(float)) * (2 * sizeof(float));
+        std::lock_guard lock(_mutex);
+        const size_t before = _samples.size();
+        _samples.resize(before + whole / sizeof(float));
+        std::memcpy(_samples.data() + before, pending.data(), whole);
+        pending.erase(pending.begin(), pending.begin() + static_cast<long>(whole));
+        _marks.push_back({_samples.size() / 2, now});
+    }
+    ::close(fd);
+}
+
+size_t MonitorRecording::frames() const {
+    std::lock_guard lock(_mutex);
+    return _samples.size() / 2;
+}
+
+std::vector<float> MonitorRecording::mono(size_t from, size_t to) const {
+    std::lock_guard lock(_mutex);
+    to = std::min(to, _samples.size() / 2);
+    std::vector<float> out;
+    for (size_t f = from; f < to; ++f)
+        out.push_back(_samples[2 * f] + _samples[2 * f + 1]);
+    return out;
+}
+
+long long MonitorRecording::onset(size_t from, float threshold) const {
+    std::lock_guard lock(_mutex);
+    for (size_t i = 2 * from; i < _samples.size(); ++i)
+        if (std::fabs(_samples[i]) > threshold)
+            return static_cast<long long>(i / 2);
+    return -1;
+}
+
+std::chrono::steady_clock::time_point MonitorRecording::timeOfFrame(size_t frame) const {
+    std::lock_guard lock(_mutex);
+    for (const Mark& mark : _marks) {
+        if (mark.frames > frame)
+            return mark.at - std::chrono::microseconds((mark.frames - frame) * 1000000 / kRate);
+    }
+    return {};
+}
+
+bool MonitorRecording::waitForFrames(size_t count, int timeoutMs) const {
+    return waitUntil([&] { return frames() >= count; }, timeoutMs);
+}
+
+std::vector<float> readSoundFile(const QString& path, int rate) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file)
+        return {};
+    std::vector<float> interleaved(static_cast<size_t>(info.frames * info.channels));
+    const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
+    sf_close(file);
+    std::vector<float> in(static_cast<size_t>(std::max<sf_count_t>(got, 0)));
+    for (size_t f = 0; f < in.size(); ++f) {
+        float sum = 0;
+        for (int c = 0; c < info.channels; ++c)
+            sum += interleaved[f * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
+        in[f] = sum / static_cast<float>(info.channels);
+    }
+    if (info.samplerate == rate || in.empty())
+        return in;
+    const double step = static_cast<double>(info.samplerate) / rate;
+    std::vector<float> out(static_cast<size_t>(static_cast<double>(in.size()) / step));
+    for (size_t i = 0; i < out.size(); ++i) {
+        const double at = static_cast<double>(i) * step;
+        const auto k = static_cast<size_t>(at);
+        const double t = at - static_cast<double>(k);
+        const float next = k + 1 < in.size() ? in[k + 1] : in[k];
+        out[i] = static_cast<float>(in[k] * (1 - t) + next * t);
+    }
+    return out;
+}
+
+double similarity(const std::vector<float>& recorded, const std::vector<float>& expected,
+                  size_t* start) {
+    if (expected.empty() || recorded.size() < expected.size())
+        return 0;
+    double expectedEnergy = 0;
+    for (float e : expected)
+        expectedEnergy += static_cast<double>(e) * e;
+    double best = 0;
+    for (size_t p = 0; p + expected.size() <= recorded.size(); ++p) {
+        double dot = 0, energy = 0;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            dot += static_cast<double>(recorded[p + i]) * expected[i];
+            energy += static_cast<double>(recorded[p + i]) * recorded[p + i];
+        }
+        const double score = energy > 0 ? dot / std::sqrt(energy * expectedEnergy) : 0;
+        if (score > best) {
+            best = score;
+            if (start)
+                *start = p;
+        }
+    }
+    return best;
+}
+
+} // namespace orvix::test

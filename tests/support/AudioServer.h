@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace orvix::test {
+
+// A private PipeWire sound server as a desktop runs it: a D-Bus session bus,
+// pipewire, WirePlumber and pipewire-pulse in the runtime folder of the
+// environment given (an XSession's), with no sound cards (WirePlumber's
+// device monitors are off) and null sinks made through pactl. Every process
+// goes when the server does, also when the test program dies.
+class AudioServer {
+public:
+    // `env` names the runtime and configuration folders to use.
+    explicit AudioServer(const QProcessEnvironment& env);
+    ~AudioServer();
+    AudioServer(const AudioServer&) = delete;
+    AudioServer& operator=(const AudioServer&) = delete;
+
+    bool isRunning() const { return _ready; }
+    // The environment given plus the session bus: for pactl and parec.
+    QProcessEnvironment environment() const { return _env; }
+
+    // Makes a null sink and waits until the server lists it.
+    bool addNullSink(const QString& name);
+    bool setDefaultSink(const QString& name);
+    QString defaultSink() const;
+    // "RUNNING", "IDLE" or "SUSPENDED"; empty when there is no such sink.
+    QString sinkState(const QString& name) const;
+    // The sinks that the process's playback streams go to, one entry per stream.
+    QStringList sinksOfStreams(qint64 pid) const;
+    // pactl with the server's environment; answers its standard output.
+    QString pactl(const QStringList& arguments, int* exitCode = nullptr) const;
+
+    // Kills pipewire-pulse, waits until clients see it gone, and starts it
+    // again. Its sinks go with it; make them again.
+    bool restartPulse();
+
+private:
+    QProcess* start(const QString& program, const QStringList& arguments);
+    bool startPulse();
+
+    QProcessEnvironment _env;
+    std::vector<std::unique_ptr<QProcess>> _processes;
+    QProcess* _pulse = nullptr;
+    bool _ready = false;
+};
+
+// Records a sink's monitor with parec, 48 kHz stereo float, on a thread of its
+// own, and notes when each block arrived, so that a sound's onset can be put
+// on the steady clock.
+class MonitorRecording {
+public:
+    static constexpr int kRate = 48000;
+
+    MonitorRecording(const QProcessEnvironment& env, const QString& sink);
+    ~MonitorRecording();
+    MonitorRecording(const MonitorRecording&) = delete;
+    MonitorRecording& operator=(const MonitorRecording&) = delete;
+
+    bool isRecording() const { return _pid > 0; }
+    size_t frames() const;
+    // Frames [from, to) as mono, the two channels added.
+    std::vector<float> mono(size_t from, size_t to) const;
+    // The first frame at or after `from` louder than `threshold`; -1 when none.
+    long long onset(size_t from, float threshold = 0.01f) const;
+    // When `frame` was captured: the arrival of its block, less the frames
+    // that came after it in that block. Later than the truth by the server's
+    // capture delay, so onset delays measured with it are upper bounds.
+    std::chrono::steady_clock::time_point timeOfFrame(size_t frame) const;
+    // Waits until at least `count` frames are in.
+    bool waitForFrames(size_t count, int timeoutMs) const;
+
+private:
+    void read(int fd);
+
+    struct Mark {
+        size_t frames;
+        std::chrono::steady_clock::time_point at;
+    };
+    mutable std::mutex _mutex;
+    std::vector<float> _samples; // interleaved stereo
+    std::vector<Mark> _marks;
+    std::thread _reader;
+    pid_t _pid = -1;
+};
+
+// Mono samples of a sound file, resampled (linearly) to `rate`; empty when
+// the file cannot be read.
+std::vector<float> readSoundFile(const QString& path, int rate = MonitorRecording::kRate);
+
+// How alike `recorded` is to `expected` where they match best: the highest
+// normalised cross-correlation, over the whole of `expected`, of any frame of
+// `recorded` where `expected` fits whole (1: the same sound, at any level).
+// `start` gets that frame; a sound cut short, faded or broken up scores lower.
+double similarity(const std::vector<float>& recorded, const std::vector<float>& expected,
+                  size_t* start = nullptr);
+
+} // namespace orvix::test
