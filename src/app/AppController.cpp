@@ -1,6 +1,7 @@
 #include "app/AppController.h"
 
 #include "app/KeyboardView.h"
+#include "app/MyApplication.h"
 #include "app/MyPanel.h"
 #include "app/TitleStrip.h"
 #include "app/TrackingView.h"
@@ -37,6 +38,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 #include <QThread>
 #include <QWindow>
 #include <cstdio>
@@ -80,7 +82,10 @@ AppController::AppController(Defaults& defaults, Environment environment, QObjec
         _environment.makeBackend = []() -> std::unique_ptr<input::InputBackend> {
             if (!x11::isX11())
                 return nullptr;
-            return input::X11Backend::open({});
+            input::X11Backend::Options options;
+            options.watchdogPath =
+                Bundle::pathForAuxiliaryExecutable(QStringLiteral("orvix-watchdog")).toStdString();
+            return input::X11Backend::open(options);
         };
     }
     if (!_environment.accessProbe) {
@@ -147,6 +152,12 @@ void AppController::awakeFromNib() {
 }
 
 void AppController::_createEventSource() {
+    // A copy that is about to quit must not touch the session's keys, nor the
+    // running copy's record of them.
+    if (_duplicate) {
+        step("createEventSource");
+        return;
+    }
     _backend = _environment.makeBackend();
     if (auto* x11 = dynamic_cast<input::X11Backend*>(_backend.get())) {
         // The server's keymap and modifier news are read as they come, not
@@ -230,8 +241,12 @@ void AppController::applicationDidFinishLaunching() {
     hooks.hidePanel = [this] {
         _keyboardWindow->hide();
     };
-    hooks.activate = [this] {
-        unhide();
+    // The alert comes to the front by itself; showing the hidden windows
+    // again would bring back a panel the user had hidden.
+    hooks.activate = [] {
+    };
+    hooks.terminate = [] {
+        MyApplication::terminate();
     };
     _universalAccess = new UniversalAccess(std::move(hooks), this);
     _universalAccess->_checkUniversalAccess(nullptr);
@@ -316,8 +331,12 @@ void AppController::_panelDidAppear() {
         return;
     _panelAppeared = true;
     _appearanceFallback.stop();
-    if (_statusItem)
+    if (_statusItem) {
         _statusItem->appear();
+        if (!_trayAvailable())
+            Log::write("No system tray to show %s in: closing the panel will quit",
+                       qUtf8Printable(Bundle::name()));
+    }
     for (const std::function<void()>& work : std::exchange(_afterFirstFrame, {}))
         work();
 }
@@ -337,9 +356,9 @@ void AppController::_checkForDuplicateProcesses() {
     if (_singleInstance->claim() == SingleInstance::Outcome::Duplicate) {
         Log::write("Found another %s process; sent 'reopen' and will quit instead.",
                    qUtf8Printable(QFileInfo(QCoreApplication::applicationFilePath()).fileName()));
-        // Queued: the rest of the launch runs first, the quit takes effect
-        // once the event loop starts.
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        _duplicate = true;
+        // The rest of the launch runs first; the quit takes effect after it.
+        MyApplication::terminate();
     }
 }
 
@@ -424,6 +443,7 @@ void AppController::_savePanelFrame() {
 
 bool AppController::applicationShouldHandleReopen(bool) {
     unhide();
+    _restoreMiniaturizedPanel();
     _keyboardWindow->raise();
     _trackingView->animateAlphaTo(settings::transparency(_defaults, settings::kActiveTransparency));
     return true;
@@ -448,12 +468,20 @@ void AppController::hide() {
         return;
     _hidden = true;
     _hiddenWindows.clear();
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->isVisible()) {
+    // Only the panel and the windows it opened: other top-level widgets, such
+    // as the tray icon's own window on XEmbed trays, must stay.
+    const QList<QWidget*> ours = {_keyboardWindow, _preferences.data(), _aboutPanel.data()};
+    for (QWidget* window : ours) {
+        if (window && window->isVisible()) {
             _hiddenWindows << window;
             window->hide();
         }
     }
+}
+
+void AppController::_restoreMiniaturizedPanel() {
+    if (_keyboardWindow->isMinimized())
+        _keyboardWindow->showNormal();
 }
 
 void AppController::unhide() {
@@ -489,11 +517,21 @@ void AppController::showAbout() {
 }
 
 bool AppController::windowShouldClose() {
-    if (_defaults.boolForKey(settings::kShowInMenuBar))
+    if (_defaults.boolForKey(settings::kShowInMenuBar) && _trayAvailable()) {
         hide();
-    else
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    } else {
+        if (_defaults.boolForKey(settings::kShowInMenuBar))
+            Log::write("No system tray to show %s in: closing the panel quits",
+                       qUtf8Printable(Bundle::name()));
+        MyApplication::terminate();
+    }
     return false;
+}
+
+bool AppController::_trayAvailable() const {
+    // Asked at the time: the tray host may have come or gone since launch.
+    return _environment.trayAvailable ? _environment.trayAvailable()
+                                      : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void AppController::windowWillMiniaturize() {
@@ -526,7 +564,7 @@ void AppController::_quitWithError(const QString& message) {
     alert.addButton(tr("Quit"), QMessageBox::AcceptRole);
     // Modal: the application object lifts it to the panel's level.
     alert.exec();
-    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    MyApplication::terminate();
 }
 
 } // namespace orvix

@@ -53,6 +53,9 @@ public:
         std::function<std::unique_ptr<input::InputBackend>()> makeBackend;
         // What the input backend lacks to post and watch; the default asks X.
         std::function<InputAccessLack()> accessProbe;
+        // Whether a tray host is there to show the status item; the default
+        // asks the desktop.
+        std::function<bool()> trayAvailable;
     };
 
     // Registers the settings' defaults; runs once per launch before any
@@ -130,6 +133,8 @@ public:
 private:
     void step(const char* name) { _launchSteps << QString::fromLatin1(name); }
     void _checkForDuplicateProcesses();
+    void _restoreMiniaturizedPanel();
+    bool _trayAvailable() const;
     void _setUpPanel();
     void _restorePanelFrame();
     void _savePanelFrame();
@@ -177,6 +182,7 @@ private:
     QTimer _frameSaveTimer;
     bool _hidden = false;
     bool _quitting = false;
+    bool _duplicate = false; // another copy runs: this one only asks it to reopen
 };
 
 } // namespace orvix

@@ -2,11 +2,13 @@
 // status item in the tray, and the preferences window.
 #include "app/AppController.h"
 #include "app/KeyboardView.h"
+#include "app/MyApplication.h"
 #include "app/MyPanel.h"
 #include "app/TitleStrip.h"
 #include "menus/PreferencesWindow.h"
 #include "menus/StatusItem.h"
 #include "os/Bundle.h"
+#include "os/input/X11Backend.h"
 #include "platform/StartAtLogin.h"
 #include "render/KeyControl.h"
 #include "render/KeyboardTheme.h"
@@ -48,7 +50,7 @@ void AppController::_buildMenus() {
     QAction* hideItem = _gearMenu->addAction(tr("Hide"));
     connect(hideItem, &QAction::triggered, this, &AppController::hide);
     QAction* quit = _gearMenu->addAction(tr("Quit %1").arg(Bundle::name()));
-    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(quit, &QAction::triggered, this, [] { MyApplication::terminate(); });
     connect(_gearMenu, &QMenu::aboutToHide, this, [this] {
         if (_statusItem)
             _statusItem->setHighlighted(false);
@@ -120,10 +122,13 @@ void AppController::_updateStatusItem() {
 }
 
 void AppController::menuItemClicked() {
-    if (!_hidden)
-        hide();
-    else
+    // A miniaturised panel is out of sight too: the click brings it back.
+    if (_hidden || _keyboardWindow->isMinimized()) {
         unhide();
+        _restoreMiniaturizedPanel();
+    } else {
+        hide();
+    }
 }
 
 void AppController::showStatusItemMenu() {
@@ -145,8 +150,11 @@ void AppController::showLoginItems() {
 
 void AppController::showPreferences() {
     unhide();
-    if (!_preferences)
+    if (!_preferences) {
         _preferences = new PreferencesWindow(_defaults);
+        if (dynamic_cast<input::X11Backend*>(_backend.get()))
+            _preferences->setInputNotes(PreferencesWindow::InputNotes::x11());
+    }
     _preferences->show();
     _preferences->raise();
     _preferences->activateWindow();

@@ -30,7 +30,7 @@ int applicationMain(int argc, char** argv, const std::function<void(AppControlle
     // everything that runs at termination runs.
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app,
-                     &QCoreApplication::quit);
+                     &MyApplication::terminate);
 
     Defaults& defaults = Defaults::standardUserDefaults();
     AppController::initialize(defaults);
@@ -42,6 +42,12 @@ int applicationMain(int argc, char** argv, const std::function<void(AppControlle
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &controller,
                      &AppController::applicationWillTerminate);
+    // A quit asked for during the launch (a second copy, an alert's "Quit")
+    // may have been dropped by an alert's own event loop: end here instead.
+    if (MyApplication::terminationRequested()) {
+        controller.applicationWillTerminate();
+        return 0;
+    }
     return app.exec();
 }
 

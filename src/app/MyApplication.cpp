@@ -2,8 +2,23 @@
 
 #include <QWidget>
 #include <QWindow>
+#include <atomic>
 
 namespace orvix {
+
+namespace {
+std::atomic<bool> gTerminationRequested{false};
+} // namespace
+
+void MyApplication::terminate() {
+    gTerminationRequested.store(true);
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+bool MyApplication::terminationRequested() {
+    return gTerminationRequested.load();
+}
 
 MyApplication::MyApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 

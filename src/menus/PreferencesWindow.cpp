@@ -47,16 +47,25 @@ PreferencesWindow::PreferencesWindow(Defaults& defaults, QWidget* parent)
     _modifyKeys =
         makeBox(tr("Apply them to keys typed on the real keyboard"), settings::kModifyKeyEvents);
     _modifyMouse = makeBox(tr("Apply them to mouse clicks"), settings::kModifyMouseEvents);
+    const auto smallNote = [this](const QString& text) {
+        auto* label = new QLabel(text, this);
+        label->setWordWrap(true);
+        QFont small = label->font();
+        small.setPointSizeF(small.pointSizeF() * 0.9);
+        label->setFont(small);
+        label->setEnabled(false);
+        return label;
+    };
+    _keysNote = smallNote({});
+    _mouseNote = smallNote({});
+    _keysNote->hide();
+    _mouseNote->hide();
     inputLayout->addWidget(_modifyKeys);
+    inputLayout->addWidget(_keysNote);
     inputLayout->addWidget(_modifyMouse);
-    auto* note =
-        new QLabel(tr("These two take effect the next time %1 starts.").arg(Bundle::name()), this);
-    note->setWordWrap(true);
-    QFont small = note->font();
-    small.setPointSizeF(small.pointSizeF() * 0.9);
-    note->setFont(small);
-    note->setEnabled(false);
-    inputLayout->addWidget(note);
+    inputLayout->addWidget(_mouseNote);
+    inputLayout->addWidget(
+        smallNote(tr("These two take effect the next time %1 starts.").arg(Bundle::name())));
 
     auto* updatesGroup = new QGroupBox(tr("Updates"), this);
     auto* updatesLayout = new QVBoxLayout(updatesGroup);
@@ -79,6 +88,26 @@ PreferencesWindow::PreferencesWindow(Defaults& defaults, QWidget* parent)
           settings::kModifyKeyEvents, settings::kModifyMouseEvents, settings::kCheckForUpdates,
           settings::kSendProfileInfo})
         reload(key);
+}
+
+PreferencesWindow::InputNotes PreferencesWindow::InputNotes::x11() {
+    InputNotes notes;
+    notes.keys = PreferencesWindow::tr(
+        "On X11 a latched modifier stays locked in the X server until you release "
+        "it, so real keys and real mouse clicks both pick it up.");
+    notes.mouse = PreferencesWindow::tr(
+        "Not available on X11: mouse clicks pick up latched modifiers whenever "
+        "real keys do, as set above.");
+    notes.mouseAvailable = false;
+    return notes;
+}
+
+void PreferencesWindow::setInputNotes(const InputNotes& notes) {
+    _keysNote->setText(notes.keys);
+    _keysNote->setVisible(!notes.keys.isEmpty());
+    _mouseNote->setText(notes.mouse);
+    _mouseNote->setVisible(!notes.mouse.isEmpty());
+    _modifyMouse->setEnabled(notes.mouseAvailable);
 }
 
 QSlider* PreferencesWindow::makeSlider(const QString& key, QLabel* valueLabel) {

@@ -28,6 +28,23 @@ public:
 
     static constexpr int kSliderSteps = 100;
 
+    // What the two latched-modifier settings do with the input backend in
+    // use, shown under each; a setting the backend cannot follow is shown
+    // unavailable.
+    struct InputNotes {
+        QString keys;
+        QString mouse;
+        bool mouseAvailable = true;
+
+        // X11 delivers real input before any client sees it: latched
+        // modifiers can only wait in the server as locks, which keys and
+        // clicks alike pick up.
+        static InputNotes x11();
+    };
+    void setInputNotes(const InputNotes& notes);
+    QLabel* keysNote() const { return _keysNote; }
+    QLabel* mouseNote() const { return _mouseNote; }
+
 private:
     void reload(const QString& key);
     QSlider* makeSlider(const QString& key, QLabel* valueLabel);
@@ -41,6 +58,8 @@ private:
     QCheckBox* _showInMenuBar;
     QCheckBox* _modifyKeys;
     QCheckBox* _modifyMouse;
+    QLabel* _keysNote;
+    QLabel* _mouseNote;
     QCheckBox* _checkForUpdates;
     QCheckBox* _sendProfile;
 };

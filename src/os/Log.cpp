@@ -1,7 +1,5 @@
 #include "os/Log.h"
 
-#include <QString>
-#include <QtGlobal>
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -60,14 +58,6 @@ Log::Sink Log::setSink(Sink newSink) {
     Sink old = std::move(sink());
     sink() = std::move(newSink);
     return old;
-}
-
-void Log::installQtMessageHandler() {
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type == QtDebugMsg)
-            return;
-        Log::write("%s", qUtf8Printable(message));
-    });
 }
 
 } // namespace orvix

@@ -1,10 +1,12 @@
 #include "ControllerFixture.h"
 #include "app/AppController.h"
 #include "app/KeyboardView.h"
+#include "app/MyApplication.h"
 #include "app/MyPanel.h"
 #include "app/TrackingView.h"
 #include "menus/StatusItem.h"
 #include "platform/SUUpdater.h"
+#include "platform/UniversalAccess.h"
 #include "render/KeyControl.h"
 #include "settings/Defaults.h"
 #include "settings/Settings.h"
@@ -14,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace orvix;
@@ -179,6 +182,41 @@ TEST_F(LookPreparationTest, PressedAndHoverLooksAreReadyAfterLaunchAndAfterAResi
     panel->resize(panel->sizeForWidth(panel->width() * 5 / 4));
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys[0]->size() != keySize; }, 5000));
     EXPECT_TRUE(looksAreReady(keys));
+}
+
+} // namespace
+
+namespace {
+
+// The permission alert hides the panel and quits after it; a panel the user
+// had hidden stays hidden while it shows.
+TEST_F(StartupTest, PermissionAlertLeavesAHiddenPanelHidden) {
+    auto lack = std::make_shared<bool>(false);
+    AppController::Environment env = environment();
+    env.accessProbe = [lack] {
+        return *lack ? InputAccessLack::X11Xtest : InputAccessLack::Nothing;
+    };
+    AppController::initialize(*defaults);
+    controller = std::make_unique<AppController>(*defaults, env);
+    controller->awakeFromNib();
+    controller->applicationDidFinishLaunching();
+    MyPanel* panel = controller->keyboardWindow();
+    controller->hide();
+    ASSERT_FALSE(panel->isVisible());
+
+    *lack = true;
+    bool panelShownWithAlert = true, alertSeen = false;
+    QTimer::singleShot(0, [&] {
+        alertSeen =
+            QTest::qWaitFor([&] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+        panelShownWithAlert = panel->isVisible();
+        if (alertSeen)
+            QApplication::activeModalWidget()->close();
+    });
+    controller->universalAccess()->_checkUniversalAccess(nullptr);
+    EXPECT_TRUE(alertSeen);
+    EXPECT_FALSE(panelShownWithAlert);
+    EXPECT_TRUE(MyApplication::terminationRequested());
 }
 
 } // namespace

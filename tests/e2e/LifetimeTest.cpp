@@ -2,6 +2,7 @@
 // session with a window manager, driven with xdotool and read with xprop.
 #include "XSession.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
@@ -40,6 +41,23 @@ protected:
     }
     bool waitForOpacity(const QString& window, double value) const {
         return XSession::waitFor([&] { return qAbs(opacity(window) - value) < 0.01; }, 10000);
+    }
+
+    // A system tray (XEmbed) at the top of the screen; answers its window.
+    QString startTray() {
+        x.start(QStringLiteral("trayer"),
+                {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                 QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                 QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
+                 QStringLiteral("24")});
+        QString tray;
+        XSession::waitFor([&] {
+            tray = x.run(QStringLiteral("xdotool"),
+                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                          QStringLiteral("--class"), QStringLiteral("trayer")});
+            return !tray.isEmpty();
+        });
+        return tray;
     }
 
     XSession x;
@@ -166,21 +184,6 @@ TEST_F(LifetimeTest, KilledCopyLeavesNothingThatStopsTheNextLaunch) {
     EXPECT_FALSE(next->readAll().contains("Found another"));
 }
 
-TEST_F(LifetimeTest, CloseHidesWhileShownInMenuBar) {
-    writeConfig("[General]\nShowInMenuBar=true\n");
-    QProcess* p = nullptr;
-    const QString panel = launch(&p);
-    ASSERT_FALSE(panel.isEmpty());
-    const auto g = x.windowGeometry(panel);
-    x.click(g.x + 13, g.y + 11); // the close button at the strip's left end
-    EXPECT_TRUE(XSession::waitFor([&] { return x.windowsOfPid(p->processId()).isEmpty(); }));
-    EXPECT_EQ(p->state(), QProcess::Running);
-    // Launching again reopens the hidden panel.
-    QProcess* second = x.startOrvix();
-    ASSERT_TRUE(second->waitForFinished(20000));
-    EXPECT_TRUE(XSession::waitFor([&] { return !x.windowsOfPid(p->processId()).isEmpty(); }));
-}
-
 TEST_F(LifetimeTest, MiniaturizedPanelStaysOpaqueUntilThePointerMoves) {
     QProcess* p = nullptr;
     const QString panel = launch(&p);
@@ -193,7 +196,9 @@ TEST_F(LifetimeTest, MiniaturizedPanelStaysOpaqueUntilThePointerMoves) {
             .contains(QStringLiteral("Iconic"));
     }));
     EXPECT_TRUE(waitForOpacity(panel, 1.0));
-    x.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), panel});
+    // Starting Orvix again (a reopen) brings it back.
+    QProcess* second = x.startOrvix();
+    ASSERT_TRUE(second->waitForFinished(20000));
     ASSERT_TRUE(XSession::waitFor([&] {
         return x.windowProperty(panel, QStringLiteral("WM_STATE"))
             .contains(QStringLiteral("Normal"));
@@ -203,20 +208,116 @@ TEST_F(LifetimeTest, MiniaturizedPanelStaysOpaqueUntilThePointerMoves) {
     EXPECT_EQ(p->state(), QProcess::Running);
 }
 
-TEST_F(LifetimeTest, CloseQuitsWhenNotInMenuBar) {
-    writeConfig("[General]\nShowInMenuBar=false\n");
+struct CloseCase {
+    const char* name;
+    bool showInMenuBar;
+    bool trayHost;
+    bool hides; // else it quits
+};
+
+class CloseTest : public LifetimeTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseTest, CloseHidesOnlyWhileTheTrayShowsTheIcon) {
+    const CloseCase& c = GetParam();
+    writeConfig(c.showInMenuBar ? "[General]\nShowInMenuBar=true\n"
+                                : "[General]\nShowInMenuBar=false\n");
+    if (c.trayHost) {
+        ASSERT_FALSE(startTray().isEmpty());
+    }
     QProcess* p = nullptr;
     const QString panel = launch(&p);
     ASSERT_FALSE(panel.isEmpty());
     const auto g = x.windowGeometry(panel);
-    x.click(g.x + 13, g.y + 11);
-    ASSERT_TRUE(p->waitForFinished(10000));
-    EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p->exitCode(), 0);
+    x.click(g.x + 13, g.y + 11); // the close button at the strip's left end
+    if (!c.hides) {
+        ASSERT_TRUE(p->waitForFinished(10000));
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p->exitCode(), 0);
+        EXPECT_EQ(p->readAll().contains("No system tray"), c.showInMenuBar);
+        return;
+    }
+    EXPECT_TRUE(XSession::waitFor([&] { return !x.windowsOfPid(p->processId()).contains(panel); }));
+    EXPECT_EQ(p->state(), QProcess::Running);
+    // Launching again reopens the hidden panel.
+    QProcess* second = x.startOrvix();
+    ASSERT_TRUE(second->waitForFinished(20000));
+    EXPECT_TRUE(XSession::waitFor([&] { return x.windowsOfPid(p->processId()).contains(panel); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tray, CloseTest,
+                         ::testing::Values(CloseCase{"InMenuBarWithTray", true, true, true},
+                                           CloseCase{"InMenuBarWithoutTray", true, false, false},
+                                           CloseCase{"NotInMenuBar", false, true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LifetimeTest, TrayClickHidesThePanelAndLeavesTheIcon) {
+    writeConfig("[General]\nShowInMenuBar=true\n");
+    ASSERT_FALSE(startTray().isEmpty());
+    QProcess* p = nullptr;
+    const QString panel = launch(&p);
+    ASSERT_FALSE(panel.isEmpty());
+    QString icon;
+    ASSERT_TRUE(XSession::waitFor([&] {
+        const QStringList windows = x.windowsOfPid(p->processId());
+        for (const QString& w : windows)
+            if (w != panel)
+                icon = w;
+        return !icon.isEmpty();
+    }));
+    for (int round = 0; round < 2; ++round) {
+        const auto g = x.windowGeometry(icon);
+        x.click(g.x + g.width / 2, g.y + g.height / 2);
+        EXPECT_TRUE(XSession::waitFor([&] {
+            return !x.windowsOfPid(p->processId()).contains(panel);
+        })) << "round "
+            << round;
+        EXPECT_TRUE(x.windowsOfPid(p->processId()).contains(icon)) << "the icon hid itself";
+        x.click(g.x + g.width / 2, g.y + g.height / 2);
+        EXPECT_TRUE(XSession::waitFor([&] {
+            return x.windowsOfPid(p->processId()).contains(panel);
+        })) << "round "
+            << round;
+    }
+}
+
+TEST_F(LifetimeTest, SecondCopyQuitsAfterTheCrashAlertItShows) {
+    writeConfig("[General]\nmoveToApplicationsFolderAlertSuppress=true\nFeedbackSuppress=true\n"
+                "CheckForUpdates=false\n");
+    ASSERT_FALSE(launch().isEmpty());
+    const QString reports = x.home() + QStringLiteral("/.local/state/Orvix/CrashReports");
+    ASSERT_TRUE(QDir().mkpath(reports));
+    QFile report(reports + QStringLiteral("/crash-1.crash"));
+    ASSERT_TRUE(report.open(QIODevice::WriteOnly));
+    report.write("Orvix crash report\n");
+    report.close();
+
+    QProcess* second = x.startOrvix();
+    ASSERT_TRUE(second->waitForStarted());
+    const QString alert = x.waitForWindowOfPid(second->processId());
+    ASSERT_FALSE(alert.isEmpty());
+    x.run(QStringLiteral("xdotool"),
+          {QStringLiteral("windowactivate"), QStringLiteral("--sync"), alert});
+    x.run(QStringLiteral("xdotool"),
+          {QStringLiteral("key"), QStringLiteral("--window"), alert, QStringLiteral("Escape")});
+    ASSERT_TRUE(second->waitForFinished(10000)) << "the second copy kept running";
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_TRUE(second->readAll().contains("Found another"));
+}
+
+TEST_F(LifetimeTest, PreferencesSayWhatTheModifierSettingsDoOnX11) {
+    QProcess* p =
+        x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix_launch_probe"), {"preferences"});
+    ASSERT_TRUE(p->waitForFinished(20000));
+    const QString said = QString::fromUtf8(p->readAll());
+    EXPECT_TRUE(said.contains(QStringLiteral("mouse-available=0\n"))) << qPrintable(said);
+    EXPECT_TRUE(said.contains(QRegularExpression(QStringLiteral("keys-note=On X11 .*clicks"))))
+        << qPrintable(said);
+    EXPECT_TRUE(said.contains(QStringLiteral("mouse-note=Not available on X11")))
+        << qPrintable(said);
 }
 
 TEST_F(LifetimeTest, FatalErrorAlertQuitsOnceDismissed) {
-    QProcess* p = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix_fatal_probe"));
+    QProcess* p = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix_launch_probe"));
     ASSERT_TRUE(p->waitForStarted());
     QString alert;
     ASSERT_TRUE(XSession::waitFor(

@@ -34,10 +34,12 @@ protected:
     QString statePath() const { return stateDir.path() + QStringLiteral("/orvix/input.state"); }
 
     // Starts the helper, waits until it holds its key, and answers it.
-    QProcess* startHolder(const char* mode) {
-        QProcess* helper =
-            session->start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/input_hold_helper"),
-                           {session->display(), statePath(), QString::fromLatin1(mode)});
+    QProcess* startHolder(const char* mode, bool watchdog = false) {
+        QStringList arguments{session->display(), statePath(), QString::fromLatin1(mode)};
+        if (watchdog)
+            arguments << QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix-watchdog");
+        QProcess* helper = session->start(
+            QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/input_hold_helper"), arguments);
         QByteArray output;
         EXPECT_TRUE(XSession::waitFor(
             [&] {
@@ -108,6 +110,44 @@ TEST_F(StuckModifierTest, NextStartCleansUpAfterKill) {
     EXPECT_FALSE(backend->cleanedUpEarlierRun());
 }
 
+TEST_F(StuckModifierTest, RecordOfALiveProcessIsLeftAlone) {
+    QProcess* helper = startHolder("hold");
+    X11Backend::Options options;
+    options.displayName = session->display().toStdString();
+    options.statePath = statePath().toStdString();
+    options.emergencyRelease = false;
+    auto second = X11Backend::open(options);
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(second->stateHeldByAnother());
+    EXPECT_FALSE(second->cleanedUpEarlierRun());
+    second.reset();
+    XSync(probe, False);
+    EXPECT_EQ(downKeys(), 3);
+    EXPECT_TRUE(QFile::exists(statePath()));
+
+    // Once its holder is gone, the record is the next start's to clean up.
+    helper->kill();
+    ASSERT_TRUE(helper->waitForFinished(5000));
+    second = X11Backend::open(options);
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(second->cleanedUpEarlierRun());
+    XSync(probe, False);
+    EXPECT_EQ(downKeys(), 0);
+}
+
+TEST_F(StuckModifierTest, WatchdogReleasesTheMomentAKilledPosterIsGone) {
+    QProcess* helper = startHolder("hold", true);
+    EXPECT_EQ(downKeys(), 3);
+    EXPECT_EQ(lockedModifiers(), static_cast<unsigned>(LockMask | ControlMask));
+    helper->kill();
+    ASSERT_TRUE(helper->waitForFinished(5000));
+    EXPECT_TRUE(XSession::waitFor(
+        [this] { return downKeys() == 0 && lockedModifiers() == 0 && modifiers() == 0; }, 5000))
+        << downKeys() << " keys down, locked 0x" << std::hex << lockedModifiers();
+    // Its work done, the record goes.
+    EXPECT_TRUE(XSession::waitFor([this] { return !QFile::exists(statePath()); }, 5000));
+}
+
 TEST_F(StuckModifierTest, SignalsReleaseBeforeTheProcessEnds) {
     for (const char* mode : {"term", "segv", "exit"}) {
         SCOPED_TRACE(mode);
@@ -160,12 +200,13 @@ TEST_F(StuckModifierTest, RunningFileIsActiveAndCleanEndLeavesUserLockAlone) {
         auto first = X11Backend::open(options);
         ASSERT_NE(first, nullptr);
         // While it runs, the file says so: a kill now would be cleaned up.
-        InputStateFile file(options.statePath);
-        ASSERT_TRUE(file.open());
-        ASSERT_TRUE(file.previous().has_value());
-        EXPECT_TRUE(file.previous()->active);
-        EXPECT_TRUE(file.previous()->keycodes.empty());
-        EXPECT_EQ(file.previous()->lockRestore, -1);
+        QFile file(statePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const auto record = InputStateFile::parse(file.readAll().toStdString());
+        ASSERT_TRUE(record.has_value());
+        EXPECT_TRUE(record->active);
+        EXPECT_TRUE(record->keycodes.empty());
+        EXPECT_EQ(record->lockRestore, -1);
     }
     // The first one ended cleanly, so there is nothing to do at the next start.
     auto second = X11Backend::open(options);

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orvix::input {
@@ -48,6 +50,17 @@ std::optional<int> toInt(std::string_view token) {
     return value;
 }
 
+bool lockWithin(int fd, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 } // namespace
 
 std::string InputStateFile::defaultPath(std::string_view displayName) {
@@ -70,21 +83,43 @@ InputStateFile::~InputStateFile() {
         close(_fd);
 }
 
-bool InputStateFile::open() {
+bool InputStateFile::open(std::chrono::milliseconds lockWait) {
+    _heldByAnother = false;
     const size_t slash = _path.rfind('/');
     if (slash == std::string::npos || slash == 0 ||
         !ensurePrivateDirectory(_path.substr(0, slash))) {
         Log::write("Cannot use the directory of input state file %s", _path.c_str());
         return false;
     }
-    _fd = ::open(_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    struct stat st {};
-    if (_fd < 0 || fstat(_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
-        Log::write("Cannot open input state file %s: %s", _path.c_str(),
-                   _fd < 0 ? strerror(errno) : "not a private file");
-        if (_fd >= 0)
+    // A holder that removes the file while we wait for its lock leaves us the
+    // lock of a file nobody will find: open the one at the path again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        _fd = ::open(_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        struct stat st {};
+        if (_fd < 0 || fstat(_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+            Log::write("Cannot open input state file %s: %s", _path.c_str(),
+                       _fd < 0 ? strerror(errno) : "not a private file");
+            if (_fd >= 0)
+                close(_fd);
+            _fd = -1;
+            return false;
+        }
+        if (!lockWithin(_fd, lockWait)) {
+            Log::write("Input state file %s belongs to a running process; leaving it alone",
+                       _path.c_str());
             close(_fd);
+            _fd = -1;
+            _heldByAnother = true;
+            return false;
+        }
+        struct stat now {};
+        if (stat(_path.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev)
+            break;
+        close(_fd);
         _fd = -1;
+    }
+    if (_fd < 0) {
+        Log::write("Cannot open input state file %s: it keeps being replaced", _path.c_str());
         return false;
     }
     fchmod(_fd, 0600);
@@ -109,9 +144,10 @@ bool InputStateFile::write(const Record& record) {
 void InputStateFile::remove() {
     if (_fd < 0)
         return;
+    // Unlinked before the lock goes, so a waiting opener sees the file gone.
+    unlink(_path.c_str());
     close(_fd);
     _fd = -1;
-    unlink(_path.c_str());
 }
 
 std::string InputStateFile::format(const Record& record) {

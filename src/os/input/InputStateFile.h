@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,11 @@ namespace orvix::input {
 //
 // One file per X display, under $XDG_RUNTIME_DIR/orvix/ (or a private
 // directory in /tmp when that is unset). Rewritten in place, fixed size.
+//
+// The record belongs to the one live process that holds the file's lock:
+// whoever opens it waits briefly for the lock and, when another process keeps
+// it, leaves the file (and the session) alone. The kernel drops the lock with
+// its holder, so a killed run's record is free for the next one to clean up.
 class InputStateFile {
 public:
     struct Record {
@@ -35,13 +41,15 @@ public:
     InputStateFile& operator=(const InputStateFile&) = delete;
 
     // Creates the directory and the file with private modes, refusing links
-    // and foreign owners, and reads what an earlier run left. False (with a
-    // log line) when the file cannot be used; posting still works then.
-    bool open();
+    // and foreign owners, takes its lock and reads what an earlier run left.
+    // False (with a log line) when the file cannot be used, or a running
+    // process holds it (heldByAnother()); posting still works then.
+    bool open(std::chrono::milliseconds lockWait = std::chrono::seconds(2));
+    bool heldByAnother() const { return _heldByAnother; }
     const std::optional<Record>& previous() const { return _previous; }
 
     bool write(const Record& record);
-    // A clean end: the file goes away.
+    // A clean end: the file goes away, still under the lock.
     void remove();
 
     const std::string& path() const { return _path; }
@@ -52,6 +60,7 @@ public:
 private:
     std::string _path;
     int _fd = -1;
+    bool _heldByAnother = false;
     std::optional<Record> _previous;
 };
 

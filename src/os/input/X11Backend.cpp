@@ -3,6 +3,8 @@
 #include "os/Log.h"
 #include "os/input/EmergencyRelease.h"
 #include "os/input/EventFlags.h"
+#include "os/input/LeftoverRelease.h"
+#include "os/input/Watchdog.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -95,6 +97,9 @@ X11Backend::X11Backend(Display* display, const Options& options)
         _savedRecord = InputStateFile::Record{};
         _savedRecord.active = true;
         _stateFile.write(_savedRecord);
+        // The record says what to let go of should this process be killed.
+        if (!options.watchdogPath.empty())
+            _watchdog = Watchdog::start(options.watchdogPath, _displayName, _stateFile.path());
     }
     XSync(_display, False);
 }
@@ -106,6 +111,8 @@ X11Backend::~X11Backend() {
         EmergencyRelease::disarm();
     if (_stateFileOk)
         _stateFile.remove();
+    // With the record gone, the watchdog finds nothing to do and ends.
+    _watchdog.reset();
     XCloseDisplay(_display);
 }
 
@@ -155,20 +162,8 @@ void X11Backend::reloadKeymap() {
 void X11Backend::cleanUpEarlierRun(const InputStateFile::Record& record) {
     // A run that ended without cleaning up may have left modifier keys (and a
     // key being clicked) down on the XTest device, and Caps Lock changed.
-    // Releasing a key that is not down on that device does nothing, so
-    // releasing every key the server reports down is safe: the real
-    // keyboard's keys are untouched.
-    for (int keycode : record.keycodes)
-        XTestFakeKeyEvent(_display, static_cast<unsigned>(keycode), False, CurrentTime);
-    char keys[32];
-    XQueryKeymap(_display, keys);
-    for (int keycode = 8; keycode < 256; ++keycode)
-        if (keys[keycode / 8] & (1 << (keycode % 8)))
-            XTestFakeKeyEvent(_display, static_cast<unsigned>(keycode), False, CurrentTime);
-    if (record.lockRestore >= 0)
-        setLock(record.lockRestore == 1);
-    if (const unsigned locks = record.locks & ~static_cast<unsigned>(LockMask))
-        lockModifiers(locks, 0);
+    noteStateChange();
+    releaseLeftovers(_display, record);
     XSync(_display, False);
     _cleanedUp = true;
     Log::write("Released modifiers left by an earlier run on display %s", _displayName.c_str());

@@ -12,6 +12,8 @@
 
 namespace orvix::input {
 
+class Watchdog;
+
 // Posts key events into an X11 session with XTest, addressed by physical key.
 //
 // A posted event reaches the focused client with exactly the modifiers of its
@@ -37,6 +39,9 @@ public:
         std::string displayName;      // empty: $DISPLAY
         std::string statePath;        // empty: InputStateFile::defaultPath(display)
         bool emergencyRelease = true; // arm EmergencyRelease and its signal handlers
+        // The watchdog helper to start, which lets go of what this process
+        // holds when it is killed; empty: none.
+        std::string watchdogPath;
     };
 
     // Null (with a log line) when there is no X server or no XTest.
@@ -63,6 +68,9 @@ public:
     // The same for any connection: the device that carries every XTest client's keys.
     static int findXTestKeyboard(Display* display);
     bool cleanedUpEarlierRun() const { return _cleanedUp; }
+    // Another live process holds the state record: nothing of it was touched.
+    bool stateHeldByAnother() const { return _stateFile.heldByAnother(); }
+    const Watchdog* watchdog() const { return _watchdog.get(); }
 
     // The connection's socket: when it is readable, call dispatchEvents(), so
     // keymap and modifier-state news never pile up between posts.
@@ -105,6 +113,7 @@ private:
     InputStateFile _stateFile;
     bool _stateFileOk = false;
     InputStateFile::Record _savedRecord;
+    std::unique_ptr<Watchdog> _watchdog;
 
     std::vector<int> _downKeys;         // keys of ours that are down, oldest first
     std::vector<int> _pressedModifiers; // modifier keys pressed for them

@@ -111,6 +111,15 @@ uint64_t X11EventTap::heldFlags() const {
 
 void X11EventTap::run() {
     Display* dpy = asDisplay(_display);
+    // A Caps Lock already on when the tap starts is reported once, as the
+    // change it was, so the panel shows it and clicked keys carry it.
+    if (_capsLocked && isEnabled()) {
+        InputEvent initial;
+        initial.type = EventType::FlagsChanged;
+        initial.keycode = keycode::CapsLock;
+        initial.flags = heldFlags();
+        deliver(initial);
+    }
     struct pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {_wakePipe[0], POLLIN, 0}};
     while (!_stop.load(std::memory_order_acquire)) {
         while (XPending(dpy) > 0) {
