@@ -54,6 +54,7 @@ public:
     static SUUpdater* sharedUpdater();
 
     void setDelegate(SUUpdaterDelegate* delegate) { _delegate = delegate; }
+    SUUpdaterDelegate* delegate() const { return _delegate; }
     void setSettings(SettingsStore* settings) { _settings = settings; }
     void setFeedURL(const QUrl& url) { _feedUrl = url; }
     QUrl feedURL() const { return _feedUrl; }

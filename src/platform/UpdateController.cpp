@@ -32,6 +32,13 @@ UpdateController::UpdateController(Sources sources, SUUpdater* updater, QWidget*
         _updateButton->hide();
 }
 
+UpdateController::~UpdateController() {
+    if (_updater->delegate() == this) {
+        _updater->setDelegate(nullptr);
+        _updater->setSettings(nullptr);
+    }
+}
+
 void UpdateController::checkAtLaunch() {
     if (_sources.settings && _sources.settings->boolForKey(QStringLiteral("CheckForUpdates")))
         _updater->checkForUpdateInformation();

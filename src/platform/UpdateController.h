@@ -31,6 +31,8 @@ public:
     // click opens the release page.
     UpdateController(Sources sources, SUUpdater* updater, QWidget* updateButton,
                      QObject* parent = nullptr);
+    // The updater lives on; it must not call back into a gone controller.
+    ~UpdateController() override;
 
     // Starts a check at launch when "CheckForUpdates" is on.
     void checkAtLaunch();

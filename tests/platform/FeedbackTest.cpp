@@ -75,7 +75,7 @@ TEST(UrlEncodeTest, EscapesEverythingButUnreserved) {
     EXPECT_EQ(urlEncode(""), "");
 }
 
-TEST(FeedbackTest, FirstLaunchStartsTheWeekWithoutPrompt) {
+TEST(FeedbackTest, FirstLaunchStartsTheWeekAndPromptsOnlyAfterSevenDays) {
     Harness h;
     h.launch();
     EXPECT_EQ(h.prompts, 0);
@@ -84,16 +84,10 @@ TEST(FeedbackTest, FirstLaunchStartsTheWeekWithoutPrompt) {
               AppAdditions::applicationVersion());
     EXPECT_EQ(h.settings.objectForKey("FeedbackPrompted"), QVariant(false));
     EXPECT_EQ(h.settings.synchronizeCount, 1);
-}
-
-TEST(FeedbackTest, PromptsOnlyAfterSevenDays) {
-    Harness h;
-    h.launch();
-    h.now = kStart.addSecs(6 * 86400 + 23 * 3600);
-    h.launch();
-    EXPECT_EQ(h.prompts, 0);
-    h.now = kStart.addSecs(7 * 86400 - 1);
-    h.launch();
+    for (qint64 seconds : {6 * 86400 + 23 * 3600, 7 * 86400 - 1}) {
+        h.now = kStart.addSecs(seconds);
+        h.launch();
+    }
     EXPECT_EQ(h.prompts, 0);
     h.now = kStart.addSecs(7 * 86400);
     h.launch();

@@ -371,13 +371,6 @@ TEST(MoveApplicationTest, WritableMediaIsTreatedLikeAnyFolder) {
     EXPECT_EQ(rig.detached.size(), 1);           // no unmount
 }
 
-TEST(MoveApplicationTest, TrashFailureIsLogged) {
-    test::TempHome home;
-    test::LogCapture cap;
-    EXPECT_FALSE(MoveApplication::trashItemAtPath(home.file("no such file")));
-    EXPECT_TRUE(cap.contains("ERROR -- Could not trash '"));
-}
-
 TEST(MoveApplicationTest, TrashGoesToTheHomeTrashEvenWithoutADataFolder) {
     test::TempHome home;
     QDir().mkpath(home.file("work"));
