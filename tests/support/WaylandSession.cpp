@@ -30,7 +30,7 @@ bool lookUpUser(const char* name, unsigned* uid, unsigned* gid) {
 
 } // namespace
 
-WaylandSession::WaylandSession(Compositor compositor) {
+WaylandSession::WaylandSession(Compositor compositor, bool xwayland) {
     if (!ensureUser())
         return;
     QByteArray dir = QDir::tempPath().toLocal8Bit() + "/orvix-wayland.XXXXXX";
@@ -49,8 +49,11 @@ WaylandSession::WaylandSession(Compositor compositor) {
     if (compositor == Compositor::Sway) {
         const QString config = _runtimeDir + QStringLiteral("/sway.conf");
         QFile file(config);
-        if (!file.open(QIODevice::WriteOnly) ||
-            file.write("xwayland disable\ndefault_border none\n") < 0) {
+        // sway tells its own children XWayland's display.
+        const QByteArray text =
+            xwayland ? "xwayland enable\ndefault_border none\nexec printenv DISPLAY > x-display\n"
+                     : "xwayland disable\ndefault_border none\n";
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0) {
             _error = QStringLiteral("cannot write the sway configuration");
             return;
         }
@@ -116,7 +119,30 @@ bool WaylandSession::ensureUser() {
     return false;
 }
 
-QProcess* WaylandSession::start(const QString& program, const QStringList& arguments) {
+QString WaylandSession::xDisplay() {
+    if (_xDisplay.isEmpty() && isRunning()) {
+        QFile file(_runtimeDir + QStringLiteral("/x-display"));
+        XSession::waitFor(
+            [&] {
+                if (file.open(QIODevice::ReadOnly))
+                    _xDisplay = QString::fromLatin1(file.readAll().trimmed());
+                file.close();
+                return !_xDisplay.isEmpty();
+            },
+            10000);
+    }
+    return _xDisplay;
+}
+
+QString WaylandSession::run(const QString& program, const QStringList& arguments,
+                            const QProcessEnvironment& env) {
+    QProcess* process = start(program, arguments, env);
+    process->waitForFinished(10000);
+    return QString::fromLocal8Bit(process->readAll());
+}
+
+QProcess* WaylandSession::start(const QString& program, const QStringList& arguments,
+                                const QProcessEnvironment& extra) {
     QProcessEnvironment env;
     env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin"));
     env.insert(QStringLiteral("HOME"), _runtimeDir);
@@ -125,6 +151,7 @@ QProcess* WaylandSession::start(const QString& program, const QStringList& argum
     env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
     env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
     env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+    env.insert(extra);
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(env);
     process->setWorkingDirectory(_runtimeDir);

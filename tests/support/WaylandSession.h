@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,7 +21,8 @@ public:
     enum class Compositor { Sway, Weston };
     static constexpr const char* kUser = "orvix-test";
 
-    explicit WaylandSession(Compositor compositor = Compositor::Sway);
+    // With `xwayland`, sway runs XWayland for X11 clients (as on a desktop).
+    explicit WaylandSession(Compositor compositor = Compositor::Sway, bool xwayland = false);
     ~WaylandSession();
     WaylandSession(const WaylandSession&) = delete;
     WaylandSession& operator=(const WaylandSession&) = delete;
@@ -30,10 +32,17 @@ public:
     QString error() const { return _error; }
     // The socket's absolute path: a WAYLAND_DISPLAY any local client can use.
     QString socketPath() const { return _socket; }
+    // XWayland's display, once the compositor has announced it; empty when
+    // there is none.
+    QString xDisplay();
 
     // Starts a program as the session's user in the session, stdout and
-    // stderr merged.
-    QProcess* start(const QString& program, const QStringList& arguments = {});
+    // stderr merged; `env` adds to the session's environment.
+    QProcess* start(const QString& program, const QStringList& arguments = {},
+                    const QProcessEnvironment& env = {});
+    // Runs a program so, to completion, and answers its output.
+    QString run(const QString& program, const QStringList& arguments,
+                const QProcessEnvironment& env = {});
 
 private:
     bool ensureUser();
@@ -41,6 +50,7 @@ private:
     QString _runtimeDir;
     QString _socket;
     QString _error;
+    QString _xDisplay;
     unsigned _uid = 0, _gid = 0;
     std::vector<std::unique_ptr<QProcess>> _processes;
 };
