@@ -222,4 +222,25 @@ TEST(WaylandBackendRefusalTest, RefusesWithOneLogLine) {
     }
 }
 
+// A compositor that goes away under the backend: posts fail, said once, and
+// nothing crashes on the way out.
+TEST(WaylandBackendRefusalTest, CompositorGoneMakesPostsFail) {
+    auto sway = std::make_unique<WaylandSession>();
+    ASSERT_TRUE(sway->isRunning()) << sway->error().toStdString();
+    auto backend = WaylandBackend::open({sway->socketPath().toStdString()});
+    ASSERT_NE(backend, nullptr);
+    sway.reset();
+    LogCapture log;
+    InputEvent event;
+    event.keycode = keycode::A;
+    bool failed = false;
+    // The first writes may still land in the socket buffer.
+    XSession::waitFor([&] { return failed = !backend->post(event); }, 10000);
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(backend->post(event));
+    backend->releaseAll();
+    backend.reset();
+    EXPECT_EQ(log.lines().size(), 1u);
+}
+
 } // namespace

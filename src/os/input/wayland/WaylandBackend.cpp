@@ -157,6 +157,7 @@ bool WaylandBackend::connect(const Options& options) {
     if (!uploadKeymap() || wl_display_roundtrip(_display) < 0) {
         Log::write("Wayland compositor on %s refused a virtual keyboard (error %d)", shown,
                    wl_display_get_error(_display));
+        _brokenLogged = true; // said once is enough
         return false;
     }
     // Keypad keys type digits, as their labels on the panel say.
@@ -239,7 +240,8 @@ void WaylandBackend::dispatchEvents() {
     if (!_display || wl_display_get_error(_display))
         return;
     while (wl_display_prepare_read(_display) != 0)
-        wl_display_dispatch_pending(_display);
+        if (wl_display_dispatch_pending(_display) < 0)
+            return;
     wl_display_flush(_display);
     pollfd pfd{wl_display_get_fd(_display), POLLIN, 0};
     if (poll(&pfd, 1, 0) > 0)
