@@ -170,7 +170,9 @@ WaylandBackend::~WaylandBackend() {
         releaseAll();
     if (_virtualKeyboard)
         zwp_virtual_keyboard_v1_destroy(_virtualKeyboard);
-    if (_keyboard)
+    if (_keyboard && wl_keyboard_get_version(_keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION)
+        wl_keyboard_release(_keyboard);
+    else if (_keyboard)
         wl_keyboard_destroy(_keyboard);
     if (_manager)
         zwp_virtual_keyboard_manager_v1_destroy(_manager);
@@ -232,7 +234,6 @@ bool WaylandBackend::uploadKeymap() {
                                        static_cast<uint32_t>(size));
     // The request carries a duplicate of the descriptor.
     close(fd);
-    _modifiersSent = false;
     return ok;
 }
 
@@ -267,12 +268,14 @@ int WaylandBackend::connectionNumber() const {
 }
 
 bool WaylandBackend::healthy() {
-    if (wl_display_get_error(_display) == 0)
+    // A write that failed (the compositor went away) counts before libwayland
+    // has noticed it itself.
+    const int error = _writeError ? _writeError : wl_display_get_error(_display);
+    if (error == 0)
         return true;
     if (!_brokenLogged) {
         _brokenLogged = true;
-        Log::write("Wayland connection for posting keys failed (error %d)",
-                   wl_display_get_error(_display));
+        Log::write("Wayland connection for posting keys failed (%s)", strerror(error));
     }
     return false;
 }
@@ -311,12 +314,9 @@ int WaylandBackend::keyFor(int virtualCode) const {
 }
 
 void WaylandBackend::sendModifiers(uint32_t depressed, uint32_t locked) {
-    if (_modifiersSent && depressed == _sentDepressed && locked == _sentLocked)
-        return;
+    // Every time, even when unchanged: a key of the keymap's own (Num Lock,
+    // a level-3 shift) may have changed the compositor's state in between.
     zwp_virtual_keyboard_v1_modifiers(_virtualKeyboard, depressed, 0, locked, 0);
-    _sentDepressed = depressed;
-    _sentLocked = locked;
-    _modifiersSent = true;
 }
 
 void WaylandBackend::sendKey(int key, bool down) {
@@ -331,8 +331,10 @@ bool WaylandBackend::flush() {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (wl_display_flush(_display) >= 0)
             return true;
-        if (errno != EAGAIN)
+        if (errno != EAGAIN) {
+            _writeError = errno;
             break;
+        }
         pollfd pfd{wl_display_get_fd(_display), POLLOUT, 0};
         poll(&pfd, 1, 1000);
     }
@@ -385,7 +387,6 @@ void WaylandBackend::releaseAll() {
     for (auto it = _downKeys.rbegin(); it != _downKeys.rend(); ++it)
         sendKey(*it, false);
     _downKeys.clear();
-    _modifiersSent = false; // say it even if it seems unchanged
     sendModifiers(0, lockedForFlags(0));
     flush();
 }

@@ -89,11 +89,10 @@ private:
     xkb_keymap* _keymap = nullptr;
     std::string _keymapText;    // as uploaded
     std::string _pendingKeymap; // announced by the seat, not yet in use
+    int _writeError = 0;
     bool _brokenLogged = false;
 
     uint32_t _shift = 0, _control = 0, _alt = 0, _logo = 0, _caps = 0, _num = 0;
-    uint32_t _sentDepressed = 0, _sentLocked = 0;
-    bool _modifiersSent = false;
     std::vector<int> _downKeys; // evdev codes of ours that are down, oldest first
 };
 
