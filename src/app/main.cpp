@@ -3,9 +3,10 @@
 // ssh and in scripts, and a missing display is one clear line, not a Qt abort.
 #include "BuildInfo.h"
 #include "app/Application.h"
-#include "app/Defaults.h"
+#include "os/DesktopSession.h"
 #include "os/Log.h"
 #include "os/SingleInstance.h"
+#include "settings/Defaults.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -204,6 +205,9 @@ int main(int argc, char** argv) {
     }
     if (options.resetSettings)
         return resetSettings();
+    // Before the application object: it picks its platform when it is made.
+    if (!orvix::DesktopSession::preparePlatform())
+        return kFailed;
     if (!displayUsable(options.display))
         return kFailed;
     if (options.inputBackend)

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+
+namespace orvix {
+
+// What kind of graphical session the program was started in. The panel is an
+// X11 window everywhere: on Wayland it runs through XWayland, where the
+// desktops keep an "above" window over native ones and honour its no-focus
+// hint, which Wayland itself offers no window of this kind.
+struct DesktopSession {
+    enum class Kind { X11, Wayland, Unknown };
+    Kind kind = Kind::Unknown;
+    bool hasXDisplay = false; // $DISPLAY: X11, or XWayland on a Wayland session
+
+    // From WAYLAND_DISPLAY, XDG_SESSION_TYPE and DISPLAY; `getenv` answers a
+    // variable's value or null.
+    static DesktopSession detect(const std::function<const char*(const char*)>& getenv);
+    static DesktopSession current();
+
+    // Where the panel cannot be shown at all: a Wayland session without
+    // XWayland.
+    bool lacksXWayland() const { return kind == Kind::Wayland && !hasXDisplay; }
+
+    // Before the application object exists: on Wayland, picks Qt's X11
+    // platform (unless the user picked a platform other than Wayland). Answers
+    // false after printing missingXWaylandMessage() and logging one line,
+    // when the panel could not be shown; the program should then quit.
+    static bool preparePlatform();
+};
+
+inline constexpr const char* kMissingXWaylandMessage =
+    "Orvix shows its keyboard through XWayland, which this Wayland session does not run. "
+    "Install XWayland (the package \"xwayland\") and log in again, or choose an X11 session "
+    "at the login screen.";
+
+} // namespace orvix

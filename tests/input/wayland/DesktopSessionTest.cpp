@@ -1,0 +1,88 @@
+#include "os/DesktopSession.h"
+
+#include "WaylandSession.h"
+#include "XSession.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+
+using orvix::DesktopSession;
+using orvix::test::WaylandSession;
+using orvix::test::XSession;
+
+namespace {
+
+TEST(DesktopSessionTest, KindFromTheEnvironment) {
+    using Kind = DesktopSession::Kind;
+    const struct {
+        std::map<std::string, std::string> env;
+        Kind kind;
+        bool lacksXWayland;
+    } cases[] = {
+        {{}, Kind::Unknown, false},
+        {{{"DISPLAY", ":0"}}, Kind::X11, false},
+        {{{"XDG_SESSION_TYPE", "x11"}}, Kind::X11, false},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}, Kind::Wayland, false},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}}, Kind::Wayland, true},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ""}}, Kind::Wayland, true},
+        {{{"XDG_SESSION_TYPE", "Wayland"}}, Kind::Wayland, true},
+        // A nested or virtual X server started from a Wayland desktop.
+        {{{"XDG_SESSION_TYPE", "wayland"}, {"DISPLAY", ":99"}}, Kind::X11, false},
+        {{{"WAYLAND_DISPLAY", ""}, {"XDG_SESSION_TYPE", "tty"}}, Kind::Unknown, false},
+    };
+    for (const auto& c : cases) {
+        const auto session = DesktopSession::detect([&](const char* name) -> const char* {
+            auto it = c.env.find(name);
+            return it == c.env.end() ? nullptr : it->second.c_str();
+        });
+        EXPECT_EQ(session.kind, c.kind) << c.env.size();
+        EXPECT_EQ(session.lacksXWayland(), c.lacksXWayland) << c.env.size();
+    }
+}
+
+// The real program on a Wayland session without XWayland: the message, and
+// no window attempted.
+TEST(DesktopSessionTest, ProgramQuitsWithoutXWayland) {
+    QProcess orvix;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-orvix-none"));
+    orvix.setProcessEnvironment(env);
+    orvix.start(XSession::orvixPath());
+    ASSERT_TRUE(orvix.waitForFinished(30000));
+    EXPECT_EQ(orvix.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(orvix.exitCode(), 1);
+    EXPECT_TRUE(orvix.readAllStandardError().contains(orvix::kMissingXWaylandMessage));
+}
+
+// The real program on a sway session with XWayland: it picks X11 for its
+// panel by itself, which then shows there.
+TEST(DesktopSessionTest, ProgramShowsItsPanelThroughXWayland) {
+    WaylandSession session(WaylandSession::Compositor::Sway, true);
+    ASSERT_TRUE(session.isRunning()) << session.error().toStdString();
+    const QString display = session.xDisplay();
+    ASSERT_FALSE(display.isEmpty());
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("ALSOFT_DRIVERS"), QStringLiteral("null"));
+    // As a Wayland desktop sets them; Qt alone would then try Wayland.
+    env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    QProcess* orvix = session.start(XSession::orvixPath(), {}, env);
+    QString windows;
+    EXPECT_TRUE(XSession::waitFor(
+        [&] {
+            windows = session.run(QStringLiteral("xdotool"),
+                                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                   QStringLiteral("--class"), QStringLiteral("Orvix")},
+                                  env);
+            return !windows.trimmed().isEmpty() || orvix->state() == QProcess::NotRunning;
+        },
+        30000));
+    EXPECT_FALSE(windows.trimmed().isEmpty()) << orvix->readAll().toStdString();
+}
+
+} // namespace
