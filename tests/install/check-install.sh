@@ -9,7 +9,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 status=0
 for f in bin/orvix libexec/orvix/orvix-fetch share/orvix/metal.png share/orvix/orvix.svg \
     share/applications/org.orvix.Orvix.desktop \
-    share/icons/hicolor/scalable/apps/org.orvix.Orvix.svg; do
+    share/icons/hicolor/scalable/apps/org.orvix.Orvix.svg lib/udev/rules.d/70-orvix.rules; do
     if [ ! -e "$prefix/$f" ]; then
         echo "missing after install: $f"
         status=1
