@@ -163,6 +163,20 @@ TEST_F(EvdevTapGuestTest, RealFnRemapsClickedKeysAndPostsGoOutByEvdevCode) {
     EXPECT_FALSE(lighter.isLit(0)) << "posted keys never come back through the tap";
 }
 
+TEST_F(EvdevTapGuestTest, AStalledMainThreadNeverStallsTheKeyboard) {
+    ASSERT_NO_FATAL_FAILURE(startTap(true));
+    ASSERT_TRUE(passesOn(*keyboard, *reader));
+    // The main thread answers nothing while these pass: the modifier waits
+    // for it at most the hand-off limit, then goes on unchanged.
+    for (const auto& [code, value] : Keys{{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}})
+        keyboard->key(code, value);
+    EXPECT_EQ(reader->take(3, 15000, false), (Keys{{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}}));
+    keyboard->key(KEY_LEFTSHIFT, 0);
+    EXPECT_EQ(reader->take(1), (Keys{{KEY_LEFTSHIFT, 0}}));
+    EXPECT_TRUE(XSession::waitFor([&] { return input->heldFlags() == 0 && sounds.size() >= 4; }))
+        << "the main thread catches up once it runs";
+}
+
 TEST_F(EvdevTapGuestTest, PanicChordLetsGoOfEveryGrabAndKey) {
     ASSERT_NO_FATAL_FAILURE(startTap(true));
     ASSERT_TRUE(passesOn(*keyboard, *reader));

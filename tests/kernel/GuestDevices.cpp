@@ -102,13 +102,16 @@ void DeviceReader::readAvailable() {
     }
 }
 
-DeviceReader::Keys DeviceReader::take(size_t count, int timeoutMs) {
+DeviceReader::Keys DeviceReader::take(size_t count, int timeoutMs, bool pumpEvents) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         readAvailable();
         if (_keys.size() >= count || _gone || Clock::now() > deadline)
             break;
-        pause();
+        if (pumpEvents)
+            pause();
+        else
+            QThread::msleep(5);
     }
     Keys keys;
     keys.swap(_keys);

@@ -48,8 +48,9 @@ public:
     bool ok() const { return _fd >= 0; }
 
     // Waits (up to `timeoutMs`) until `count` key events arrived and returns
-    // them all; fewer when the time ran out.
-    Keys take(size_t count, int timeoutMs = 15000);
+    // them all; fewer when the time ran out. Without `pumpEvents` this thread's
+    // event loop stands still meanwhile, as a stalled main thread would.
+    Keys take(size_t count, int timeoutMs = 15000, bool pumpEvents = true);
     // Reads until `code` arrives with `value`; drops everything read.
     bool waitFor(int code, int value, int timeoutMs = 15000);
     // True once the device has gone away.
