@@ -177,6 +177,18 @@ TEST_F(EvdevTapGuestTest, AStalledMainThreadNeverStallsTheKeyboard) {
         << "the main thread catches up once it runs";
 }
 
+TEST_F(EvdevTapGuestTest, LedsSetOnTheVirtualKeyboardReachTheGrabbedOnes) {
+    ASSERT_NO_FATAL_FAILURE(startTap(true));
+    ASSERT_TRUE(passesOn(*keyboard, *reader));
+    // As a display server sets Caps Lock's LED on the keyboard it reads.
+    const int fd = open(backend->devices().keyboardNode().c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const input_event led[] = {{{}, EV_LED, LED_CAPSL, 1}, {{}, EV_SYN, SYN_REPORT, 0}};
+    ASSERT_EQ(write(fd, led, sizeof led), static_cast<ssize_t>(sizeof led));
+    close(fd);
+    EXPECT_EQ(keyboard->waitForLed(), std::make_pair(int(LED_CAPSL), 1));
+}
+
 TEST_F(EvdevTapGuestTest, PanicChordLetsGoOfEveryGrabAndKey) {
     ASSERT_NO_FATAL_FAILURE(startTap(true));
     ASSERT_TRUE(passesOn(*keyboard, *reader));

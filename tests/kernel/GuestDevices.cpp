@@ -68,6 +68,20 @@ std::string StandInDevice::node() const {
     return node ? node : "";
 }
 
+std::pair<int, int> StandInDevice::waitForLed(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const int fd = libevdev_uinput_get_fd(_uidev);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    do {
+        input_event event;
+        while (read(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event))
+            if (event.type == EV_LED)
+                return {event.code, event.value};
+        pause();
+    } while (Clock::now() < deadline);
+    return {-1, -1};
+}
+
 bool StandInDevice::grabbable() const {
     const int fd = open(node().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)

@@ -29,6 +29,8 @@ public:
         key(code, 0);
     }
     std::string node() const;
+    // Waits until an LED was set on the device; its code and value, or -1s.
+    std::pair<int, int> waitForLed(int timeoutMs = 15000);
     // Tries to grab the device for this test; true when nobody else holds it.
     bool grabbable() const;
 
