@@ -138,6 +138,16 @@ TEST_F(EvdevTapGuestTest, StampingPassesKeysOnWithTheLatchedModifiersAroundThem)
     input->keyReleased(keycode::Shift);
     EXPECT_EQ(type({{KEY_A, 1}, {KEY_A, 0}}, 2), (Keys{{KEY_A, 1}, {KEY_A, 0}}))
         << "with the latch released, keys pass plain again";
+
+    input->keyPressed(keycode::CapsLock);
+    EXPECT_EQ(type({{KEY_A, 1}, {KEY_A, 0}}, 6), (Keys{{KEY_CAPSLOCK, 1},
+                                                       {KEY_CAPSLOCK, 0},
+                                                       {KEY_A, 1},
+                                                       {KEY_CAPSLOCK, 1},
+                                                       {KEY_CAPSLOCK, 0},
+                                                       {KEY_A, 0}}))
+        << "a latched Caps Lock is switched on for the press only";
+    input->keyReleased(keycode::CapsLock);
 }
 
 TEST_F(EvdevTapGuestTest, RealFnRemapsClickedKeysAndPostsGoOutByEvdevCode) {

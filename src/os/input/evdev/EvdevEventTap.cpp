@@ -304,12 +304,17 @@ void EvdevEventTap::handleKey(Device& device, int code, int value) {
     if (!device.grabbed)
         return;
     std::vector<int> around;
-    if (delivered && _options.stampKeys && event.isKeyEvent())
+    bool capsLock = false;
+    if (delivered && _options.stampKeys && event.isKeyEvent()) {
         around = evdev::modifierKeysForFlags(event.flags & ~held);
-    passKey(code, value, around);
+        // Caps Lock is a lock, not a key held: a latched one is switched on
+        // for the press (and its repeats) and off again after it.
+        capsLock = value != 0 && (event.flags & kFlagAlphaShift) && !(held & kFlagAlphaShift);
+    }
+    passKey(code, value, around, capsLock);
 }
 
-void EvdevEventTap::passKey(int code, int value, const std::vector<int>& around) {
+void EvdevEventTap::passKey(int code, int value, const std::vector<int>& around, bool capsLock) {
     const auto index = static_cast<size_t>(code);
     if (value == 2) {
         if (_grabbedDown[index] == 0)
@@ -321,10 +326,18 @@ void EvdevEventTap::passKey(int code, int value, const std::vector<int>& around)
         if (_grabbedDown[index] == 0 || --_grabbedDown[index] != 0)
             return;
     }
+    auto toggleCapsLock = [this] {
+        _devices->setKey(KEY_CAPSLOCK, UinputDevices::Stamp, true);
+        _devices->setKey(KEY_CAPSLOCK, UinputDevices::Stamp, false);
+    };
+    if (capsLock)
+        toggleCapsLock();
     _devices->around(around, [&] {
         _devices->writeKeyboardUnlocked(EV_KEY, code, value);
         _devices->writeKeyboardUnlocked(EV_SYN, SYN_REPORT, 0);
     });
+    if (capsLock)
+        toggleCapsLock();
 }
 
 void EvdevEventTap::handleButton(Device& device, int code, int value) {

@@ -21,7 +21,8 @@ namespace orvix::input {
 // device once no key is down on it, so only the tap sees its events, and
 // passes each event on through the program's virtual devices: a real key
 // leaves with the latched modifiers pressed on the virtual keyboard around
-// it and released after it; held modifiers and repeats pass as they are;
+// it and released after it (a latched Caps Lock switched on and off around
+// a press); held modifiers and repeats pass as they are;
 // LEDs set on the virtual keyboard reach the grabbed keyboards.
 //
 // The program's own virtual devices are never watched. Backspace, Escape
@@ -72,7 +73,7 @@ private:
     void handle(Device& device, int type, int code, int value);
     void handleKey(Device& device, int code, int value);
     void handleButton(Device& device, int code, int value);
-    void passKey(int code, int value, const std::vector<int>& around);
+    void passKey(int code, int value, const std::vector<int>& around, bool capsLock);
     void tryGrab(Device& device);
     void ungrab(Device& device);
     void panic();
