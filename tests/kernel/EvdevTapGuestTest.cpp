@@ -9,6 +9,7 @@
 #include "app/input/MainThreadHandOff.h"
 #include "os/input/EventFlags.h"
 #include "os/input/evdev/EvdevBackend.h"
+#include "platform/InputBackendFactory.h"
 
 #include <QObject>
 #include <csignal>
@@ -316,6 +317,28 @@ TEST_F(EvdevTapGuestTest, KillingTheTapGivesTheKeyboardBackAndHeldKeysAreWaitedO
         EXPECT_EQ(key.first, kProbe) << "keys of before the grab are not passed on again";
     kill(second, SIGKILL);
     waitpid(second, nullptr, 0);
+}
+
+} // namespace
+
+namespace {
+
+// The "InputBackend" setting: auto takes evdev where it can post and read.
+TEST(InputBackendChoiceGuestTest, TheSettingPicksTheBackend) {
+    if (!orvix::test::canUseUinput())
+        GTEST_SKIP() << "needs /dev/uinput: runs in the guest (tests/kernel/run-in-guest)";
+    StandInDevice keyboard;
+    ASSERT_TRUE(keyboard.ok());
+    qunsetenv("DISPLAY");
+    for (const char* setting : {"auto", "evdev", "something else"}) {
+        InputBackendChoice choice = makeInputBackend(QString::fromUtf8(setting));
+        EXPECT_EQ(choice.name, u"evdev") << setting;
+        EXPECT_NE(choice.backend, nullptr) << setting;
+        EXPECT_EQ(choice.accessProbe(), InputAccessLack::Nothing) << setting;
+    }
+    InputBackendChoice x11 = makeInputBackend(QStringLiteral("x11"));
+    EXPECT_EQ(x11.backend, nullptr) << "no X display here";
+    EXPECT_EQ(x11.accessProbe(), InputAccessLack::X11Display) << "and the user is told so";
 }
 
 } // namespace
