@@ -35,7 +35,7 @@ TEST(EvdevProgramGuestTest, LatchedShiftReachesRealKeysAndClicksGoOutThroughUinp
     x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), "0", "0"});
     QProcess* orvix = x.startOrvix();
     ASSERT_TRUE(orvix->waitForStarted(10000));
-    const QString panel = x.waitForWindowOfPid(orvix->processId(), 60000);
+    const QString panel = x.waitForWindowOfPid(orvix->processId(), 180000);
     ASSERT_FALSE(panel.isEmpty()) << orvix->readAll().toStdString();
     const std::string node =
         findDeviceNode(UinputDevices::kVendor, UinputDevices::kKeyboardProduct);
