@@ -104,10 +104,14 @@ TEST_F(EvdevTapGuestTest, StampingPassesKeysOnWithTheLatchedModifiersAroundThem)
     ASSERT_NO_FATAL_FAILURE(startTap(true));
     ASSERT_TRUE(passesOn(*keyboard, *reader));
 
-    const Keys plain = {{KEY_A, 1}, {KEY_A, 2}, {KEY_A, 2},         {KEY_A, 0}, {KEY_LEFTSHIFT, 1},
-                        {KEY_B, 1}, {KEY_B, 0}, {KEY_LEFTSHIFT, 0}, {KEY_C, 1}, {KEY_C, 0}};
+    const Keys plain = {{KEY_A, 1},           {KEY_A, 2},         {KEY_A, 2},
+                        {KEY_A, 0},           {KEY_LEFTSHIFT, 1}, {KEY_B, 1},
+                        {KEY_B, 0},           {KEY_LEFTSHIFT, 0}, {KEY_C, 1},
+                        {KEY_C, 0},           {KEY_POWER, 1},     {KEY_POWER, 0},
+                        {KEY_SLEEP, 1},       {KEY_SLEEP, 0},     {KEY_BRIGHTNESSUP, 1},
+                        {KEY_BRIGHTNESSUP, 0}};
     EXPECT_EQ(type(plain, plain.size()), plain)
-        << "plain keys and repeats pass unchanged, in order";
+        << "plain keys, repeats, power, sleep and brightness keys pass unchanged, in order";
     EXPECT_TRUE(XSession::waitFor([&] { return sounds.size() >= 6; }, 10000));
     EXPECT_EQ(sounds[0], std::make_pair(0, 1)) << "one press sound for A, repeats add none";
     EXPECT_EQ(sounds[1], std::make_pair(0, 0));
