@@ -204,6 +204,18 @@ TEST_F(EvdevTapGuestTest, LedsSetOnTheVirtualKeyboardReachTheGrabbedOnes) {
     EXPECT_EQ(keyboard->waitForLed(), std::make_pair(int(LED_CAPSL), 1));
 }
 
+TEST_F(EvdevTapGuestTest, EndingTheTapLetsGoOfTheKeyboardAndItsKeys) {
+    ASSERT_NO_FATAL_FAILURE(startTap(true));
+    ASSERT_TRUE(passesOn(*keyboard, *reader));
+    keyboard->key(KEY_A, 1);
+    ASSERT_EQ(reader->take(1), (Keys{{KEY_A, 1}}));
+    tapThread.reset(); // as at quit
+    EXPECT_EQ(reader->take(1), (Keys{{KEY_A, 0}})) << "the held key comes up on the virtual one";
+    EXPECT_TRUE(keyboard->grabbable());
+    keyboard->key(KEY_A, 0);
+    EXPECT_EQ(reader->take(1, 500), Keys{}) << "and its real release is not passed on twice";
+}
+
 TEST_F(EvdevTapGuestTest, PanicChordLetsGoOfEveryGrabAndKey) {
     ASSERT_NO_FATAL_FAILURE(startTap(true));
     ASSERT_TRUE(passesOn(*keyboard, *reader));
