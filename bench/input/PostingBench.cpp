@@ -41,6 +41,8 @@ public:
         return true;
     }
     void releaseAll() override {}
+    std::unique_ptr<EventTap> createEventTap(const EventTap::Options&) override { return nullptr; }
+    bool stampsInFlight() const override { return true; }
     long posted = 0;
 };
 

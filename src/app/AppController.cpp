@@ -13,11 +13,10 @@
 #include "os/Bundle.h"
 #include "os/Log.h"
 #include "os/SingleInstance.h"
-#include "os/X11Window.h"
 #include "os/input/EventFlags.h"
-#include "os/input/X11Backend.h"
 #include "platform/CrashReporter.h"
 #include "platform/Feedback.h"
+#include "platform/InputBackendFactory.h"
 #include "platform/MoveApplication.h"
 #include "platform/SUUpdater.h"
 #include "platform/SettingsStore.h"
@@ -79,22 +78,20 @@ AppController::AppController(Defaults& defaults, Environment environment, QObjec
     : QObject(parent), _defaults(defaults), _environment(std::move(environment)),
       _store(std::make_unique<DefaultsStore>(defaults)) {
     if (!_environment.makeBackend) {
-        _environment.makeBackend = []() -> std::unique_ptr<input::InputBackend> {
-            if (!x11::isX11())
-                return nullptr;
-            input::X11Backend::Options options;
-            options.watchdogPath =
-                Bundle::pathForAuxiliaryExecutable(QStringLiteral("orvix-watchdog")).toStdString();
-            return input::X11Backend::open(options);
+        _environment.makeBackend = [this] {
+            InputBackendChoice choice =
+                makeInputBackend(_defaults.stringForKey(settings::kInputBackend));
+            Log::write("Input backend: %s", qUtf8Printable(choice.name));
+            _backendAccessProbe = std::move(choice.accessProbe);
+            return std::move(choice.backend);
         };
     }
     if (!_environment.accessProbe) {
         _environment.accessProbe = [this] {
-            // The backend's own connection answers in three round trips; a
-            // fresh one every 30 seconds would cost a dozen more wake-ups.
-            if (auto* x11 = dynamic_cast<input::X11Backend*>(_backend.get()))
-                return checkX11Access(x11->display()).lack();
-            return checkX11AccessForDisplayName().lack();
+            if (!_backendAccessProbe)
+                _backendAccessProbe =
+                    makeInputBackend(_defaults.stringForKey(settings::kInputBackend)).accessProbe;
+            return _backendAccessProbe();
         };
     }
     _frameSaveTimer.setSingleShot(true);
@@ -159,13 +156,15 @@ void AppController::_createEventSource() {
         return;
     }
     _backend = _environment.makeBackend();
-    if (auto* x11 = dynamic_cast<input::X11Backend*>(_backend.get())) {
-        // The server's keymap and modifier news are read as they come, not
-        // left to pile up until the next click.
-        auto* news = new QSocketNotifier(x11->connectionNumber(), QSocketNotifier::Read, this);
-        connect(news, &QSocketNotifier::activated, this, [x11] { x11->dispatchEvents(); });
-    }
     if (_backend) {
+        // The backend's news (keymap and modifier changes, ...) are read as
+        // they come, not left to pile up until the next click.
+        input::InputBackend* backend = _backend.get();
+        for (int descriptor : backend->mainLoopDescriptors()) {
+            auto* news = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+            connect(news, &QSocketNotifier::activated, this,
+                    [backend, descriptor] { backend->dispatch(descriptor); });
+        }
         _keyInput =
             std::make_unique<KeyInput>(*_backend, *_keyboardView, [](int32_t code, int32_t state) {
                 SoundController::sharedInstance()->playSoundForKeyCode(
@@ -178,22 +177,22 @@ void AppController::_createEventSource() {
 }
 
 void AppController::_createEventTap() {
-    auto* x11 = dynamic_cast<input::X11Backend*>(_backend.get());
-    if (!_keyInput || !x11)
+    if (!_keyInput)
         return;
     _handOff = std::make_unique<MainThreadHandOff>(this, *_keyInput);
     _tapHandler = std::make_unique<EventTapHandler>(*_keyInput, *_handOff, modifyKeyEvents,
                                                     modifyMouseEvents);
     _tapThread = std::make_unique<EventTapThread>(*_tapHandler);
-    input::X11EventTap::Options options;
-    options.ledger = &x11->ledger();
-    _tapThread->start(options, [this] {
+    input::EventTap::Options options;
+    options.stampKeys = modifyKeyEvents;
+    options.stampMouse = modifyMouseEvents;
+    _tapThread->start(*_backend, options, [this] {
         std::fputs("Failed to create event tap\n", stderr);
         _quitWithError(QStringLiteral("Failed to create event tap.  Contact support for help."));
     });
-    if (modifyKeyEvents) {
-        // X11 hands real keys to applications before any client sees them, so
-        // the latched modifiers wait in the server as locks for the next real key.
+    if (modifyKeyEvents && !_backend->stampsInFlight()) {
+        // Where real keys reach applications before the tap sees them, the
+        // latched modifiers wait in the system as locks for the next real key.
         _keyInput->setModifiersObserver([this](uint64_t, uint64_t) { _updateRestingModifiers(); });
         connect(_keyboardWindow, &MyPanel::pointerEntered, this, [this] {
             _pointerOverPanel = true;
@@ -207,15 +206,14 @@ void AppController::_createEventTap() {
 }
 
 void AppController::_updateRestingModifiers() {
-    auto* x11 = dynamic_cast<input::X11Backend*>(_backend.get());
-    if (!x11 || !_keyInput)
+    if (!_backend || !_keyInput)
         return;
     uint64_t resting = _keyInput->latchedFlags() & input::kModifierMask;
     // A held Alt or Super turns clicks into window-manager moves: keep them
     // out of the server while the pointer is over the panel.
     if (_pointerOverPanel)
         resting &= ~(input::kFlagAlternate | input::kFlagCommand);
-    x11->setRestingFlags(resting);
+    _backend->setRestingFlags(resting);
 }
 
 void AppController::observeValueForKeyPath(const QString& key) {

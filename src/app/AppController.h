@@ -49,9 +49,11 @@ public:
     // The services the controller reaches the system through; the defaults
     // are the real ones, tests put their own in.
     struct Environment {
-        // Makes the backend that posts keys; the default opens the X11 one.
+        // Makes the backend that posts keys; the default opens the one the
+        // "InputBackend" setting chooses.
         std::function<std::unique_ptr<input::InputBackend>()> makeBackend;
-        // What the input backend lacks to post and watch; the default asks X.
+        // What the input backend lacks to post and watch; the default asks
+        // the chosen backend's system.
         std::function<InputAccessLack()> accessProbe;
         // Whether a tray host is there to show the status item; the default
         // asks the desktop.
@@ -159,6 +161,7 @@ private:
     MyPanel* _keyboardWindow = nullptr;
     KeyboardView* _keyboardView = nullptr;
     std::unique_ptr<input::InputBackend> _backend;
+    std::function<InputAccessLack()> _backendAccessProbe;
     std::unique_ptr<KeyInput> _keyInput;
     std::unique_ptr<MainThreadHandOff> _handOff;
     std::unique_ptr<EventTapHandler> _tapHandler;

@@ -16,6 +16,7 @@ void registerDefaults(Defaults& defaults) {
     registration.insert(kShowInMenuBar, true);
     registration.insert(kModifyKeyEvents, true);
     registration.insert(kModifyMouseEvents, false);
+    registration.insert(kInputBackend, QStringLiteral("auto"));
     registration.insert(kCheckForUpdates, true);
     registration.insert(kSendProfileInfo, true);
     defaults.registerDefaults(registration);

@@ -17,6 +17,8 @@ inline const QString kModifyKeyEvents =
     QStringLiteral("ModifyKeyEventsWithVirtualKeyboardStateKey");
 inline const QString kModifyMouseEvents =
     QStringLiteral("ModifyMouseEventsWithVirtualKeyboardStateKey");
+// auto, evdev or x11: how keys are posted and watched (read at launch).
+inline const QString kInputBackend = QStringLiteral("InputBackend");
 inline const QString kCheckForUpdates = QStringLiteral("CheckForUpdates");
 inline const QString kSendProfileInfo = QStringLiteral("SUSendProfileInfo");
 inline const QString kEnableAutomaticChecks = QStringLiteral("SUEnableAutomaticChecks");

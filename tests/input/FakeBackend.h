@@ -21,6 +21,11 @@ public:
         return true;
     }
     void releaseAll() override { ++releaseAllCalls; }
+    // No real input to watch: the tap cannot be made.
+    std::unique_ptr<input::EventTap> createEventTap(const input::EventTap::Options&) override {
+        return nullptr;
+    }
+    bool stampsInFlight() const override { return true; }
 
     std::vector<input::InputEvent> events;
     bool failPosts = false;

@@ -40,10 +40,7 @@ protected:
         handOff = std::make_unique<MainThreadHandOff>(&context, *input);
         handler = std::make_unique<EventTapHandler>(*input, *handOff, true, false);
         tapThread = std::make_unique<EventTapThread>(*handler);
-        X11EventTap::Options tapOptions;
-        tapOptions.displayName = session->display().toStdString();
-        tapOptions.ledger = &backend->ledger();
-        tapThread->start(tapOptions, [this] { failed = true; });
+        tapThread->start(*backend, {}, [this] { failed = true; });
         // Listening as soon as the wait ends: the posts of the tests that
         // follow must all be known as our own.
         ASSERT_TRUE(tapThread->waitUntilListening(std::chrono::seconds(5)));
@@ -130,9 +127,7 @@ TEST(TapThreadFailureTest, NoTapRunsTheFailureHandler) {
     std::atomic<bool> failed{false};
     {
         EventTapThread thread(handler);
-        X11EventTap::Options options;
-        options.displayName = ":4093";
-        thread.start(options, [&] { failed = true; });
+        thread.start(backend, {}, [&] { failed = true; });
         // A tap that cannot be made ends the wait for it at once.
         EXPECT_FALSE(thread.waitUntilListening(std::chrono::seconds(30)));
         EXPECT_TRUE(XSession::waitFor([&] { return failed.load(); }, 5000));

@@ -13,7 +13,8 @@ files=(bin/orvix bin/orvix-snth bin/orvix-render libexec/orvix/orvix-fetch
     share/applications/org.orvix.Orvix.desktop
     share/metainfo/org.orvix.Orvix.metainfo.xml
     share/icons/hicolor/scalable/apps/org.orvix.Orvix.svg
-    share/doc/orvix/copyright share/doc/orvix/changelog.gz)
+    share/doc/orvix/copyright share/doc/orvix/changelog.gz
+    lib/udev/rules.d/70-orvix.rules)
 for page in orvix orvix-snth orvix-render; do files+=("share/man/man1/$page.1.gz"); done
 for size in 16 22 24 32 48 64 128 256 512; do
     files+=("share/icons/hicolor/${size}x${size}/apps/org.orvix.Orvix.png")

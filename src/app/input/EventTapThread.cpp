@@ -17,14 +17,17 @@ EventTapThread::~EventTapThread() {
         _thread.join();
 }
 
-void EventTapThread::start(X11EventTap::Options options, FailureHandler onFailure) {
+void EventTapThread::start(InputBackend& backend, EventTap::Options options,
+                           FailureHandler onFailure) {
     options.callback = &EventTapHandler::callback;
     options.userInfo = &_handler;
-    _thread = std::thread([this, options, onFailure] { _createEventTap(options, onFailure); });
+    _thread = std::thread(
+        [this, &backend, options, onFailure] { _createEventTap(backend, options, onFailure); });
 }
 
-void EventTapThread::_createEventTap(X11EventTap::Options options, FailureHandler onFailure) {
-    std::unique_ptr<X11EventTap> tap = X11EventTap::create(options);
+void EventTapThread::_createEventTap(InputBackend& backend, EventTap::Options options,
+                                     FailureHandler onFailure) {
+    std::unique_ptr<EventTap> tap = backend.createEventTap(options);
     bool runs = false;
     {
         // Made or not, the tap is settled: whoever waits for it may go on.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/input/EventTapHandler.h"
-#include "os/input/X11EventTap.h"
+#include "os/input/InputBackend.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,8 +14,8 @@
 
 namespace orvix {
 
-// The event-tap thread: makes the tap on its own thread, with its own X
-// connection, and runs it for the life of the process (or of this object,
+// The event-tap thread: has the backend make its tap on this thread, with a
+// connection of its own, and runs it for the life of the process (or of this object,
 // which stops and joins it). When the tap cannot be made, the failure handler
 // runs on that thread and the thread ends.
 class EventTapThread {
@@ -27,8 +27,10 @@ public:
     EventTapThread(const EventTapThread&) = delete;
     EventTapThread& operator=(const EventTapThread&) = delete;
 
-    // `options.callback` and `userInfo` are filled in here.
-    void start(input::X11EventTap::Options options, FailureHandler onFailure);
+    // `options.callback` and `userInfo` are filled in here. The backend
+    // outlives this object.
+    void start(input::InputBackend& backend, input::EventTap::Options options,
+               FailureHandler onFailure);
 
     // Main thread. Applies to the tap once it exists, too.
     void setEnabled(bool enabled);
@@ -40,13 +42,14 @@ public:
     bool waitUntilListening(std::chrono::milliseconds limit);
 
 private:
-    void _createEventTap(input::X11EventTap::Options options, FailureHandler onFailure);
+    void _createEventTap(input::InputBackend& backend, input::EventTap::Options options,
+                         FailureHandler onFailure);
 
     EventTapHandler& _handler;
     std::thread _thread;
     std::mutex _mutex; // guards _tap, _stopping and _settled
     std::condition_variable _settledChanged;
-    input::X11EventTap* _tap = nullptr;
+    input::EventTap* _tap = nullptr;
     bool _stopping = false;
     bool _settled = false; // the tap listens, or could not be made
     std::atomic<bool> _enabled{true};

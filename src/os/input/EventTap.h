@@ -2,6 +2,8 @@
 
 #include "os/input/InputEvent.h"
 
+#include <chrono>
+
 namespace orvix::input {
 
 // A tap on the stream of real input events. It runs on a thread of its own
@@ -13,6 +15,18 @@ public:
     // Called on the tap's thread for every event; a disabled tap calls it
     // only with TapDisabledByTimeout / TapDisabledByUserInput.
     using Callback = void (*)(void* userInfo, EventTap& tap, InputEvent& event);
+
+    // What every backend's tap is made with.
+    struct Options {
+        Callback callback = nullptr;
+        void* userInfo = nullptr;
+        // A callback that runs longer disables the tap.
+        std::chrono::milliseconds timeLimit{1000};
+        // Whether the callback's flags are to be put on real key events, and
+        // on pointer events; a tap that stamps nothing only reads.
+        bool stampKeys = false;
+        bool stampMouse = false;
+    };
 
     virtual ~EventTap() = default;
 

@@ -1,22 +1,22 @@
 #pragma once
 
+#include "os/input/EventTap.h"
 #include "os/input/InputEvent.h"
+
+#include <memory>
+#include <vector>
 
 namespace orvix::input {
 
-// The seam between the input logic and the machinery that posts (and later
-// watches) keyboard events. The logic builds events with virtual key codes
-// and event flags; a backend turns them into whatever its system needs.
-//
-// Backends: X11 (XTest), an in-memory fake for unit tests; others may join
-// without touching the logic.
+// The seam between the input logic and the machinery that posts and watches
+// keyboard events. The logic builds events with virtual key codes and event
+// flags; a backend turns them into whatever its system needs.
 //
 // Watching real input comes from the same backend: its tap runs on a thread
 // of its own with its own connection, hands every event to the callback
 // logic as an InputEvent (type, fields 8, 9 and 42, flags), and applies what
 // the callback changed as far as its system allows. Events the program posted
-// come back marked (userData 42); on X11 the PostedEventLedger supplies the
-// mark, since X events carry no user data.
+// are marked (userData 42) or never reach the tap at all.
 class InputBackend {
 public:
     virtual ~InputBackend() = default;
@@ -33,6 +33,22 @@ public:
     // Lets go of every key and modifier the backend holds down or locked on
     // the program's behalf. Safe to call any number of times.
     virtual void releaseAll() = 0;
+
+    // Makes the tap on real input; called on the thread that will run it.
+    // Null (with a log line) when the tap cannot be made.
+    virtual std::unique_ptr<EventTap> createEventTap(const EventTap::Options& options) = 0;
+
+    // Whether the tap puts the callback's flags on real events in flight.
+    // A backend that cannot keeps the latched modifiers in force between
+    // posts instead (setRestingFlags).
+    virtual bool stampsInFlight() const = 0;
+    // Modifiers to keep in force for real keys between posts; 0 keeps none.
+    virtual void setRestingFlags(uint64_t flags) { (void)flags; }
+
+    // Descriptors the main loop watches for the backend: when one is
+    // readable, the main loop calls dispatch() with it.
+    virtual std::vector<int> mainLoopDescriptors() const { return {}; }
+    virtual void dispatch(int descriptor) { (void)descriptor; }
 };
 
 } // namespace orvix::input

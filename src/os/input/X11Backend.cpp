@@ -5,6 +5,7 @@
 #include "os/input/EventFlags.h"
 #include "os/input/LeftoverRelease.h"
 #include "os/input/Watchdog.h"
+#include "os/input/X11EventTap.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -167,6 +168,14 @@ void X11Backend::cleanUpEarlierRun(const InputStateFile::Record& record) {
     XSync(_display, False);
     _cleanedUp = true;
     Log::write("Released modifiers left by an earlier run on display %s", _displayName.c_str());
+}
+
+std::unique_ptr<EventTap> X11Backend::createEventTap(const EventTap::Options& options) {
+    X11EventTap::Options x11;
+    static_cast<EventTap::Options&>(x11) = options;
+    x11.displayName = _displayName;
+    x11.ledger = &_ledger;
+    return X11EventTap::create(x11);
 }
 
 int X11Backend::connectionNumber() const {

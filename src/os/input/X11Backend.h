@@ -51,13 +51,19 @@ public:
     bool canPostAndWatch() const override;
     bool post(const InputEvent& event) override;
     void releaseAll() override;
+    // An XInput 2 tap on a connection of its own; it reports and stamps nothing
+    // in flight, X having delivered the event before any client sees it.
+    std::unique_ptr<EventTap> createEventTap(const EventTap::Options& options) override;
+    bool stampsInFlight() const override { return false; }
+    std::vector<int> mainLoopDescriptors() const override { return {connectionNumber()}; }
+    void dispatch(int) override { processPendingEvents(); }
 
     // Modifiers to keep in force between posts, as XKB modifier locks, so that
     // real key presses (and clicks) pick them up: the nearest X11 comes to
     // stamping flags on real events in flight. 0 (the default) keeps nothing.
     // A key of ours that is down keeps its own modifiers until it comes up.
     // releaseAll() drops them.
-    void setRestingFlags(uint64_t flags);
+    void setRestingFlags(uint64_t flags) override;
 
     // The keymap in force for posted keys, refreshed on keymap changes.
     const XKeyboardMap& keyboardMap();

@@ -30,12 +30,9 @@ namespace orvix::input {
 // then reports TapDisabledByTimeout to the callback.
 class X11EventTap final : public EventTap {
 public:
-    struct Options {
-        std::string displayName; // empty: $DISPLAY
-        Callback callback = nullptr;
-        void* userInfo = nullptr;
+    struct Options : EventTap::Options {
+        std::string displayName;             // empty: $DISPLAY
         PostedEventLedger* ledger = nullptr; // the poster's; counting is turned on
-        std::chrono::milliseconds timeLimit{1000};
     };
 
     // Null (with a log line) when there is no X server or no XInput 2.

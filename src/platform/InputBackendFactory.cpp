@@ -1,0 +1,64 @@
+#include "platform/InputBackendFactory.h"
+
+#include "os/Bundle.h"
+#include "os/Log.h"
+#include "os/X11Window.h"
+#include "os/input/X11Backend.h"
+#include "os/input/evdev/EvdevBackend.h"
+
+namespace orvix {
+
+namespace {
+
+InputBackendChoice evdevChoice() {
+    InputBackendChoice choice;
+    choice.name = QStringLiteral("evdev");
+    choice.backend = input::EvdevBackend::open({});
+    choice.accessProbe = [] {
+        return checkEvdevAccess().lack();
+    };
+    return choice;
+}
+
+InputBackendChoice x11Choice() {
+    InputBackendChoice choice;
+    choice.name = QStringLiteral("x11");
+    std::unique_ptr<input::X11Backend> backend;
+    if (x11::isX11()) {
+        input::X11Backend::Options options;
+        // X11 keeps what a killed client held down or locked; the watchdog
+        // lets go of it. The kernel does that for the evdev backend itself.
+        options.watchdogPath =
+            Bundle::pathForAuxiliaryExecutable(QStringLiteral("orvix-watchdog")).toStdString();
+        backend = input::X11Backend::open(options);
+    }
+    // The backend's own connection answers in three round trips; a fresh
+    // one every 30 seconds would cost a dozen more wake-ups.
+    input::X11Backend* x11 = backend.get();
+    choice.accessProbe = [x11] {
+        return x11 ? checkX11Access(x11->display()).lack() : checkX11AccessForDisplayName().lack();
+    };
+    choice.backend = std::move(backend);
+    return choice;
+}
+
+} // namespace
+
+InputBackendChoice makeInputBackend(const QString& setting) {
+    if (setting == u"evdev")
+        return evdevChoice();
+    if (setting == u"x11")
+        return x11Choice();
+    if (setting != u"auto")
+        Log::write("Unknown InputBackend setting; choosing automatically");
+    if (checkEvdevAccess().canPostAndWatch()) {
+        InputBackendChoice choice = evdevChoice();
+        if (choice.backend)
+            return choice;
+    }
+    if (x11::isX11())
+        return x11Choice();
+    return evdevChoice();
+}
+
+} // namespace orvix

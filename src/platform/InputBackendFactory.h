@@ -1,0 +1,25 @@
+#pragma once
+
+#include "os/input/InputBackend.h"
+#include "platform/InputAccess.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace orvix {
+
+// The backend the "InputBackend" setting asks for, and the check of what
+// that backend lacks. "evdev" and "x11" name one; "auto" (and anything
+// else) takes evdev where the virtual keyboard can be made and keyboards can
+// be read, else X11 on an X11 display. A backend that cannot be made is
+// null; its check then says what it lacks, so the user is told.
+struct InputBackendChoice {
+    QString name; // "evdev" or "x11"
+    std::unique_ptr<input::InputBackend> backend;
+    std::function<InputAccessLack()> accessProbe;
+};
+
+InputBackendChoice makeInputBackend(const QString& setting);
+
+} // namespace orvix
