@@ -89,6 +89,12 @@ struct WaylandBackend::Callbacks {
                                                            key,    modifiers, repeatInfo};
 };
 
+std::unique_ptr<EventTap> WaylandBackend::createEventTap(const EventTap::Options&) {
+    Log::write("The Wayland virtual keyboard cannot watch real keys; they need the kernel-level "
+               "input backend");
+    return nullptr;
+}
+
 std::unique_ptr<WaylandBackend> WaylandBackend::open(const Options& options) {
     std::unique_ptr<WaylandBackend> backend(new WaylandBackend);
     if (!backend->connect(options))

@@ -49,6 +49,12 @@ public:
     bool canPostAndWatch() const override { return false; }
     bool post(const InputEvent& event) override;
     void releaseAll() override;
+    // The protocol only posts: real keys are watched by the kernel-level
+    // backend alone, so this backend makes no tap.
+    std::unique_ptr<EventTap> createEventTap(const EventTap::Options& options) override;
+    bool stampsInFlight() const override { return false; }
+    std::vector<int> mainLoopDescriptors() const override { return {connectionNumber()}; }
+    void dispatch(int) override { dispatchEvents(); }
 
     // The connection's socket: when it is readable, call dispatchEvents(), so
     // keymap news never pile up between posts.
