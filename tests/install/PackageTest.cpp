@@ -182,7 +182,11 @@ TEST_F(PackageTest, InstallsStartsAndPurgesCleanly) {
         ASSERT_TRUE(orvix->waitForStarted(10000));
         const QString panel = x.waitForWindowOfPid(orvix->processId(), 60000);
         EXPECT_FALSE(panel.isEmpty())
-            << "the installed orvix shows no panel: " << orvix->readAll().toStdString();
+            << "the installed orvix shows no panel; "
+            << (orvix->state() == QProcess::Running
+                    ? std::string("it runs")
+                    : "it ended with status " + std::to_string(orvix->exitCode()))
+            << ", saying: " << orvix->readAll().toStdString();
         orvix->terminate();
         EXPECT_TRUE(orvix->waitForFinished(20000));
     }
