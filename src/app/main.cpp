@@ -167,10 +167,12 @@ int resetSettings() {
 }
 
 // Orvix draws through XCB and types through XTest, so it needs an X server: a
-// plain X11 session, or XWayland under Wayland. Other Qt platforms (offscreen
-// for tests) are the caller's own choice and are not checked.
+// plain X11 session, or XWayland under Wayland, also where the session asks Qt
+// programs for native Wayland. Other Qt platforms (offscreen for tests) are the
+// caller's own choice and are not checked.
 bool displayUsable(const char* displayOption) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform.startsWith("wayland"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     if (!qgetenv("QT_QPA_PLATFORM").startsWith("xcb"))
         return true;

@@ -14,7 +14,9 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 using orvix::test::runTool;
@@ -65,7 +67,13 @@ protected:
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is not available (scripts/deps installs it): skipped";
         ASSERT_TRUE(work.isValid());
+        // Test runs from other checkouts install the same package: one at a
+        // time, also against a run that dies (the kernel drops the lock).
+        lock = ::open("/run/lock/orvix-package-test.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(lock, 0);
+        ASSERT_EQ(::flock(lock, LOCK_EX), 0);
         before = installedPackages();
+        ASSERT_FALSE(before.isEmpty()) << "cannot list the installed packages";
         if (isInstalled(kPackage)) {
             // Keep the user's own copy to put it back afterwards.
             const ToolRun r =
@@ -77,11 +85,16 @@ protected:
             wasAuto =
                 sh(QStringLiteral("apt-mark showauto %1").arg(kPackage)).out.trimmed() == kPackage;
         }
+        ready = true;
     }
 
     void TearDown() override {
-        if (IsSkipped())
+        // Nothing is undone unless the state before was fully recorded.
+        if (!ready) {
+            if (lock >= 0)
+                ::close(lock);
             return;
+        }
         if (isInstalled(kPackage))
             sh(QStringLiteral("apt-get purge -y -qq %1").arg(kPackage));
         // What the install pulled in goes again; nothing else is touched.
@@ -89,7 +102,11 @@ protected:
         for (const QString& p : installedPackages())
             if (!before.contains(p) && p != kPackage)
                 added << quoted(p);
-        if (!added.isEmpty()) {
+        // Never a mass removal, whatever went wrong.
+        if (added.size() > 40) {
+            ADD_FAILURE() << "not removing packages the install may have added: "
+                          << added.join(QLatin1Char(' ')).toStdString();
+        } else if (!added.isEmpty()) {
             const ToolRun r =
                 sh(QStringLiteral("apt-get purge -y -qq ") + added.join(QLatin1Char(' ')));
             EXPECT_EQ(r.exitCode, 0) << tail(r.err);
@@ -100,9 +117,12 @@ protected:
             if (wasAuto)
                 sh(QStringLiteral("apt-mark auto %1").arg(kPackage));
         }
+        ::close(lock);
     }
 
     QTemporaryDir work;
+    int lock = -1;
+    bool ready = false;
     QSet<QString> before;
     QString keptCopy;
     bool wasAuto = false;
@@ -182,7 +202,11 @@ TEST_F(PackageTest, InstallsStartsAndPurgesCleanly) {
         ASSERT_TRUE(orvix->waitForStarted(10000));
         const QString panel = x.waitForWindowOfPid(orvix->processId(), 60000);
         EXPECT_FALSE(panel.isEmpty())
-            << "the installed orvix shows no panel: " << orvix->readAll().toStdString();
+            << "the installed orvix shows no panel; "
+            << (orvix->state() == QProcess::Running
+                    ? std::string("it runs")
+                    : "it ended with status " + std::to_string(orvix->exitCode()))
+            << ", saying: " << orvix->readAll().toStdString();
         orvix->terminate();
         EXPECT_TRUE(orvix->waitForFinished(20000));
     }
