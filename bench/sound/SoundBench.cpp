@@ -28,6 +28,8 @@ constexpr int kDistinctSounds = 60;
 struct FullTheme {
     QTemporaryDir dir;
     QString path;
+    // Keeps the output open: it closes when the last sound goes.
+    std::shared_ptr<Sound> keeper;
 
     FullTheme() {
         std::vector<std::shared_ptr<Sound>> sounds;
@@ -70,6 +72,8 @@ FullTheme& fullTheme() {
         // The first sound opens the real (or ALSOFT_DRIVERS-chosen) device;
         // without one, render into memory.
         auto* made = new FullTheme;
+        made->keeper = Sound::initWithContentsOfURL(
+            QUrl::fromLocalFile(made->dir.filePath(QStringLiteral("s0.wav"))));
         if (!AudioEngine::sharedInstance().outputOpen())
             AudioEngine::sharedInstance().openLoopback();
         return made;
@@ -134,10 +138,7 @@ BENCHMARK(BM_OutputLatency)->Iterations(1);
 
 // One 100 ms sound of the full theme, by identifier.
 uint32_t benchSound() {
-    static std::shared_ptr<Sound> sound = [] {
-        const QString wav = fullTheme().dir.filePath(QStringLiteral("s0.wav"));
-        return Sound::initWithContentsOfURL(QUrl::fromLocalFile(wav));
-    }();
+    const auto& sound = fullTheme().keeper;
     return sound ? sound->soundID() : 0;
 }
 
