@@ -6,21 +6,14 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace orvix;
 
 namespace {
-
-bool waitFor(const std::function<bool()>& condition, int ms = 5000) {
-    QDeadlineTimer deadline(ms);
-    while (!condition() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return condition();
-}
 
 QDBusMessage prepareForSleep(bool sleeping) {
     QDBusMessage m = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
@@ -62,19 +55,21 @@ TEST(SleepWakeBus, PrepareForSleepFromLogindPausesAndResumes) {
 
     // Only logind's own signal counts.
     impostor.send(prepareForSleep(true));
-    EXPECT_FALSE(waitFor([&] { return !keepAlive->isRunning(); }, 500));
+    EXPECT_FALSE(QTest::qWaitFor([&] { return !keepAlive->isRunning(); }, 500));
 
     logind.send(prepareForSleep(true));
-    EXPECT_TRUE(waitFor([&] { return !keepAlive->isRunning(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !keepAlive->isRunning(); }, 5000));
+    test::drain();
     logind.send(prepareForSleep(false));
-    EXPECT_TRUE(waitFor([&] { return keepAlive->isRunning(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return keepAlive->isRunning(); }, 5000));
+    EXPECT_GT(test::peak(test::render(2400)), 0.2f) << "a new sound, played at once on wake";
 
     // Asleep while stopped: waking leaves it stopped.
     keepAlive->stop();
     logind.send(prepareForSleep(true));
     logind.send(prepareForSleep(false));
     QCoreApplication::processEvents(QEventLoop::AllEvents, 300);
-    EXPECT_FALSE(waitFor([&] { return keepAlive->isRunning(); }, 500));
+    EXPECT_FALSE(QTest::qWaitFor([&] { return keepAlive->isRunning(); }, 500));
 
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
     QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));

@@ -227,23 +227,6 @@ TEST_F(AudioKeepAliveTest, StartPlaysAtOnceThenOnItsTimerUntilStopped) {
     EXPECT_EQ(AudioEngine::sharedInstance().liveSounds(), sounds);
 }
 
-TEST_F(AudioKeepAliveTest, SleepAndWake) {
-    auto* keepAlive = AudioKeepAlive::sharedInstance();
-    keepAlive->start();
-    test::drain();
-    keepAlive->receiveSleepNotification();
-    EXPECT_FALSE(keepAlive->isRunning());
-    keepAlive->receiveWakeNotification();
-    ASSERT_TRUE(keepAlive->isRunning());
-    EXPECT_GT(test::peak(test::render(2400)), 0.2f) << "a new sound, played at once";
-    test::drain();
-
-    keepAlive->stop();
-    keepAlive->receiveSleepNotification();
-    keepAlive->receiveWakeNotification();
-    EXPECT_FALSE(keepAlive->isRunning());
-}
-
 TEST_F(AudioKeepAliveTest, MissingSilenceResourceIsLoggedAndStaysStopped) {
     auto* keepAlive = AudioKeepAlive::sharedInstance();
     const QString silence = QDir(test::resourceDir()).filePath("silence.wav");
