@@ -32,6 +32,21 @@ MyPanel::MyPanel(QWidget* parent)
     _resizeGrip = new ResizeGrip(this);
     _contentView = new QWidget(this);
     _contentView->setFocusPolicy(Qt::NoFocus);
+    _releaseWatch.setInterval(50);
+    connect(&_releaseWatch, &QTimer::timeout, this, [this] {
+        if (x11::pointerButtonDown())
+            return;
+        _releaseWatch.stop();
+        // The manager ends its resize on the same release: let it finish
+        // before asking for a size of our own.
+        QTimer::singleShot(200, this, [this] {
+            _interactive = false;
+            _keepProportions();
+        });
+    });
+    _fitCheck.setSingleShot(true);
+    _fitCheck.setInterval(300);
+    connect(&_fitCheck, &QTimer::timeout, this, &MyPanel::_keepProportions);
     connect(_titleStrip, &TitleStrip::closeClicked, this, &MyPanel::closeRequested);
     connect(_titleStrip, &TitleStrip::miniaturizeClicked, this, &MyPanel::miniaturizeRequested);
 }
@@ -89,54 +104,96 @@ QSize MyPanel::sizeForHeight(int height) const {
     return {qRound((height - titleBarHeight()) * _aspect.width() / _aspect.height()), height};
 }
 
+QRect MyPanel::availableArea(const QRect& frame) const {
+    const QScreen* on = QGuiApplication::screenAt(frame.center());
+    if (!on)
+        on = screen();
+    return on ? on->availableGeometry() : QRect();
+}
+
 QRect MyPanel::fittedFrame(const QRect& frame, bool heightLeads) const {
     if (_aspect.isEmpty())
         return frame;
     QSize size = heightLeads ? sizeForHeight(frame.height()) : sizeForWidth(frame.width());
     if (size.width() < kMinimumContentWidth)
         size = sizeForWidth(kMinimumContentWidth);
-    const QScreen* on = QGuiApplication::screenAt(frame.center());
-    if (!on)
-        on = screen();
-    const QRect area = on ? on->availableGeometry() : QRect();
-    if (area.isEmpty())
-        return {frame.topLeft(), size};
-    if (size.width() > area.width())
+    const QRect area = availableArea(frame);
+    if (!area.isEmpty() && size.width() > area.width())
         size = sizeForWidth(area.width());
-    if (size.height() > area.height())
+    if (!area.isEmpty() && size.height() > area.height())
         size = sizeForHeight(area.height());
-    const int left = std::max(area.left(), std::min(frame.left(), area.right() + 1 - size.width()));
-    const int top = std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - size.height()));
-    return {QPoint(left, top), size};
+    return keptOnScreen(QRect(frame.topLeft(), size));
+}
+
+QRect MyPanel::keptOnScreen(const QRect& frame) const {
+    const QRect area = availableArea(frame);
+    if (area.isEmpty())
+        return frame;
+    const int left =
+        std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width()));
+    const int top = std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height()));
+    return {QPoint(left, top), frame.size()};
+}
+
+void MyPanel::beginInteractiveResize() {
+    if (!x11::isX11())
+        return;
+    _interactive = true;
+    _releaseWatch.start();
 }
 
 void MyPanel::_keepProportions() {
     _fitPending = false;
+    if (_interactive)
+        return;
+    if (_settledSize.isValid()) {
+        const int strip = titleBarHeight();
+        const qreal across = qAbs(width() - _settledSize.width()) / qreal(_settledSize.width());
+        const qreal down =
+            qAbs(height() - _settledSize.height()) / qreal(qMax(1, _settledSize.height() - strip));
+        _heightLeads = down > across;
+    }
     const QRect frame = geometry();
     const QRect fitted = fittedFrame(frame, _heightLeads);
     // A pixel of rounding either way is not worth another round with the
     // window manager.
-    if (qAbs(fitted.width() - frame.width()) > 1 || qAbs(fitted.height() - frame.height()) > 1)
-        setGeometry(fitted);
-    else if (fitted.topLeft() != frame.topLeft())
-        move(fitted.topLeft());
+    if (qAbs(fitted.width() - frame.width()) > 1 || qAbs(fitted.height() - frame.height()) > 1) {
+        // Only what must change: a position set again can come back a pixel
+        // off through the window manager's border bookkeeping.
+        if (fitted.topLeft() == frame.topLeft())
+            resize(fitted.size());
+        else
+            setGeometry(fitted);
+        return;
+    }
+    _settledSize = frame.size();
+    // Placed by the size it has, not by the rounded one it would be given.
+    const QRect placed = keptOnScreen(frame);
+    if (placed.topLeft() != frame.topLeft())
+        move(placed.topLeft());
 }
 
 void MyPanel::resizeEvent(QResizeEvent* event) {
     // The keys keep their proportions. The edge the user moved leads: the
-    // dimension that changed more, relative to its size, decides the other.
-    if (!_aspect.isEmpty()) {
+    // dimension that changed more since the last proportional size, relative
+    // to its length, decides the other (_keepProportions). Measured from that
+    // size, not from the previous event, so our own corrections never take
+    // the lead back.
+    if (!_aspect.isEmpty() && !_interactive) {
         const QSize old = event->oldSize();
-        const int strip = titleBarHeight();
-        if (old.width() > 0 && old.height() > strip) {
+        if (!_settledSize.isValid() && old.width() > 0 && old.height() > titleBarHeight()) {
             const qreal across = qAbs(width() - old.width()) / qreal(old.width());
-            const qreal down = qAbs(height() - old.height()) / qreal(old.height() - strip);
+            const qreal down =
+                qAbs(height() - old.height()) / qreal(old.height() - titleBarHeight());
             _heightLeads = down > across;
         }
         if (!_fitPending) {
             _fitPending = true;
             QTimer::singleShot(0, this, &MyPanel::_keepProportions);
         }
+        // A window manager may set a correction aside: look again once the
+        // size holds still.
+        _fitCheck.start();
     }
     const int strip = titleBarHeight();
     _titleStrip->setGeometry(0, 0, width(), strip);
@@ -157,7 +214,9 @@ ResizeGrip::ResizeGrip(QWidget* parent) : QWidget(parent) {
 
 void ResizeGrip::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && window()->windowHandle()) {
-        window()->windowHandle()->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+        if (window()->windowHandle()->startSystemResize(Qt::BottomEdge | Qt::RightEdge))
+            if (auto* panel = qobject_cast<MyPanel*>(window()))
+                panel->beginInteractiveResize();
         event->accept();
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <QPixmap>
 #include <QSizeF>
+#include <QTimer>
 #include <QWidget>
 
 namespace orvix {
@@ -50,6 +51,9 @@ public:
     // proportions (led by the height when `heightLeads`), at least the
     // minimum size, and inside the available area of its screen.
     QRect fittedFrame(const QRect& frame, bool heightLeads) const;
+    // The window manager resizes the panel from the pointer until the button
+    // comes up; the proportions are restored then, led by the edge it moved.
+    void beginInteractiveResize();
 
     // Adds _NET_WM_STATE_STICKY (and keeps ABOVE): Qt has no flag for it.
     void applyWorkspaceStates();
@@ -75,10 +79,19 @@ protected:
 
 private:
     void _keepProportions();
+    QRect availableArea(const QRect& frame) const;
+    QRect keptOnScreen(const QRect& frame) const;
 
     bool _framePainted = false;
     bool _heightLeads = false;
     bool _fitPending = false;
+    // The last size that had the keyboard's proportions.
+    QSize _settledSize;
+    QTimer _fitCheck;
+    // While the window manager resizes interactively it sets the size from
+    // the pointer at every step, so corrections would only fight it.
+    bool _interactive = false;
+    QTimer _releaseWatch;
     TitleStrip* _titleStrip = nullptr;
     ResizeGrip* _resizeGrip = nullptr;
     QWidget* _contentView = nullptr;

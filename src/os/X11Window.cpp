@@ -32,6 +32,18 @@ bool capsLockOn() {
     return (state.locked_mods & LockMask) != 0;
 }
 
+bool pointerButtonDown() {
+    Display* dpy = display();
+    if (!dpy)
+        return false;
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &rootX, &rootY, &x, &y, &mask))
+        return false;
+    return (mask & (Button1Mask | Button2Mask | Button3Mask)) != 0;
+}
+
 void setNetWmStates(QWindow* window, std::initializer_list<const char*> states) {
     Display* dpy = display();
     if (!dpy || !window)

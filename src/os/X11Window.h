@@ -12,6 +12,10 @@ bool isX11();
 // Whether Caps Lock is locked on the X server's core keyboard.
 bool capsLockOn();
 
+// Whether any pointer button is down, as the X server sees it: also while
+// another client (the window manager resizing a window) holds the pointer.
+bool pointerButtonDown();
+
 // Asks the window manager to add the given _NET_WM_STATE atoms to a mapped
 // window, and records them on the window for managers that read them at map.
 void setNetWmStates(QWindow* window, std::initializer_list<const char*> states);

@@ -534,7 +534,10 @@ TEST_F(TypingTest, ResizeKeepsTheLayoutAspectRatioAcrossRelaunch) {
     EXPECT_TRUE(XSession::waitFor([&] {
         return QSettings(x.orvixConfigPath(), QSettings::IniFormat).value("keyboard").toString() ==
                saved;
-    }));
+    })) << qPrintable(saved)
+        << " / "
+        << qPrintable(
+               QSettings(x.orvixConfigPath(), QSettings::IniFormat).value("keyboard").toString());
     quitOrvix();
     ASSERT_FALSE(launch().isEmpty());
     const auto again = x.windowGeometry(panel);
@@ -583,6 +586,11 @@ TEST_F(TypingTest, ResizeKeepsProportionsFromEitherEdgeWithinLimits) {
     const auto initial = x.windowGeometry(panel);
     const int strip = orvix::MyPanel::titleBarHeight();
     const int minimumHeight = qRound(orvix::MyPanel::kMinimumContentWidth / layoutRatio()) + strip;
+    const auto proportionalOnScreen = [&](const XSession::Geometry& g) {
+        return qAbs(contentRatio(g) - layoutRatio()) < 0.02 && g.x >= 0 && g.y >= 0 &&
+               g.x + g.width <= 1280 && g.y + g.height <= 800;
+    };
+
     const struct {
         const char* what;
         int width, height;
@@ -608,11 +616,38 @@ TEST_F(TypingTest, ResizeKeepsProportionsFromEitherEdgeWithinLimits) {
         XSession::Geometry g;
         EXPECT_TRUE(XSession::waitFor([&] {
             g = x.windowGeometry(panel);
-            return c.holds(g) && qAbs(contentRatio(g) - layoutRatio()) < 0.02 && g.x >= 0 &&
-                   g.y >= 0 && g.x + g.width <= 1280 && g.y + g.height <= 800;
+            return c.holds(g) && proportionalOnScreen(g);
         })) << c.what
             << ": " << g.x << "," << g.y << " " << g.width << "x" << g.height;
     }
+
+    // Back to the first size, then the corner grip dragged straight down: the
+    // window manager sets the size from the pointer, and the width follows
+    // the height once it lets go.
+    xdotool({QStringLiteral("windowsize"), panel, QString::number(initial.width),
+             QString::number(initial.height)});
+    ASSERT_TRUE(XSession::waitFor([&] {
+        const auto g = x.windowGeometry(panel);
+        return g.width == initial.width && g.height == initial.height;
+    }));
+    const auto start = x.windowGeometry(panel);
+    const int gx = start.x + start.width - 4, gy = start.y + start.height - 4;
+    xdotool({QStringLiteral("mousemove"), QString::number(gx), QString::number(gy),
+             QStringLiteral("mousedown"), QStringLiteral("1")});
+    XSession::waitFor([] { return false; }, 300); // the manager takes the pointer
+    // At a hand's pace: the panel has time to answer between the steps.
+    for (int step = 1; step <= 6; ++step) {
+        xdotool(
+            {QStringLiteral("mousemove"), QString::number(gx), QString::number(gy + 20 * step)});
+        XSession::waitFor([] { return false; }, 400);
+    }
+    xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    XSession::Geometry dragged;
+    EXPECT_TRUE(XSession::waitFor([&] {
+        dragged = x.windowGeometry(panel);
+        return dragged.height >= initial.height + 60 && proportionalOnScreen(dragged);
+    })) << "grip: "
+        << dragged.width << "x" << dragged.height;
 }
 
 TEST_F(TypingTest, SecondCopyLeavesTheRunningCopysLatchAndRecordAlone) {

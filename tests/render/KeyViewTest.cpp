@@ -24,15 +24,10 @@ TEST(KeyViewSize, FollowsTheKeySizeTable) {
         EXPECT_EQ(KeyView::sizeForCode(code), QSizeF(52, 52)) << code;
 }
 
-TEST(KeyView, StartsWithItsCodeStateAndSizeButNoTheme) {
-    KeyView view(36, KeyView::Hover);
-    EXPECT_EQ(view.code(), 36);
-    EXPECT_EQ(view.state(), KeyView::Hover);
-    EXPECT_EQ(view.theme(), nullptr);
-    EXPECT_EQ(view.bounds(), QRectF(0, 0, 93, 52));
-    const KeyPicture picture = view.keyImage();
+TEST(KeyView, WithoutAThemeDrawsNothingAtTheKeysSize) {
+    const KeyPicture picture = KeyView(36, KeyView::Hover).keyImage();
     EXPECT_EQ(picture.size(), QSizeF(93, 52));
-    EXPECT_TRUE(picture.ops().empty()); // nothing to paint with
+    EXPECT_TRUE(picture.ops().empty());
 }
 
 TEST(KeyView, UnknownDrawingStatesDrawTheNormalLook) {
@@ -145,31 +140,28 @@ TEST(KeyView, BumpGradientRunsFromBottomToTop) {
 
 TEST(KeyView, ArrowHalvesAreRoundedOnTheirOuterEdgeOnly) {
     const ThemeDictionary faceOnly = onlyLayers({"KeyFace"});
-    const qreal scale = 8;
-    const qreal w = 52;
-    // Face x+3..x+w-3; probe 0.4 points inside each face corner.
-    for (int64_t state : {KeyView::Normal, KeyView::Hover}) {
-        const QImage up = renderKey(126, state, &faceOnly, scale);
-        const QImage down = renderKey(125, state, &faceOnly, scale);
-        const qreal bottom = 7.5 + 0.4, top = 31 - 0.4;
-        for (qreal x : {3.4, w - 3.4}) {
-            EXPECT_EQ(alphaAt(up, scale, x, top), 0) << "126 rounded top " << x;
-            EXPECT_EQ(alphaAt(up, scale, x, bottom), 255) << "126 square bottom " << x;
-            EXPECT_EQ(alphaAt(down, scale, x, bottom), 0) << "125 rounded bottom " << x;
-            EXPECT_EQ(alphaAt(down, scale, x, top), 255) << "125 square top " << x;
-        }
+    // Probes 0.4 points inside a corner of the face (x+3..x+w-3; y+7.5..y+h-1,
+    // pressed y+4.5..y+h-4): empty where the corner is rounded.
+    const struct {
+        int64_t code;
+        int64_t state;
+        qreal y;
+        bool rounded;
+    } cases[] = {
+        {126, KeyView::Normal, 30.6, true},  {126, KeyView::Normal, 7.9, false},
+        {125, KeyView::Normal, 7.9, true},   {125, KeyView::Normal, 30.6, false},
+        {126, KeyView::Hover, 30.6, true},   {126, KeyView::Hover, 7.9, false},
+        {125, KeyView::Hover, 7.9, true},    {125, KeyView::Hover, 30.6, false},
+        {126, KeyView::Pressed, 27.6, true}, {126, KeyView::Pressed, 4.9, false},
+        {125, KeyView::Pressed, 4.9, true},  {125, KeyView::Pressed, 27.6, false},
+        {53, KeyView::Normal, 7.9, true},    {53, KeyView::Normal, 30.6, true}, // standard key
+    };
+    for (const auto& c : cases) {
+        const QImage image = renderKey(c.code, c.state, &faceOnly, 8);
+        for (qreal x : {3.4, 52 - 3.4})
+            EXPECT_EQ(alphaAt(image, 8, x, c.y), c.rounded ? 0 : 255)
+                << c.code << " look " << c.state << " at " << x << "," << c.y;
     }
-    // Pressed: the face spans y+4.5..y+h-4.
-    const QImage up = renderKey(126, KeyView::Pressed, &faceOnly, scale);
-    const QImage down = renderKey(125, KeyView::Pressed, &faceOnly, scale);
-    EXPECT_EQ(alphaAt(up, scale, 3.4, 27.6), 0);
-    EXPECT_EQ(alphaAt(up, scale, 3.4, 4.9), 255);
-    EXPECT_EQ(alphaAt(down, scale, 3.4, 4.9), 0);
-    EXPECT_EQ(alphaAt(down, scale, 3.4, 27.6), 255);
-    // A standard key is rounded at all four corners.
-    const QImage esc = renderKey(53, KeyView::Normal, &faceOnly, scale);
-    EXPECT_EQ(alphaAt(esc, scale, 3.4, 7.9), 0);
-    EXPECT_EQ(alphaAt(esc, scale, 3.4, 30.6), 0);
 }
 
 TEST(KeyView, UpArrowHasNoSideCornersAndDownArrowHasBoth) {
