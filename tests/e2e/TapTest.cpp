@@ -671,12 +671,24 @@ TEST_F(TapTest, CrashWithModifiersLatchedLeavesNothingLocked) {
 TEST_F(TapTest, CapsLockOnBeforeLaunchShowsOnTheCapsLockKey) {
     writeConfig();
     xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+    ASSERT_TRUE(launch({kCodeA}));
     ASSERT_EQ(keyboardState().locked, TapPanelPixels::kLockMask);
-    // The key's first picture is kept as its "unlit" one: here it must be
-    // the lit one, so unlocking makes the key differ from it.
-    ASSERT_TRUE(launch({kCodeCapsLock}));
+    // The key as shown with the lock on, once drawn and settled...
+    QImage locked, previous;
+    ASSERT_TRUE(XSession::waitFor([&] {
+        locked = pixels->grabKey(kCodeCapsLock);
+        const bool same = !previous.isNull() && !locked.isNull() &&
+                          TapPanelPixels::meanDifference(locked, previous) == 0;
+        previous = locked;
+        pause(100);
+        return same;
+    }));
+    // ...changes when the real key unlocks it: it was lit.
     xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
-    EXPECT_TRUE(waitLit(kCodeCapsLock)) << "Caps Lock was dark while the lock was on";
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return TapPanelPixels::meanDifference(pixels->grabKey(kCodeCapsLock), locked) >
+               TapPanelPixels::kUnlitDifference;
+    })) << "Caps Lock was dark while the lock was on";
     EXPECT_EQ(keyboardState().locked, 0u);
 }
 

@@ -592,6 +592,10 @@ struct KillCase {
     bool holdKey; // the mouse held down on A when the program dies
 };
 
+void PrintTo(const KillCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class KilledWhileTypingTest : public TypingTest, public ::testing::WithParamInterface<KillCase> {};
 
 // Latches the modifiers, leaves them resting (pointer away from the panel)
