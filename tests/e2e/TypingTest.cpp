@@ -2,7 +2,7 @@
 // the running program in a private X session with openbox, and a recording X
 // client that holds the focus and prints every key event it receives with its
 // modifier state. The server's own keyboard state is read with a small probe.
-#include "XSession.h"
+#include "OrvixSessionTest.h"
 #include "app/MyPanel.h"
 #include "render/KeyboardLayout.h"
 
@@ -41,28 +41,7 @@ bool isModifierCode(int64_t code) {
            std::end(kModifierCodes);
 }
 
-bool isModifierSym(const QString& sym) {
-    static const QStringList names{QStringLiteral("Shift_L"),   QStringLiteral("Shift_R"),
-                                   QStringLiteral("Control_L"), QStringLiteral("Control_R"),
-                                   QStringLiteral("Alt_L"),     QStringLiteral("Alt_R"),
-                                   QStringLiteral("Meta_L"),    QStringLiteral("Meta_R"),
-                                   QStringLiteral("Super_L"),   QStringLiteral("Super_R"),
-                                   QStringLiteral("Caps_Lock"), QStringLiteral("ISO_Level3_Shift")};
-    return names.contains(sym);
-}
-
-struct KeyEvent {
-    bool press = false;
-    int keycode = 0;
-    QString sym;
-    unsigned state = 0;
-    // "press A 0x1": pointer-button bits are dropped, they depend on how
-    // fast the button came up again.
-    QString text() const {
-        return QStringLiteral("%1 %2 0x%3")
-            .arg(press ? u"press" : u"release", sym, QString::number(state & 0xff, 16));
-    }
-};
+using KeyEvent = orvix::test::RecordedKey;
 
 struct ServerState {
     unsigned mods = ~0u, locked = ~0u;
@@ -70,79 +49,19 @@ struct ServerState {
     QString raw;
 };
 
-class TypingTest : public ::testing::Test {
+class TypingTest : public orvix::test::OrvixSessionTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start";
+        ASSERT_NO_FATAL_FAILURE(OrvixSessionTest::SetUp());
         // No update check over the network from a test.
         writeConfig("[General]\nCheckForUpdates=false\n");
-    }
-
-    void writeConfig(const QByteArray& text) { ASSERT_TRUE(x.writeOrvixConfig(text)); }
-
-    // Starts the program with the pointer parked outside where the panel
-    // opens and waits until the window manager has the panel up.
-    QString launch() {
-        park();
-        orvix = x.startOrvix();
-        if (!orvix->waitForStarted(10000))
-            return {};
-        panel = x.waitForWindowOfPid(orvix->processId());
-        if (!panel.isEmpty())
-            XSession::waitFor([&] {
-                return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
-                    .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
-            });
-        return panel;
-    }
-
-    void quitOrvix() {
-        if (orvix && orvix->state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(orvix->processId()), SIGTERM);
-            orvix->waitForFinished(10000);
-        }
-    }
-
-    // Starts the recording client and waits until it holds the focus.
-    bool startRecorder() {
-        recorder = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
-        if (!recorder->waitForStarted(5000))
-            return false;
-        const bool ready = XSession::waitFor([&] {
-            readRecorder();
-            return recorderOutput.contains(QStringLiteral("focus-in"));
-        });
-        const auto m = QRegularExpression(QStringLiteral("ready (\\d+)")).match(recorderOutput);
-        if (!ready || !m.hasMatch())
-            return false;
-        recorderWindow = m.captured(1);
-        return XSession::waitFor([&] { return x.activeWindow() == recorderWindow; });
-    }
-
-    void readRecorder() {
-        if (recorder)
-            recorderOutput += QString::fromUtf8(recorder->readAll());
-    }
-
-    QList<KeyEvent> keyEvents() {
-        readRecorder();
-        QList<KeyEvent> events;
-        static const QRegularExpression line(
-            QStringLiteral("^(press|release) (\\d+) (\\S+) 0x([0-9a-f]+)$"));
-        for (const QString& l : recorderOutput.split(u'\n', Qt::SkipEmptyParts)) {
-            const auto m = line.match(l.trimmed());
-            if (m.hasMatch())
-                events.append({m.captured(1) == u"press", m.captured(2).toInt(), m.captured(3),
-                               m.captured(4).toUInt(nullptr, 16)});
-        }
-        return events;
     }
 
     // The events of keys other than modifiers, as text.
     QStringList plainKeyEvents() {
         QStringList out;
         for (const KeyEvent& e : keyEvents())
-            if (!isModifierSym(e.sym))
+            if (!e.isModifier())
                 out << e.text();
         return out;
     }
@@ -194,11 +113,6 @@ protected:
         for (int64_t code : codes)
             clickKey(code);
     }
-    void park() {
-        x.run(QStringLiteral("xdotool"),
-              {QStringLiteral("mousemove"), QStringLiteral("2"), QStringLiteral("2")});
-    }
-    void xdotool(const QStringList& args) const { x.run(QStringLiteral("xdotool"), args); }
 
     ServerState serverState(const QStringList& args = {}) const {
         ServerState s;
@@ -223,16 +137,6 @@ protected:
         EXPECT_EQ(s.locked, 0u) << qPrintable(s.raw);
         EXPECT_EQ(s.keysDown, QString()) << qPrintable(s.raw);
         EXPECT_TRUE(capsLockLedOff());
-    }
-
-    // _NET_WM_WINDOW_OPACITY as a fraction, or -1 when unset.
-    double opacity() const {
-        const QString out = x.windowProperty(panel, QStringLiteral("_NET_WM_WINDOW_OPACITY"));
-        const auto m = QRegularExpression(QStringLiteral("= (\\d+)")).match(out);
-        return m.hasMatch() ? m.captured(1).toDouble() / 4294967295.0 : -1.0;
-    }
-    bool waitForOpacity(double value) const {
-        return XSession::waitFor([&] { return qAbs(opacity() - value) < 0.01; }, 10000);
     }
 
     QImage screen() const {
@@ -274,13 +178,6 @@ protected:
     static qreal contentRatio(const XSession::Geometry& g) {
         return qreal(g.width) / qreal(g.height - orvix::MyPanel::titleBarHeight());
     }
-
-    XSession x;
-    QProcess* orvix = nullptr;
-    QString panel;
-    QProcess* recorder = nullptr;
-    QString recorderOutput;
-    QString recorderWindow;
 };
 
 TEST_F(TypingTest, ShiftLatchTypesCapitalAndShiftComesUpWithTheLatch) {
@@ -305,8 +202,8 @@ TEST_F(TypingTest, ShiftLatchTypesCapitalAndShiftComesUpWithTheLatch) {
             secondA = i;
         }
     }
-    EXPECT_EQ(shiftBalance, 0) << qPrintable(recorderOutput);
-    EXPECT_LT(lastShift, secondA) << qPrintable(recorderOutput);
+    EXPECT_EQ(shiftBalance, 0) << qPrintable(recorderOutput());
+    EXPECT_LT(lastShift, secondA) << qPrintable(recorderOutput());
     expectNothingDownOrLocked();
 }
 
@@ -383,7 +280,7 @@ TEST_F(TypingTest, CapsLockLatchesForEveryKeyAndReleasesOnTheNextClick) {
     EXPECT_EQ(waitForPlainKeyEvents(8).mid(6), (QStringList{"press a 0x0", "release a 0x0"}));
     expectNothingDownOrLocked();
     EXPECT_EQ(keyEvents().size(), plainKeyEvents().size())
-        << "a Caps Lock key event reached the client: " << qPrintable(recorderOutput);
+        << "a Caps Lock key event reached the client: " << qPrintable(recorderOutput());
 }
 
 TEST_F(TypingTest, FocusNeverLeavesTheClientWhileEveryKeyIsClicked) {
@@ -399,16 +296,16 @@ TEST_F(TypingTest, FocusNeverLeavesTheClientWhileEveryKeyIsClicked) {
     // Every plain key types something, and comes up again.
     XSession::waitFor([&] { return keyEvents().size() >= 2 * plainKeys; }, 15000);
     const QList<KeyEvent> events = keyEvents();
-    EXPECT_EQ(events.size(), 2 * plainKeys) << qPrintable(recorderOutput);
+    EXPECT_EQ(events.size(), 2 * plainKeys) << qPrintable(recorderOutput());
     QMap<int, int> balance;
     for (const KeyEvent& e : events)
         balance[e.keycode] += e.press ? 1 : -1;
     for (auto it = balance.cbegin(); it != balance.cend(); ++it)
         EXPECT_EQ(it.value(), 0) << "keycode " << it.key() << " left down";
 
-    readRecorder();
-    EXPECT_EQ(recorderOutput.count(QStringLiteral("focus-out")), 0)
-        << "a click on a key took the focus: " << qPrintable(recorderOutput);
+    recorderOutput();
+    EXPECT_EQ(recorderOutput().count(QStringLiteral("focus-out")), 0)
+        << "a click on a key took the focus: " << qPrintable(recorderOutput());
 
     EXPECT_EQ(x.activeWindow(), recorderWindow);
     expectNothingDownOrLocked();
@@ -448,10 +345,10 @@ TEST_F(TypingTest, ClickOrDragOnTheStripLeavesTheKeyboardWithTheClient) {
     EXPECT_EQ(x.activeWindow(), recorderWindow);
     // The window manager's grab during a move shows as focus-out / focus-in
     // pairs; the client must end up with the focus.
-    readRecorder();
-    EXPECT_EQ(recorderOutput.count(QStringLiteral("focus-out")),
-              recorderOutput.count(QStringLiteral("focus-in")) - 1)
-        << qPrintable(recorderOutput);
+    recorderOutput();
+    EXPECT_EQ(recorderOutput().count(QStringLiteral("focus-out")),
+              recorderOutput().count(QStringLiteral("focus-in")) - 1)
+        << qPrintable(recorderOutput());
     expectNothingDownOrLocked();
 }
 
@@ -638,7 +535,7 @@ TEST_P(KilledWhileTypingTest, NothingStaysDownOrLockedAndNothingRepeats) {
     int pressesOfA = 0;
     for (const KeyEvent& e : keyEvents())
         pressesOfA += e.press && e.sym.compare(QStringLiteral("a"), Qt::CaseInsensitive) == 0;
-    EXPECT_EQ(pressesOfA, c.holdKey ? 1 : 0) << qPrintable(recorderOutput);
+    EXPECT_EQ(pressesOfA, c.holdKey ? 1 : 0) << qPrintable(recorderOutput());
 
     // The next start finds nothing to clean up, and types normally.
     ASSERT_FALSE(launch().isEmpty());
