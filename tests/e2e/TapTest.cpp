@@ -586,7 +586,11 @@ TEST_P(TapQuitTest, QuittingWithModifiersLatchedLeavesNothingLockedOrDown) {
 
     ::kill(static_cast<pid_t>(orvix->processId()), GetParam());
     ASSERT_TRUE(orvix->waitForFinished(10000));
-    EXPECT_EQ(orvix->exitStatus(), QProcess::NormalExit);
+    // A crash still ends as a crash (under the sanitizers: a failure code).
+    if (GetParam() == SIGSEGV)
+        EXPECT_TRUE(orvix->exitStatus() == QProcess::CrashExit || orvix->exitCode() != 0);
+    else
+        EXPECT_EQ(orvix->exitStatus(), QProcess::NormalExit);
 
     // ...and gone with it.
     const KeyboardState after = keyboardState();
@@ -598,25 +602,6 @@ TEST_P(TapQuitTest, QuittingWithModifiersLatchedLeavesNothingLockedOrDown) {
     // As a user's tools see it: no Caps Lock light left on.
     const QString xset = x.run(QStringLiteral("xset"), {QStringLiteral("q")});
     EXPECT_TRUE(xset.contains(QStringLiteral("LED mask:  00000000"))) << qPrintable(xset);
-}
-
-TEST_F(TapTest, CrashWithModifiersLatchedLeavesNothingLocked) {
-    writeQuietConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
-    ASSERT_TRUE(launch({kCodeShift, kCodeCapsLock}));
-    for (int code : {kCodeShift, kCodeCapsLock}) {
-        clickKey(code);
-        EXPECT_TRUE(waitLit(code)) << "code " << code;
-    }
-    park();
-    const unsigned want = TapPanelPixels::kShiftMask | TapPanelPixels::kLockMask;
-    ASSERT_TRUE(XSession::waitFor([&] { return (keyboardState().mods & want) == want; }));
-    ::kill(static_cast<pid_t>(orvix->processId()), SIGSEGV);
-    ASSERT_TRUE(orvix->waitForFinished(10000));
-    EXPECT_EQ(orvix->exitStatus(), QProcess::CrashExit);
-    const KeyboardState after = keyboardState();
-    EXPECT_EQ(after.mods, 0u) << std::hex << "mods 0x" << after.mods;
-    EXPECT_EQ(after.locked, 0u) << std::hex << "locked 0x" << after.locked;
-    EXPECT_TRUE(after.keysDown.isEmpty());
 }
 
 TEST_F(TapTest, CapsLockOnBeforeLaunchShowsOnTheCapsLockKey) {
@@ -643,11 +628,7 @@ TEST_F(TapTest, CapsLockOnBeforeLaunchShowsOnTheCapsLockKey) {
     EXPECT_EQ(keyboardState().locked, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, TapQuitTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
-                         [](const auto& info) {
-                             return info.param == SIGTERM  ? std::string("SIGTERM")
-                                    : info.param == SIGINT ? std::string("SIGINT")
-                                                           : std::string("SIGHUP");
-                         });
+INSTANTIATE_TEST_SUITE_P(Signals, TapQuitTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGSEGV),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 } // namespace
