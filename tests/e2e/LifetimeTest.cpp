@@ -142,18 +142,6 @@ TEST_F(LifetimeTest, TwoCopiesStartedTogetherLeaveOne) {
     EXPECT_FALSE(x.windowsOfPid(survivor->processId()).isEmpty());
 }
 
-TEST_F(LifetimeTest, KilledCopyLeavesNothingThatStopsTheNextLaunch) {
-    ASSERT_FALSE(launch().isEmpty());
-    QProcess* first = orvix;
-    ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
-    ASSERT_TRUE(first->waitForFinished(5000));
-    launch();
-    QProcess* next = orvix;
-    ASSERT_FALSE(panel.isEmpty());
-    EXPECT_EQ(next->state(), QProcess::Running);
-    EXPECT_FALSE(next->readAll().contains("Found another"));
-}
-
 TEST_F(LifetimeTest, MiniaturizedPanelStaysOpaqueUntilThePointerMoves) {
     const QString panel = launch();
     QProcess* p = orvix;
