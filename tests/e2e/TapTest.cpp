@@ -534,34 +534,29 @@ protected:
     }
 };
 
-TEST_F(TapSettingChangeTest, TurningTheSettingOffWhileRunningChangesNothingUntilRelaunch) {
-    writeQuietConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+class TapSettingFlipTest : public TapSettingChangeTest,
+                           public ::testing::WithParamInterface<bool> {};
+
+// The setting flipped in Preferences while the program runs changes nothing
+// until the next launch, in either direction.
+TEST_P(TapSettingFlipTest, FlippingTheSettingWhileRunningChangesNothingUntilRelaunch) {
+    const bool on = GetParam();
+    writeQuietConfig(on ? "ModifyKeyEventsWithVirtualKeyboardStateKey=true\n"
+                        : "ModifyKeyEventsWithVirtualKeyboardStateKey=false\n");
     ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
-    ASSERT_TRUE(toggleModifyKeysInPreferences(QStringLiteral("false")))
-        << "could not turn the setting off in Preferences; stored: "
-        << qPrintable(storedModifyKeys());
+    ASSERT_TRUE(
+        toggleModifyKeysInPreferences(on ? QStringLiteral("false") : QStringLiteral("true")))
+        << "could not flip the setting in Preferences; stored: " << qPrintable(storedModifyKeys());
     ASSERT_TRUE(startRecorder());
     latchShift();
-    EXPECT_EQ(typeA(), QStringLiteral("A")) << "read at launch only";
-
+    EXPECT_EQ(typeA(), on ? QStringLiteral("A") : QStringLiteral("a")) << "read at launch only";
     ASSERT_TRUE(relaunch());
     latchShift();
-    EXPECT_EQ(typeA(), QStringLiteral("a"));
+    EXPECT_EQ(typeA(), on ? QStringLiteral("a") : QStringLiteral("A"));
 }
 
-TEST_F(TapSettingChangeTest, TurningTheSettingOnWhileRunningChangesNothingUntilRelaunch) {
-    writeQuietConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=false\n");
-    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
-    ASSERT_TRUE(toggleModifyKeysInPreferences(QStringLiteral("true")))
-        << "could not turn the setting on in Preferences; stored: "
-        << qPrintable(storedModifyKeys());
-    ASSERT_TRUE(startRecorder());
-    latchShift();
-    EXPECT_EQ(typeA(), QStringLiteral("a")) << "read at launch only";
-    ASSERT_TRUE(relaunch());
-    latchShift();
-    EXPECT_EQ(typeA(), QStringLiteral("A"));
-}
+INSTANTIATE_TEST_SUITE_P(FromOnAndOff, TapSettingFlipTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WasOn" : "WasOff"; });
 
 class TapQuitTest : public TapTest, public ::testing::WithParamInterface<int> {};
 

@@ -74,22 +74,6 @@ protected:
         return plainKeyEvents();
     }
 
-    // Screen centre of a key: the layout scaled into the panel below its strip.
-    QPoint keyCentre(int64_t code) const {
-        const auto g = x.windowGeometry(panel);
-        const QSizeF layout = orvix::keyboardLayoutSize();
-        const int strip = orvix::MyPanel::titleBarHeight();
-        const qreal sx = g.width / layout.width();
-        const qreal sy = (g.height - strip) / layout.height();
-        for (const orvix::KeyPlacement& key : orvix::keyboardLayout()) {
-            if (key.code == code) {
-                const QPointF c = key.frame.center();
-                return {g.x + qRound(c.x() * sx), g.y + strip + qRound(c.y() * sy)};
-            }
-        }
-        ADD_FAILURE() << "no key with code " << code << " in the layout";
-        return {};
-    }
     QRect keyRect(int64_t code) const {
         const auto g = x.windowGeometry(panel);
         const QSizeF layout = orvix::keyboardLayoutSize();
@@ -102,8 +86,11 @@ protected:
                                     g.y + strip + qRound(key.frame.top() * sy)),
                              QPoint(g.x + qRound(key.frame.right() * sx) - 1,
                                     g.y + strip + qRound(key.frame.bottom() * sy) - 1));
+        ADD_FAILURE() << "no key with code " << code << " in the layout";
         return {};
     }
+    // Screen centre of a key: the layout scaled into the panel below its strip.
+    QPoint keyCentre(int64_t code) const { return keyRect(code).center(); }
 
     void clickKey(int64_t code) {
         const QPoint p = keyCentre(code);
