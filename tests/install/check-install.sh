@@ -7,7 +7,8 @@ prefix=$(mktemp -d "${TMPDIR:-/tmp}/orvix-install.XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 status=0
-for f in bin/orvix libexec/orvix/orvix-fetch share/orvix/metal.png share/orvix/orvix.svg \
+for f in bin/orvix libexec/orvix/orvix-fetch libexec/orvix/orvix-watchdog share/orvix/metal.png \
+    share/orvix/orvix.svg \
     share/applications/org.orvix.Orvix.desktop \
     share/icons/hicolor/scalable/apps/org.orvix.Orvix.svg; do
     if [ ! -e "$prefix/$f" ]; then
