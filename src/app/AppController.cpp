@@ -85,6 +85,9 @@ AppController::AppController(Defaults& defaults, Environment environment, QObjec
             input::X11Backend::Options options;
             options.watchdogPath =
                 Bundle::pathForAuxiliaryExecutable(QStringLiteral("orvix-watchdog")).toStdString();
+            if (options.watchdogPath.empty())
+                Log::write("No orvix-watchdog helper: keys held when Orvix is killed stay down "
+                           "until it starts again");
             return input::X11Backend::open(options);
         };
     }
