@@ -150,6 +150,26 @@ TEST_F(TapTest, HeldKeyStaysLitThroughTheRepeatsAndDarkensOnce) {
     EXPECT_TRUE(waitUnlit(kCodeA));
 }
 
+TEST_F(TapTest, RightShiftReleasesAShiftLatchedByShiftAndBothGoDark) {
+    writeQuietConfig();
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
+    ASSERT_TRUE(startRecorder());
+    clickKey(kCodeShift);
+    park();
+    // Both Shift keys light, the clicked one and its twin.
+    EXPECT_TRUE(waitLit(kCodeShift));
+    EXPECT_TRUE(waitLit(kCodeRightShift));
+    clickKey(kCodeRightShift);
+    park();
+    EXPECT_TRUE(waitUnlit(kCodeShift)) << "Shift stayed lit after Right Shift released the latch";
+    EXPECT_TRUE(waitUnlit(kCodeRightShift));
+    clickKey(kCodeA);
+    ASSERT_TRUE(waitForPresses(1));
+    EXPECT_EQ(recordedPresses(), QStringList{QStringLiteral("a")});
+    EXPECT_EQ(keyboardState().mods, 0u);
+    EXPECT_EQ(keyboardState().locked, 0u);
+}
+
 TEST_F(TapTest, RealShiftLightsBothShiftKeys) {
     writeQuietConfig();
     ASSERT_TRUE(launch({kCodeShift, kCodeRightShift, kCodeA}));

@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QRegularExpression>
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -126,38 +125,6 @@ protected:
         EXPECT_TRUE(capsLockLedOff());
     }
 
-    QImage screen() const {
-        const QString path = x.home() + QStringLiteral("/screen.png");
-        QFile::remove(path);
-        if (!x.screenshot(path))
-            return {};
-        return QImage(path);
-    }
-    // The screen once the panel has drawn its keys (`code`'s inside is not one
-    // flat colour) and settled (two grabs in a row agree). On a loaded machine
-    // the first paint can lag the mapping.
-    QImage settledScreen(int64_t code) const {
-        QImage previous, now;
-        XSession::waitFor([&] {
-            now = screen();
-            const bool same = hasDetail(keyPicture(now, code)) && now == previous;
-            previous = now;
-            return same;
-        });
-        return now;
-    }
-    static bool hasDetail(const QImage& picture) {
-        for (int y = 0; y < picture.height(); ++y)
-            for (int x = 0; x < picture.width(); ++x)
-                if (picture.pixel(x, y) != picture.pixel(0, 0))
-                    return true;
-        return false;
-    }
-    // The inside of a key as shown on screen, away from its edges.
-    QImage keyPicture(const QImage& shot, int64_t code) const {
-        return shot.copy(keyRect(code).adjusted(4, 4, -4, -4));
-    }
-
     static qreal layoutRatio() {
         const QSizeF s = orvix::keyboardLayoutSize();
         return s.width() / s.height();
@@ -191,35 +158,6 @@ TEST_F(TypingTest, ShiftLatchTypesCapitalAndShiftComesUpWithTheLatch) {
     }
     EXPECT_EQ(shiftBalance, 0) << qPrintable(recorderOutput());
     EXPECT_LT(lastShift, secondA) << qPrintable(recorderOutput());
-    expectNothingDownOrLocked();
-}
-
-TEST_F(TypingTest, RightShiftReleasesShiftLatchedByShiftAndBothGoDark) {
-    ASSERT_FALSE(launch().isEmpty());
-    ASSERT_TRUE(startRecorder());
-    park();
-    const QImage before = settledScreen(kShift);
-    ASSERT_FALSE(before.isNull());
-
-    clickKey(kShift);
-    park();
-    // Both Shift keys light, the clicked one and its twin.
-    EXPECT_TRUE(XSession::waitFor([&] {
-        const QImage shot = screen();
-        return keyPicture(shot, kShift) != keyPicture(before, kShift) &&
-               keyPicture(shot, kRightShift) != keyPicture(before, kRightShift);
-    }));
-
-    clickKey(kRightShift);
-    park();
-    EXPECT_TRUE(XSession::waitFor([&] {
-        const QImage shot = screen();
-        return keyPicture(shot, kShift) == keyPicture(before, kShift) &&
-               keyPicture(shot, kRightShift) == keyPicture(before, kRightShift);
-    })) << "a Shift key stayed lit after Right Shift released the latch";
-
-    clickKey(kA);
-    EXPECT_EQ(waitForPlainKeyEvents(2), (QStringList{"press a 0x0", "release a 0x0"}));
     expectNothingDownOrLocked();
 }
 
