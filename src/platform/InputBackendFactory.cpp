@@ -30,6 +30,10 @@ InputBackendChoice x11Choice() {
         // lets go of it. The kernel does that for the evdev backend itself.
         options.watchdogPath =
             Bundle::pathForAuxiliaryExecutable(QStringLiteral("orvix-watchdog")).toStdString();
+        if (options.watchdogPath.empty())
+            Log::write(
+                "No orvix-watchdog helper: keys held when Orvix is killed stay down until it "
+                "starts again");
         backend = input::X11Backend::open(options);
     }
     // The backend's own connection answers in three round trips; a fresh

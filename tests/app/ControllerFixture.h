@@ -45,6 +45,10 @@ protected:
         env.accessProbe = [] {
             return InputAccessLack::Nothing;
         };
+        // The offscreen platform has no tray; these tests act as if it had.
+        env.trayAvailable = [] {
+            return true;
+        };
         return env;
     }
     void launch() {

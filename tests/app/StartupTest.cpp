@@ -70,16 +70,6 @@ TEST_F(StartupTest, PanelFadesInFromZeroToInactiveTransparency) {
     EXPECT_TRUE(waitForOpacity(panel, 0.35));
 }
 
-TEST_F(StartupTest, PanelNeverTakesFocusAndFloats) {
-    launch();
-    const Qt::WindowFlags flags = controller->keyboardWindow()->windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowDoesNotAcceptFocus);
-    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(flags & Qt::FramelessWindowHint);
-    EXPECT_TRUE(controller->keyboardWindow()->testAttribute(Qt::WA_ShowWithoutActivating));
-    EXPECT_FALSE(controller->keyboardWindow()->canBecomeKeyWindow());
-}
-
 TEST_F(StartupTest, EventModifyingFlagsAreReadOnceAtLaunch) {
     defaults->setBool(false, settings::kModifyKeyEvents);
     defaults->setBool(true, settings::kModifyMouseEvents);
@@ -107,26 +97,6 @@ TEST_F(StartupTest, TransparencyChangeShowsAtOnceAndPointerRestoresRule) {
     EXPECT_NEAR(panel->windowOpacity(), settings::kMinimumActiveTransparency, 0.01);
     controller->trackingView()->mouseExited();
     EXPECT_TRUE(waitForOpacity(panel, 0.0));
-}
-
-TEST_F(StartupTest, CloseWithMenuBarOnHidesAndReopenRestores) {
-    defaults->setBool(true, settings::kShowInMenuBar);
-    defaults->setFloat(0.9, settings::kActiveTransparency);
-    launch();
-    MyPanel* panel = controller->keyboardWindow();
-    EXPECT_FALSE(controller->windowShouldClose());
-    EXPECT_TRUE(controller->isHidden());
-    EXPECT_FALSE(panel->isVisible());
-    EXPECT_TRUE(controller->applicationShouldHandleReopen(false));
-    EXPECT_FALSE(controller->isHidden());
-    EXPECT_TRUE(panel->isVisible());
-    EXPECT_TRUE(waitForOpacity(panel, 0.9));
-}
-
-TEST_F(StartupTest, MiniaturizeMakesPanelOpaqueAtOnce) {
-    launch();
-    controller->windowWillMiniaturize();
-    EXPECT_DOUBLE_EQ(controller->keyboardWindow()->windowOpacity(), 1.0);
 }
 
 TEST_F(StartupTest, FrameIsSavedAndRestoredUnderKeyboard) {

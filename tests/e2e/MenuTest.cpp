@@ -1,6 +1,6 @@
 // The gear menu as a user drives it: a real click on the gear button, then
 // the keyboard inside the open menu, checked in the settings file and on screen.
-#include "XSession.h"
+#include "OrvixSessionTest.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,16 +12,8 @@ using orvix::test::XSession;
 
 namespace {
 
-class MenuTest : public ::testing::Test {
+class MenuTest : public orvix::test::OrvixSessionTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(x.isRunning()); }
-
-    QString launch() {
-        x.run(QStringLiteral("xdotool"),
-              {QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("0")});
-        orvix = x.startOrvix();
-        return x.waitForWindowOfPid(orvix->processId());
-    }
     QVariant stored(const QString& key) const {
         return QSettings(x.orvixConfigPath(), QSettings::IniFormat).value(key);
     }
@@ -46,11 +38,8 @@ protected:
     }
     void key(const char* name) const {
         x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(name)});
-        XSession::waitFor([] { return false; }, 250);
+        pause(250);
     }
-
-    XSession x;
-    QProcess* orvix = nullptr;
 };
 
 TEST_F(MenuTest, GearMenuChoosesAKeyboardThemeAndRedrawsTheKeys) {

@@ -2,8 +2,8 @@
 // openbox, xdotool as the keyboard (XTest from another client counts as real),
 // the panel's own pixels to read which on-screen keys are lit, and xrecorder
 // to see what a focused application receives.
+#include "OrvixSessionTest.h"
 #include "TapPanelPixels.h"
-#include "XSession.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,33 +31,11 @@ constexpr int kCodeOption = 58;
 constexpr int kCodeRightOption = 61;
 constexpr int kCodeCommand = 55;
 
-class TapTest : public ::testing::Test {
+class TapTest : public orvix::test::OrvixSessionTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start"; }
-
-    // Quiet first-run extras, so that no alert takes the focus from the
-    // recording client; the rest as given.
-    void writeConfig(const QByteArray& extra = {}) {
-        ASSERT_TRUE(x.writeOrvixConfig(
-            "[General]\nmoveToApplicationsFolderAlertSuppress=true\nFeedbackSuppress=true\n"
-            "CheckForUpdates=false\nSUEnableAutomaticChecks=false\n" +
-            extra));
-    }
-
-    void xdotool(const QStringList& args) const { x.run(QStringLiteral("xdotool"), args); }
-    void parkPointer() const { xdotool({QStringLiteral("mousemove"), "0", "0"}); }
-    static void pause(int ms) {
-        XSession::waitFor([] { return false; }, ms);
-    }
-
     // Starts Orvix, waits for its panel, and keeps the unlit pixels of `keys`.
     bool launch(std::initializer_list<int> keys) {
-        parkPointer();
-        orvix = x.startOrvix();
-        if (!orvix->waitForStarted(10000))
-            return false;
-        panel = x.waitForWindowOfPid(orvix->processId());
-        if (panel.isEmpty())
+        if (OrvixSessionTest::launch().isEmpty())
             return false;
         pixels = std::make_unique<TapPanelPixels>(x.display(), panel.toULong());
         if (!pixels->isOpen())
@@ -99,34 +77,12 @@ protected:
         x.click(c.x(), c.y());
     }
 
-    // xrecorder with the focus; its output is read line by line.
-    bool startRecorder() {
-        recorder = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
-        if (!recorder->waitForStarted(5000))
-            return false;
-        if (!XSession::waitFor([&] { return recorderOutput().contains("ready "); }))
-            return false;
-        const QString id =
-            recorderOutput().section(QStringLiteral("ready "), 1).section(u'\n', 0, 0);
-        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
-        return XSession::waitFor([&] { return x.activeWindow() == id; });
-    }
-    QString recorderOutput() {
-        recorded += QString::fromUtf8(recorder->readAll());
-        return recorded;
-    }
     // The keysym names of the key presses xrecorder has seen, in order.
     QStringList recordedPresses() {
         QStringList presses;
-        for (const QString& line : recorderOutput().split(u'\n', Qt::SkipEmptyParts)) {
-            const QString name = line.section(u' ', 2, 2);
-            // Modifier keys that carry a posted key's flags are not typed keys.
-            const bool modifier = name.endsWith(QStringLiteral("_L")) ||
-                                  name.endsWith(QStringLiteral("_R")) ||
-                                  name == QStringLiteral("Caps_Lock");
-            if (line.startsWith(QStringLiteral("press ")) && !modifier)
-                presses << name;
-        }
+        for (const orvix::test::RecordedKey& key : keyEvents())
+            if (key.press && !key.isModifier())
+                presses << key.sym;
         return presses;
     }
     bool waitForPresses(int count) {
@@ -136,16 +92,11 @@ protected:
     using KeyboardState = TapPanelPixels::KeyboardState;
     KeyboardState keyboardState() const { return pixels->keyboardState(); }
 
-    XSession x;
-    QProcess* orvix = nullptr;
-    QProcess* recorder = nullptr;
-    QString recorded;
-    QString panel;
     std::unique_ptr<TapPanelPixels> pixels;
 };
 
 TEST_F(TapTest, RealKeyLightsItsKeyAndReleaseDarkensIt) {
-    writeConfig();
+    writeQuietConfig();
     ASSERT_TRUE(launch({kCodeA, kCodeS}));
     ASSERT_TRUE(pixels->isUnlit(kCodeA));
 
@@ -166,7 +117,7 @@ TEST_F(TapTest, RealKeyLightsItsKeyAndReleaseDarkensIt) {
 }
 
 TEST_F(TapTest, HeldKeyStaysLitThroughTheRepeatsAndDarkensOnce) {
-    writeConfig();
+    writeQuietConfig();
     ASSERT_TRUE(launch({kCodeA}));
     ASSERT_TRUE(startRecorder());
     // A short repeat delay, so that the hold is well past it.
@@ -199,8 +150,28 @@ TEST_F(TapTest, HeldKeyStaysLitThroughTheRepeatsAndDarkensOnce) {
     EXPECT_TRUE(waitUnlit(kCodeA));
 }
 
+TEST_F(TapTest, RightShiftReleasesAShiftLatchedByShiftAndBothGoDark) {
+    writeQuietConfig();
+    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
+    ASSERT_TRUE(startRecorder());
+    clickKey(kCodeShift);
+    park();
+    // Both Shift keys light, the clicked one and its twin.
+    EXPECT_TRUE(waitLit(kCodeShift));
+    EXPECT_TRUE(waitLit(kCodeRightShift));
+    clickKey(kCodeRightShift);
+    park();
+    EXPECT_TRUE(waitUnlit(kCodeShift)) << "Shift stayed lit after Right Shift released the latch";
+    EXPECT_TRUE(waitUnlit(kCodeRightShift));
+    clickKey(kCodeA);
+    ASSERT_TRUE(waitForPresses(1));
+    EXPECT_EQ(recordedPresses(), QStringList{QStringLiteral("a")});
+    EXPECT_EQ(keyboardState().mods, 0u);
+    EXPECT_EQ(keyboardState().locked, 0u);
+}
+
 TEST_F(TapTest, RealShiftLightsBothShiftKeys) {
-    writeConfig();
+    writeQuietConfig();
     ASSERT_TRUE(launch({kCodeShift, kCodeRightShift, kCodeA}));
 
     xdotool({QStringLiteral("keydown"), QStringLiteral("Shift_L")});
@@ -221,7 +192,7 @@ TEST_F(TapTest, RealShiftLightsBothShiftKeys) {
 }
 
 TEST_F(TapTest, OwnClickIsLitOnlyWhileTheMouseIsDown) {
-    writeConfig();
+    writeQuietConfig();
     ASSERT_TRUE(launch({kCodeA}));
     ASSERT_TRUE(startRecorder());
     const QPoint a = keyCentre(kCodeA);
@@ -241,7 +212,7 @@ TEST_F(TapTest, OwnClickIsLitOnlyWhileTheMouseIsDown) {
             << "hold " << holdMs;
         pause(400);
         EXPECT_FALSE(pixels->isLit(kCodeA)) << "hold " << holdMs;
-        parkPointer();
+        park();
         EXPECT_TRUE(waitUnlit(kCodeA)) << "hold " << holdMs;
     }
     // The clicks did type: the application got them.
@@ -259,14 +230,14 @@ TEST_F(TapTest, OwnClickIsLitOnlyWhileTheMouseIsDown) {
 TEST_F(TapTest, RealKeyHeldWhileTheSameKeyIsClickedIsStillReleased) {
     // xdotool and Orvix share the XTest keyboard: Orvix's click of a key the
     // other client holds must not leave the on-screen key stuck or blind.
-    writeConfig();
+    writeQuietConfig();
     ASSERT_TRUE(launch({kCodeS}));
     xdotool({QStringLiteral("keydown"), QStringLiteral("s")});
     ASSERT_TRUE(waitLit(kCodeS));
     clickKey(kCodeS);
     pause(300);
     xdotool({QStringLiteral("keyup"), QStringLiteral("s")});
-    parkPointer();
+    park();
     EXPECT_TRUE(waitUnlit(kCodeS));
     xdotool({QStringLiteral("keydown"), QStringLiteral("s")});
     EXPECT_TRUE(waitLit(kCodeS)) << "a fresh real press must light the key again";
@@ -275,7 +246,7 @@ TEST_F(TapTest, RealKeyHeldWhileTheSameKeyIsClickedIsStillReleased) {
 }
 
 TEST_F(TapTest, RealCapsLockShowsItsLockedState) {
-    writeConfig();
+    writeQuietConfig();
     ASSERT_TRUE(launch({kCodeCapsLock}));
     // The key shows the lock, not the finger: lit after the release...
     xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
@@ -289,10 +260,10 @@ TEST_F(TapTest, RealCapsLockShowsItsLockedState) {
 }
 
 TEST_F(TapTest, ReleasingARealShiftKeepsAShiftLatchedOnScreenLit) {
-    writeConfig();
+    writeQuietConfig();
     ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
     clickKey(kCodeShift);
-    parkPointer();
+    park();
     ASSERT_TRUE(waitLit(kCodeShift));
     xdotool({QStringLiteral("keydown"), QStringLiteral("Shift_R")});
     pause(200);
@@ -302,13 +273,13 @@ TEST_F(TapTest, ReleasingARealShiftKeepsAShiftLatchedOnScreenLit) {
     EXPECT_TRUE(pixels->isLit(kCodeRightShift));
     // Unlatched with nothing held: both dark.
     clickKey(kCodeShift);
-    parkPointer();
+    park();
     EXPECT_TRUE(waitUnlit(kCodeShift));
     EXPECT_TRUE(waitUnlit(kCodeRightShift));
 }
 
 TEST_F(TapTest, RealKeyWhileAClickIsHeldLightsOnlyItself) {
-    writeConfig();
+    writeQuietConfig();
     ASSERT_TRUE(launch({kCodeA, kCodeS}));
     const QPoint a = keyCentre(kCodeA);
     xdotool({QStringLiteral("mousemove"), QString::number(a.x()), QString::number(a.y())});
@@ -321,12 +292,12 @@ TEST_F(TapTest, RealKeyWhileAClickIsHeldLightsOnlyItself) {
     EXPECT_TRUE(waitUnlit(kCodeS));
     EXPECT_TRUE(pixels->isLit(kCodeA)) << "the held click is untouched by the real key";
     xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
-    parkPointer();
+    park();
     EXPECT_TRUE(waitUnlit(kCodeA));
 }
 
 TEST_F(TapTest, LatchedAltAndSuperStayOutOfTheServerWhileThePointerIsOverThePanel) {
-    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    writeQuietConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
     ASSERT_TRUE(launch({kCodeOption, kCodeRightOption, kCodeCommand}));
     const unsigned altSuper = TapPanelPixels::kMod1Mask | TapPanelPixels::kMod4Mask;
     clickKey(kCodeOption);
@@ -338,7 +309,7 @@ TEST_F(TapTest, LatchedAltAndSuperStayOutOfTheServerWhileThePointerIsOverThePane
     pause(300);
     EXPECT_EQ(keyboardState().mods & altSuper, 0u) << std::hex << keyboardState().mods;
     // Away from the panel the latches wait in the server for the next real key...
-    parkPointer();
+    park();
     EXPECT_TRUE(XSession::waitFor([&] { return (keyboardState().mods & altSuper) == altSuper; }))
         << std::hex << keyboardState().mods;
     // ...and leave it again when the pointer comes back.
@@ -351,7 +322,7 @@ TEST_F(TapTest, LatchedAltAndSuperStayOutOfTheServerWhileThePointerIsOverThePane
     // Unlatched over the panel, and nothing returns when the pointer leaves.
     clickKey(kCodeOption);
     clickKey(kCodeCommand);
-    parkPointer();
+    park();
     EXPECT_TRUE(waitUnlit(kCodeOption));
     EXPECT_TRUE(waitUnlit(kCodeCommand));
     pause(300);
@@ -438,7 +409,7 @@ protected:
 };
 
 TEST_F(TapSoundTest, HeldRealKeyPlaysOnePressAndOneReleaseAndAClickPlaysOnce) {
-    writeConfig("SoundTheme=Typewriter\n");
+    writeQuietConfig("SoundTheme=Typewriter\n");
     ASSERT_TRUE(launch({kCodeA}));
     x.run(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("rate"),
                                    QStringLiteral("200"), QStringLiteral("30")});
@@ -487,7 +458,7 @@ protected:
         clickKey(kCodeShift);
         EXPECT_TRUE(waitLit(kCodeShift));
         EXPECT_TRUE(waitLit(kCodeRightShift));
-        parkPointer();
+        park();
         pause(300);
     }
     // Types a real "a" into xrecorder and answers what arrived.
@@ -501,7 +472,7 @@ protected:
 };
 
 TEST_F(TapLatchedShiftTest, SettingOnStampsLatchedShiftOnRealKeys) {
-    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    writeQuietConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
     ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
     ASSERT_TRUE(startRecorder());
     EXPECT_EQ(typeA(), QStringLiteral("a"));
@@ -510,14 +481,14 @@ TEST_F(TapLatchedShiftTest, SettingOnStampsLatchedShiftOnRealKeys) {
     EXPECT_EQ(typeA(), QStringLiteral("A")) << "the latch stays for the next real key";
     // Unlatched, real keys are plain again and nothing stays in the server.
     clickKey(kCodeShift);
-    parkPointer();
+    park();
     EXPECT_TRUE(waitUnlit(kCodeShift));
     EXPECT_EQ(typeA(), QStringLiteral("a"));
     EXPECT_EQ(keyboardState().locked & TapPanelPixels::kShiftMask, 0u);
 }
 
 TEST_F(TapLatchedShiftTest, SettingOffAtLaunchLeavesRealKeysAlone) {
-    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=false\n");
+    writeQuietConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=false\n");
     ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
     ASSERT_TRUE(startRecorder());
     latchShift();
@@ -525,7 +496,7 @@ TEST_F(TapLatchedShiftTest, SettingOffAtLaunchLeavesRealKeysAlone) {
     EXPECT_EQ(keyboardState().mods & TapPanelPixels::kShiftMask, 0u);
     // Clicked keys still carry the latch: the setting is about real keys only.
     clickKey(kCodeA);
-    parkPointer();
+    park();
     ASSERT_TRUE(waitForPresses(2));
     EXPECT_EQ(recordedPresses().at(1), QStringLiteral("A"));
 }
@@ -583,39 +554,34 @@ protected:
     }
 };
 
-TEST_F(TapSettingChangeTest, TurningTheSettingOffWhileRunningChangesNothingUntilRelaunch) {
-    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+class TapSettingFlipTest : public TapSettingChangeTest,
+                           public ::testing::WithParamInterface<bool> {};
+
+// The setting flipped in Preferences while the program runs changes nothing
+// until the next launch, in either direction.
+TEST_P(TapSettingFlipTest, FlippingTheSettingWhileRunningChangesNothingUntilRelaunch) {
+    const bool on = GetParam();
+    writeQuietConfig(on ? "ModifyKeyEventsWithVirtualKeyboardStateKey=true\n"
+                        : "ModifyKeyEventsWithVirtualKeyboardStateKey=false\n");
     ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
-    ASSERT_TRUE(toggleModifyKeysInPreferences(QStringLiteral("false")))
-        << "could not turn the setting off in Preferences; stored: "
-        << qPrintable(storedModifyKeys());
+    ASSERT_TRUE(
+        toggleModifyKeysInPreferences(on ? QStringLiteral("false") : QStringLiteral("true")))
+        << "could not flip the setting in Preferences; stored: " << qPrintable(storedModifyKeys());
     ASSERT_TRUE(startRecorder());
     latchShift();
-    EXPECT_EQ(typeA(), QStringLiteral("A")) << "read at launch only";
-
+    EXPECT_EQ(typeA(), on ? QStringLiteral("A") : QStringLiteral("a")) << "read at launch only";
     ASSERT_TRUE(relaunch());
     latchShift();
-    EXPECT_EQ(typeA(), QStringLiteral("a"));
+    EXPECT_EQ(typeA(), on ? QStringLiteral("a") : QStringLiteral("A"));
 }
 
-TEST_F(TapSettingChangeTest, TurningTheSettingOnWhileRunningChangesNothingUntilRelaunch) {
-    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=false\n");
-    ASSERT_TRUE(launch({kCodeShift, kCodeRightShift}));
-    ASSERT_TRUE(toggleModifyKeysInPreferences(QStringLiteral("true")))
-        << "could not turn the setting on in Preferences; stored: "
-        << qPrintable(storedModifyKeys());
-    ASSERT_TRUE(startRecorder());
-    latchShift();
-    EXPECT_EQ(typeA(), QStringLiteral("a")) << "read at launch only";
-    ASSERT_TRUE(relaunch());
-    latchShift();
-    EXPECT_EQ(typeA(), QStringLiteral("A"));
-}
+INSTANTIATE_TEST_SUITE_P(FromOnAndOff, TapSettingFlipTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WasOn" : "WasOff"; });
 
 class TapQuitTest : public TapTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(TapQuitTest, QuittingWithModifiersLatchedLeavesNothingLockedOrDown) {
-    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
+    writeQuietConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
     ASSERT_TRUE(launch({kCodeShift, kCodeRightShift, kCodeCapsLock, kCodeControl}));
     const KeyboardState before = keyboardState();
     ASSERT_EQ(before.locked, 0u);
@@ -624,7 +590,7 @@ TEST_P(TapQuitTest, QuittingWithModifiersLatchedLeavesNothingLockedOrDown) {
         clickKey(code);
         EXPECT_TRUE(waitLit(code)) << "code " << code;
     }
-    parkPointer();
+    park();
     // The latches are in the server while the program runs...
     ASSERT_TRUE(XSession::waitFor([&] {
         const unsigned want =
@@ -635,7 +601,11 @@ TEST_P(TapQuitTest, QuittingWithModifiersLatchedLeavesNothingLockedOrDown) {
 
     ::kill(static_cast<pid_t>(orvix->processId()), GetParam());
     ASSERT_TRUE(orvix->waitForFinished(10000));
-    EXPECT_EQ(orvix->exitStatus(), QProcess::NormalExit);
+    // A crash still ends as a crash (under the sanitizers: a failure code).
+    if (GetParam() == SIGSEGV)
+        EXPECT_TRUE(orvix->exitStatus() == QProcess::CrashExit || orvix->exitCode() != 0);
+    else
+        EXPECT_EQ(orvix->exitStatus(), QProcess::NormalExit);
 
     // ...and gone with it.
     const KeyboardState after = keyboardState();
@@ -649,42 +619,31 @@ TEST_P(TapQuitTest, QuittingWithModifiersLatchedLeavesNothingLockedOrDown) {
     EXPECT_TRUE(xset.contains(QStringLiteral("LED mask:  00000000"))) << qPrintable(xset);
 }
 
-TEST_F(TapTest, CrashWithModifiersLatchedLeavesNothingLocked) {
-    writeConfig("ModifyKeyEventsWithVirtualKeyboardStateKey=true\n");
-    ASSERT_TRUE(launch({kCodeShift, kCodeCapsLock}));
-    for (int code : {kCodeShift, kCodeCapsLock}) {
-        clickKey(code);
-        EXPECT_TRUE(waitLit(code)) << "code " << code;
-    }
-    parkPointer();
-    const unsigned want = TapPanelPixels::kShiftMask | TapPanelPixels::kLockMask;
-    ASSERT_TRUE(XSession::waitFor([&] { return (keyboardState().mods & want) == want; }));
-    ::kill(static_cast<pid_t>(orvix->processId()), SIGSEGV);
-    ASSERT_TRUE(orvix->waitForFinished(10000));
-    EXPECT_EQ(orvix->exitStatus(), QProcess::CrashExit);
-    const KeyboardState after = keyboardState();
-    EXPECT_EQ(after.mods, 0u) << std::hex << "mods 0x" << after.mods;
-    EXPECT_EQ(after.locked, 0u) << std::hex << "locked 0x" << after.locked;
-    EXPECT_TRUE(after.keysDown.isEmpty());
-}
-
 TEST_F(TapTest, CapsLockOnBeforeLaunchShowsOnTheCapsLockKey) {
-    writeConfig();
+    writeQuietConfig();
     xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
+    ASSERT_TRUE(launch({kCodeA}));
     ASSERT_EQ(keyboardState().locked, TapPanelPixels::kLockMask);
-    // The key's first picture is kept as its "unlit" one: here it must be
-    // the lit one, so unlocking makes the key differ from it.
-    ASSERT_TRUE(launch({kCodeCapsLock}));
+    // The key as shown with the lock on, once drawn and settled...
+    QImage locked, previous;
+    ASSERT_TRUE(XSession::waitFor([&] {
+        locked = pixels->grabKey(kCodeCapsLock);
+        const bool same = !previous.isNull() && !locked.isNull() &&
+                          TapPanelPixels::meanDifference(locked, previous) == 0;
+        previous = locked;
+        pause(100);
+        return same;
+    }));
+    // ...changes when the real key unlocks it: it was lit.
     xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
-    EXPECT_TRUE(waitLit(kCodeCapsLock)) << "Caps Lock was dark while the lock was on";
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return TapPanelPixels::meanDifference(pixels->grabKey(kCodeCapsLock), locked) >
+               TapPanelPixels::kUnlitDifference;
+    })) << "Caps Lock was dark while the lock was on";
     EXPECT_EQ(keyboardState().locked, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, TapQuitTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
-                         [](const auto& info) {
-                             return info.param == SIGTERM  ? std::string("SIGTERM")
-                                    : info.param == SIGINT ? std::string("SIGINT")
-                                                           : std::string("SIGHUP");
-                         });
+INSTANTIATE_TEST_SUITE_P(Signals, TapQuitTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGSEGV),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 } // namespace

@@ -9,6 +9,7 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 status=0
 files=(bin/orvix bin/orvix-snth bin/orvix-render libexec/orvix/orvix-fetch
+    libexec/orvix/orvix-watchdog
     share/orvix/metal.png share/orvix/orvix.svg
     share/applications/org.orvix.Orvix.desktop
     share/metainfo/org.orvix.Orvix.metainfo.xml
