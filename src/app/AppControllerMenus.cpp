@@ -8,7 +8,7 @@
 #include "menus/PreferencesWindow.h"
 #include "menus/StatusItem.h"
 #include "os/Bundle.h"
-#include "os/input/X11Backend.h"
+#include "os/input/InputBackend.h"
 #include "platform/StartAtLogin.h"
 #include "render/KeyControl.h"
 #include "render/KeyboardTheme.h"
@@ -152,8 +152,10 @@ void AppController::showPreferences() {
     unhide();
     if (!_preferences) {
         _preferences = new PreferencesWindow(_defaults);
-        if (dynamic_cast<input::X11Backend*>(_backend.get()))
-            _preferences->setInputNotes(PreferencesWindow::InputNotes::x11());
+        if (_backend)
+            _preferences->setInputNotes(_backend->stampsInFlight()
+                                            ? PreferencesWindow::InputNotes::kernel()
+                                            : PreferencesWindow::InputNotes::x11());
     }
     _preferences->show();
     _preferences->raise();

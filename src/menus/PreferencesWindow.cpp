@@ -102,6 +102,17 @@ PreferencesWindow::InputNotes PreferencesWindow::InputNotes::x11() {
     return notes;
 }
 
+PreferencesWindow::InputNotes PreferencesWindow::InputNotes::kernel() {
+    InputNotes notes;
+    notes.keys = PreferencesWindow::tr(
+        "Each real key leaves with the latched modifiers pressed around it; the "
+        "keyboards are only read while this is off.");
+    notes.mouse = PreferencesWindow::tr(
+        "Each real mouse click leaves with the latched modifiers pressed around it; "
+        "the mice are left alone while this is off.");
+    return notes;
+}
+
 void PreferencesWindow::setInputNotes(const InputNotes& notes) {
     _keysNote->setText(notes.keys);
     _keysNote->setVisible(!notes.keys.isEmpty());

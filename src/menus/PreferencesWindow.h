@@ -40,6 +40,9 @@ public:
         // modifiers can only wait in the server as locks, which keys and
         // clicks alike pick up.
         static InputNotes x11();
+        // The kernel-level backend changes each real event in flight, so
+        // both settings do exactly what they say.
+        static InputNotes kernel();
     };
     void setInputNotes(const InputNotes& notes);
     QLabel* keysNote() const { return _keysNote; }

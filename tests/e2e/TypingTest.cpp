@@ -132,6 +132,32 @@ protected:
     static qreal contentRatio(const XSession::Geometry& g) {
         return qreal(g.width) / qreal(g.height - orvix::MyPanel::titleBarHeight());
     }
+
+    QImage screen() const {
+        const QString path = x.home() + QStringLiteral("/screen.png");
+        QFile::remove(path);
+        if (!x.screenshot(path))
+            return {};
+        return QImage(path);
+    }
+    // The screen once the panel has drawn its keys (`code`'s inside is not one
+    // flat colour) and settled (two grabs in a row agree). On a loaded machine
+    // the first paint can lag the mapping.
+    QImage settledScreen(int64_t code) const {
+        QImage previous, now;
+        XSession::waitFor([&] {
+            now = screen();
+            const QImage inside = now.copy(keyRect(code).adjusted(4, 4, -4, -4));
+            bool detail = false;
+            for (int y = 0; y < inside.height() && !detail; ++y)
+                for (int x = 0; x < inside.width() && !detail; ++x)
+                    detail = inside.pixel(x, y) != inside.pixel(0, 0);
+            const bool same = detail && now == previous;
+            previous = now;
+            return same;
+        });
+        return now;
+    }
 };
 
 TEST_F(TypingTest, ShiftLatchTypesCapitalAndShiftComesUpWithTheLatch) {
