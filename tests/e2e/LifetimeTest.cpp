@@ -17,18 +17,24 @@ class LifetimeTest : public orvix::test::OrvixSessionTest {
 protected:
     // A system tray (XEmbed) at the top of the screen; answers its window.
     QString startTray() {
-        x.start(QStringLiteral("trayer"),
-                {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                 QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                 QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
-                 QStringLiteral("24")});
+        QProcess* trayer =
+            x.start(QStringLiteral("trayer"),
+                    {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                     QStringLiteral("right"), QStringLiteral("--widthtype"),
+                     QStringLiteral("pixel"), QStringLiteral("--width"), QStringLiteral("120"),
+                     QStringLiteral("--height"), QStringLiteral("24")});
         QString tray;
-        XSession::waitFor([&] {
-            tray = x.run(QStringLiteral("xdotool"),
-                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                          QStringLiteral("--class"), QStringLiteral("trayer")});
-            return !tray.isEmpty();
-        });
+        // Up once its window exists: the tray selection is taken before it.
+        const bool up = XSession::waitFor(
+            [&] {
+                tray = x.run(QStringLiteral("xdotool"),
+                             {QStringLiteral("search"), QStringLiteral("--class"),
+                              QStringLiteral("trayer")});
+                return !tray.isEmpty() || trayer->state() == QProcess::NotRunning;
+            },
+            30000);
+        if (!up || tray.isEmpty())
+            ADD_FAILURE() << "trayer did not come up: " << trayer->readAll().constData();
         return tray;
     }
 };
@@ -189,6 +195,10 @@ TEST_P(CloseTest, CloseHidesOnlyWhileTheTrayShowsTheIcon) {
     const QString panel = launch();
     QProcess* p = orvix;
     ASSERT_FALSE(panel.isEmpty());
+    // The icon is in the tray (a second window of ours) before the close.
+    if (c.trayHost && c.showInMenuBar) {
+        ASSERT_TRUE(XSession::waitFor([&] { return x.windowsOfPid(p->processId()).size() >= 2; }));
+    }
     const auto g = x.windowGeometry(panel);
     x.click(g.x + 13, g.y + 11); // the close button at the strip's left end
     if (!c.hides) {
@@ -198,7 +208,9 @@ TEST_P(CloseTest, CloseHidesOnlyWhileTheTrayShowsTheIcon) {
         EXPECT_EQ(p->readAll().contains("No system tray"), c.showInMenuBar);
         return;
     }
-    EXPECT_TRUE(XSession::waitFor([&] { return !x.windowsOfPid(p->processId()).contains(panel); }));
+    EXPECT_TRUE(XSession::waitFor([&] { return !x.windowsOfPid(p->processId()).contains(panel); }))
+        << qPrintable(x.windowsOfPid(p->processId()).join(u' ')) << " / panel " << qPrintable(panel)
+        << ": " << p->peek(1 << 16).constData();
     EXPECT_EQ(p->state(), QProcess::Running);
     // Launching again reopens the hidden panel.
     QProcess* second = x.startOrvix();
