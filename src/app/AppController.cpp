@@ -90,7 +90,7 @@ AppController::AppController(Defaults& defaults, Environment environment, QObjec
         _environment.accessProbe = [this] {
             if (!_backendAccessProbe)
                 _backendAccessProbe =
-                    makeInputBackend(_defaults.stringForKey(settings::kInputBackend)).accessProbe;
+                    makeInputAccessProbe(_defaults.stringForKey(settings::kInputBackend));
             return _backendAccessProbe();
         };
     }

@@ -65,4 +65,17 @@ InputBackendChoice makeInputBackend(const QString& setting) {
     return evdevChoice();
 }
 
+std::function<InputAccessLack()> makeInputAccessProbe(const QString& setting) {
+    const bool evdev = setting == u"evdev" ||
+                       (setting != u"x11" && checkEvdevAccess().canPostAndWatch()) ||
+                       (setting != u"x11" && !x11::isX11());
+    if (evdev)
+        return [] {
+            return checkEvdevAccess().lack();
+        };
+    return [] {
+        return checkX11AccessForDisplayName().lack();
+    };
+}
+
 } // namespace orvix

@@ -22,4 +22,8 @@ struct InputBackendChoice {
 
 InputBackendChoice makeInputBackend(const QString& setting);
 
+// The same check for a run that opened no backend (a copy about to quit):
+// it asks what the chosen backend would lack without opening one.
+std::function<InputAccessLack()> makeInputAccessProbe(const QString& setting);
+
 } // namespace orvix

@@ -188,7 +188,9 @@ TEST_F(EvdevTapGuestTest, AStalledMainThreadNeverStallsTheKeyboard) {
     EXPECT_EQ(reader->take(3, 15000, false), (Keys{{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}}));
     keyboard->key(KEY_LEFTSHIFT, 0);
     EXPECT_EQ(reader->take(1), (Keys{{KEY_LEFTSHIFT, 0}}));
-    EXPECT_TRUE(XSession::waitFor([&] { return input->heldFlags() == 0 && sounds.size() >= 4; }))
+    // Emulated and loaded, the queued hand-offs can take a while to drain.
+    EXPECT_TRUE(
+        XSession::waitFor([&] { return input->heldFlags() == 0 && sounds.size() >= 4; }, 30000))
         << "the main thread catches up once it runs";
 }
 
