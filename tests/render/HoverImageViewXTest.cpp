@@ -7,52 +7,32 @@
 
 using orvix::test::XSession;
 
-namespace {
-
-class HoverImageViewX : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start";
-        x.setEnv(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        x.run(QStringLiteral("xdotool"),
-              {QStringLiteral("mousemove"), QStringLiteral("5"), QStringLiteral("5")});
-        probe = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/render_hover_probe"));
-        ASSERT_TRUE(probe->waitForStarted(10000));
-    }
-
-    // Reads the probe's lines until one matches; answers its captures.
-    QStringList waitForLine(const QString& pattern, int timeoutMs = 10000) {
-        const QRegularExpression re(QStringLiteral("^") + pattern + QStringLiteral("$"));
-        QStringList found;
-        XSession::waitFor(
-            [&] {
-                while (probe->canReadLine()) {
-                    const QString line = QString::fromUtf8(probe->readLine()).trimmed();
-                    const auto m = re.match(line);
-                    if (m.hasMatch()) {
-                        found = m.capturedTexts().mid(1);
-                        found.prepend(line);
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeoutMs);
-        return found;
-    }
-
-    void moveTo(int px, int py) {
+TEST(HoverImageViewX, FadesWithTheRealPointer) {
+    XSession x;
+    ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start";
+    x.setEnv(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    auto moveTo = [&](int px, int py) {
         x.run(QStringLiteral("xdotool"),
               {QStringLiteral("mousemove"), QString::number(px), QString::number(py)});
-    }
+    };
+    moveTo(5, 5);
+    QProcess* probe = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/render_hover_probe"));
+    ASSERT_TRUE(probe->waitForStarted(10000));
+    // Reads the probe's lines until one matches; answers its captures.
+    auto waitForLine = [&](const QString& pattern) {
+        const QRegularExpression re(QStringLiteral("^") + pattern + QStringLiteral("$"));
+        QStringList found;
+        XSession::waitFor([&] {
+            while (found.isEmpty() && probe->canReadLine()) {
+                const auto m = re.match(QString::fromUtf8(probe->readLine()).trimmed());
+                if (m.hasMatch())
+                    found = m.capturedTexts();
+            }
+            return !found.isEmpty();
+        });
+        return found;
+    };
 
-    XSession x;
-    QProcess* probe = nullptr;
-};
-
-} // namespace
-
-TEST_F(HoverImageViewX, FadesWithTheRealPointer) {
     const QStringList view = waitForLine(QStringLiteral("view (\\d+) (\\d+) (\\d+) (\\d+)"));
     ASSERT_EQ(view.size(), 5) << "the probe window did not appear";
     const int left = view[1].toInt(), top = view[2].toInt();
@@ -63,10 +43,8 @@ TEST_F(HoverImageViewX, FadesWithTheRealPointer) {
     moveTo(left + width / 2, top + height / 2);
     moveTo(left + width + 30, top + height / 2); // out, still over the window
     EXPECT_FALSE(waitForLine(QStringLiteral("alpha 0")).isEmpty()) << "no fade out on leave";
-
     moveTo(left + 10, top + 10);
     EXPECT_FALSE(waitForLine(QStringLiteral("alpha 1")).isEmpty()) << "no fade in on entry";
-
     moveTo(2, 2); // off the window altogether
     EXPECT_FALSE(waitForLine(QStringLiteral("alpha 0")).isEmpty());
 }

@@ -10,59 +10,46 @@ using orvix::KeyControl;
 
 namespace {
 
-// The box around every pixel that is not fully transparent.
-QRectF drawnBounds(const QImage& image) {
-    return orvix::test::inkPoints(image, 1, 0);
-}
-
-QImage shot(QWidget& widget) {
-    return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+// The box around every pixel of the key that is not fully transparent.
+QRectF drawnBounds(QWidget& key) {
+    return orvix::test::inkPoints(key.grab().toImage().convertToFormat(QImage::Format_ARGB32), 1,
+                                  0);
 }
 
 } // namespace
 
 // A press shows pixels drawn ahead of time: no picture is made for it, so the
-// press costs nothing but the paint and no outline stays in memory.
-TEST(KeyControl, PressingAPreparedKeyMakesNoPicture) {
+// press costs nothing but the paint and no outline stays in memory. A new size
+// must still draw the whole key again, from a picture made afresh.
+TEST(KeyControl, PreparedLooksKeepOnlyPixelsAndAreDrawnAgainAtANewSize) {
     QWidget window;
-    window.resize(100, 100);
+    window.setAttribute(Qt::WA_TranslucentBackground);
+    window.resize(200, 200);
     KeyControl key(QRect(0, 0, 40, 40), 0, 1, &window);
     key.prepareLook(KeyControl::Normal);
     key.prepareLook(KeyControl::Pressed);
+    EXPECT_TRUE(key.hasCachedImage(KeyControl::Pressed));
     EXPECT_FALSE(key.holdsPicture(KeyControl::Pressed));
     key.setPressed(true);
     EXPECT_FALSE(key.holdsPicture(KeyControl::Pressed));
     key.setPressed(false);
     EXPECT_FALSE(key.holdsPicture(KeyControl::Normal));
-    // A look never drawn still gets its picture at once.
-    key.mouseEntered();
-    EXPECT_TRUE(key.holdsPicture(KeyControl::Hover));
-}
 
-// Keys keep only the pixels of a look once drawn; a new size must still draw
-// the whole key again, from a picture made afresh.
-TEST(KeyControl, LooksAreDrawnAgainAfterTheirPicturesWereReleased) {
-    QWidget window;
-    window.setAttribute(Qt::WA_TranslucentBackground);
-    window.resize(200, 200);
-    KeyControl key(QRect(0, 0, 40, 40), 0, 1, &window);
-    key.prepareLook(KeyControl::Pressed);
-    EXPECT_TRUE(key.hasCachedImage(KeyControl::Pressed));
-
-    const QRectF small = drawnBounds(shot(key));
+    const QRectF small = drawnBounds(key);
     ASSERT_FALSE(small.isEmpty());
     key.resize(80, 80);
-    const QRectF large = drawnBounds(shot(key));
-    ASSERT_FALSE(large.isEmpty());
+    const QRectF large = drawnBounds(key);
     EXPECT_NEAR(large.width(), 2 * small.width(), 3);
     EXPECT_NEAR(large.height(), 2 * small.height(), 3);
-
     // Pressing after the resize shows the pressed look at the new size.
-    const QImage normal = shot(key);
+    const QImage normal = key.grab().toImage();
     key.setPressed(true);
-    const QImage pressed = shot(key);
-    EXPECT_NE(normal, pressed);
-    EXPECT_NEAR(drawnBounds(pressed).width(), large.width(), 3);
+    EXPECT_NE(normal, key.grab().toImage());
+    EXPECT_NEAR(drawnBounds(key).width(), large.width(), 3);
     // And the picture itself can still be asked for.
     EXPECT_FALSE(key.pressedImg().isNull());
+    // A look never drawn still gets its picture at once.
+    key.setPressed(false);
+    key.mouseEntered();
+    EXPECT_TRUE(key.holdsPicture(KeyControl::Hover));
 }

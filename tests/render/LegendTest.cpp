@@ -37,14 +37,18 @@ QRectF legendBounds(const LegendData& l, const QRectF& key) {
 
 } // namespace
 
-TEST(LegendData, TableIsSortedWellFormedAndInsideItsForm) {
+// Every key but Space has a legend; the table is sorted for lookup, and each
+// outline is well formed and lies inside its form's frame.
+TEST(LegendData, TableHasEveryKeyButSpaceSortedWellFormedAndInsideItsForm) {
+    std::set<int64_t> expected, stored;
+    for (const KeyPlacement& key : keyboardLayout())
+        if (key.code != 49)
+            expected.insert(key.code);
     const auto table = allLegends();
-    ASSERT_FALSE(table.empty());
     for (std::size_t i = 0; i < table.size(); ++i) {
         const LegendData& l = table[i];
-        if (i > 0) {
-            EXPECT_LT(table[i - 1].code, l.code);
-        }
+        stored.insert(l.code);
+        EXPECT_LT(i > 0 ? table[i - 1].code : INT64_MIN, l.code);
         ASSERT_GE(l.paths.size(), 1u);
         ASSERT_LE(l.paths.size(), 3u);
         const QSizeF key = KeyView::sizeForCode(l.code);
@@ -54,11 +58,8 @@ TEST(LegendData, TableIsSortedWellFormedAndInsideItsForm) {
             EXPECT_EQ(p.ops.back(), 'Z') << l.code;
             EXPECT_EQ(p.ops.find_first_not_of("MLCZ"), std::string_view::npos);
             // Every contour is closed before the next begins.
-            for (std::size_t k = 1; k < p.ops.size(); ++k) {
-                if (p.ops[k] == 'M') {
-                    EXPECT_EQ(p.ops[k - 1], 'Z') << l.code;
-                }
-            }
+            for (std::size_t k = 1; k < p.ops.size(); ++k)
+                EXPECT_TRUE(p.ops[k] != 'M' || p.ops[k - 1] == 'Z') << l.code;
             const int n = coordinateCount(p.ops);
             for (int c = 0; c < n; c += 2) {
                 const double x = p.coords[c], y = p.coords[c + 1];
@@ -80,16 +81,6 @@ TEST(LegendData, TableIsSortedWellFormedAndInsideItsForm) {
             }
         }
     }
-}
-
-TEST(LegendData, EveryKeyButSpaceHasALegend) {
-    std::set<int64_t> expected;
-    for (const KeyPlacement& key : keyboardLayout())
-        if (key.code != 49)
-            expected.insert(key.code);
-    std::set<int64_t> stored;
-    for (const LegendData& l : allLegends())
-        stored.insert(l.code);
     EXPECT_EQ(stored, expected);
     EXPECT_EQ(legendForCode(49), nullptr);
     EXPECT_EQ(legendForCode(127), nullptr);
@@ -138,11 +129,6 @@ TEST(LegendPictures, WordLabelsFillTheirBoxes) {
         return QRectF(QPointF(x0 * k.width(), y0 * k.height()),
                       QPointF(x1 * k.width(), y1 * k.height()));
     };
-    auto box = [](int64_t code) {
-        const LegendData& l = *legendForCode(code);
-        const QSizeF k = KeyView::sizeForCode(code);
-        return QRectF(legendBoxOrigin(l, QRectF(QPointF(), k)), QSizeF(l.bw, l.bh));
-    };
     auto expectFills = [&](int64_t code, const QRectF& want) {
         const QRectF got = drawn(code);
         EXPECT_NEAR(got.left(), want.left(), kPixel) << code;
@@ -152,8 +138,11 @@ TEST(LegendPictures, WordLabelsFillTheirBoxes) {
     };
     expectFills(48, fractions(48, 0.096, 0.223, 0.239, 0.384)); // tab
     expectFills(51, fractions(51, 0.608, 0.901, 0.245, 0.368)); // delete
-    for (int64_t code : {36, 54, 55, 57, 58, 61}) // return, command, caps lock, option
-        expectFills(code, box(code));
+    for (int64_t code : {36, 54, 55, 57, 58, 61}) { // return, command, caps lock, option
+        const LegendData& l = *legendForCode(code);
+        const QRectF key(QPointF(), KeyView::sizeForCode(code));
+        expectFills(code, QRectF(legendBoxOrigin(l, key), QSizeF(l.bw, l.bh)));
+    }
 
     // esc fills its band across; the band is far too flat for a word, so its
     // letters are as tall as those of the other labels, centred on the band.
@@ -178,62 +167,52 @@ TEST(LegendPictures, WordLabelsFillTheirBoxes) {
     EXPECT_NEAR(widest, 0.16 * 52, kPixel);
 }
 
+// The four arrows are one triangle turned: the same extent, and
+// each points its own way, the tip in the middle of the other axis.
 TEST(LegendData, ArrowsAreOneTriangleTurnedToPointTheirWay) {
-    const QRectF b = legendPath(*legendForCode(123), 0, QRectF(0, 0, 51, 32)).boundingRect();
-    // Edge-anchored: a fixed distance from the key's left and top edges.
-    EXPECT_NEAR(b.left(), 22.5, 0.01);
-    EXPECT_NEAR(b.right(), 27.88, 0.01);
-    EXPECT_NEAR(32 - b.bottom(), 10.59, 0.01);
-    // The other arrows are the same triangle turned: same extent, one contour.
-    for (int64_t code : {124, 125, 126}) {
-        const QRectF r = legendPath(*legendForCode(code), 0, QRectF(0, 0, 52, 32)).boundingRect();
-        EXPECT_NEAR(std::max(r.width(), r.height()), std::max(b.width(), b.height()), 0.05);
-    }
-    // Each points its own way: the point farthest that way is the tip, in the
-    // middle of the other axis.
-    struct Way {
+    const struct {
         int64_t code;
         QPointF direction; // y up
-    };
-    for (const Way& way :
-         {Way{123, {-1, 0}}, Way{124, {1, 0}}, Way{125, {0, -1}}, Way{126, {0, 1}}}) {
+    } ways[] = {{123, {-1, 0}}, {124, {1, 0}}, {125, {0, -1}}, {126, {0, 1}}};
+    const QRectF left = legendPath(*legendForCode(123), 0, QRectF(0, 0, 52, 32)).boundingRect();
+    for (const auto& way : ways) {
         const QPainterPath path = legendPath(*legendForCode(way.code), 0, QRectF(0, 0, 52, 32));
+        const QRectF r = path.boundingRect();
+        EXPECT_NEAR(std::max(r.width(), r.height()), std::max(left.width(), left.height()), 0.05);
         QPointF tip = path.elementAt(0);
         for (int i = 1; i < path.elementCount(); ++i) {
             const QPointF e = path.elementAt(i);
             if (QPointF::dotProduct(e, way.direction) > QPointF::dotProduct(tip, way.direction))
                 tip = e;
         }
-        const QPointF centre = path.boundingRect().center();
         const QPointF across(way.direction.y(), way.direction.x());
-        EXPECT_NEAR(QPointF::dotProduct(tip - centre, across), 0, 0.1) << way.code;
+        EXPECT_NEAR(QPointF::dotProduct(tip - r.center(), across), 0, 0.1) << way.code;
     }
 }
 
-TEST(LegendPlacement, BoxLegendsKeepTheirSizeOnWiderKeysAndLandOnWholePoints) {
+// Box legends keep their size on wider keys and land on whole points of the
+// key's own frame; key-relative ones stretch; edge-anchored ones hold their
+// distance from the key's left and top edges.
+TEST(LegendPlacement, EachFormFollowsTheKeyItsOwnWay) {
     const LegendData& ret = *legendForCode(36);
     const QRectF normal = legendBounds(ret, QRectF(0, 0, 93, 52));
     const QRectF wide = legendBounds(ret, QRectF(0, 0, 186, 52));
     EXPECT_NEAR(normal.width(), wide.width(), 1e-9);
     EXPECT_NEAR(normal.height(), wide.height(), 1e-9);
-    // Placed by its fraction: bx = floor((w - 28) * 0.90769 + 0.5).
-    EXPECT_EQ(legendBoxOrigin(ret, QRectF(0, 0, 93, 52)), QPointF(59, 11));
-    EXPECT_EQ(legendBoxOrigin(ret, QRectF(0, 0, 186, 52)), QPointF(143, 11));
-    EXPECT_EQ(legendBoxOrigin(ret, QRectF(10, -3, 93, 52)), QPointF(69, 8));
+    EXPECT_GT(wide.left(), normal.left() + 80); // still at the right
+    const QPointF at = legendBoxOrigin(ret, QRectF(0, 0, 93, 52));
+    EXPECT_EQ(legendBoxOrigin(ret, QRectF(10, -3, 93, 52)), at + QPointF(10, -3));
     const QPointF odd = legendBoxOrigin(*legendForCode(18), QRectF(0, 0, 52.7, 52.3));
     EXPECT_EQ(odd.x(), std::floor(odd.x()));
     EXPECT_EQ(odd.y(), std::floor(odd.y()));
-}
 
-TEST(LegendPlacement, KeyRelativeLegendsStretchAndEdgeAnchoredOnesHoldTheirCorner) {
     const LegendData& a = *legendForCode(0);
-    const QRectF normal = legendBounds(a, QRectF(0, 0, 52, 52));
-    const QRectF wide = legendBounds(a, QRectF(0, 0, 104, 52));
-    EXPECT_NEAR(wide.width(), 2 * normal.width(), 1e-9);
+    const QRectF letter = legendBounds(a, QRectF(0, 0, 52, 52));
+    EXPECT_NEAR(legendBounds(a, QRectF(0, 0, 104, 52)).width(), 2 * letter.width(), 1e-9);
     // Letters sit about the middle of the key.
-    EXPECT_GT(normal.left(), 0.3 * 52);
-    EXPECT_LT(normal.right(), 0.7 * 52);
-    EXPECT_NEAR(normal.top(), 0.42 * 52, 0.3);
+    EXPECT_GT(letter.left(), 0.3 * 52);
+    EXPECT_LT(letter.right(), 0.7 * 52);
+    EXPECT_NEAR(letter.top(), 0.42 * 52, 0.3);
 
     const LegendData& shift = *legendForCode(56);
     const QRectF s1 = legendBounds(shift, QRectF(0, 0, 121, 52));
@@ -241,9 +220,8 @@ TEST(LegendPlacement, KeyRelativeLegendsStretchAndEdgeAnchoredOnesHoldTheirCorne
     EXPECT_NEAR(s1.left(), s2.left(), 1e-9);
     EXPECT_NEAR(52 - s1.bottom(), 80 - s2.bottom(), 1e-9); // distance from the top edge
     EXPECT_NEAR(s1.width(), s2.width(), 1e-9);
-}
 
-TEST(LegendPlacement, PathIndexOutOfRangeGivesAnEmptyPath) {
-    EXPECT_TRUE(legendPath(*legendForCode(0), 1, QRectF(0, 0, 52, 52)).isEmpty());
-    EXPECT_TRUE(legendPath(*legendForCode(36), 7, QRectF(0, 0, 93, 52)).isEmpty());
+    // A path index out of range gives an empty path.
+    EXPECT_TRUE(legendPath(a, 1, QRectF(0, 0, 52, 52)).isEmpty());
+    EXPECT_TRUE(legendPath(ret, 7, QRectF(0, 0, 93, 52)).isEmpty());
 }

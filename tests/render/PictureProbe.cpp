@@ -15,10 +15,14 @@ ThemeDictionary onlyLayers(std::initializer_list<const char*> layers, const QCol
     return dict;
 }
 
-QImage renderKey(int64_t code, int64_t state, const ThemeDictionary* theme, qreal scale) {
+KeyPicture keyPicture(int64_t code, int64_t state, const ThemeDictionary* theme) {
     KeyView view(code, state);
     view.setTheme(theme);
-    const KeyPicture picture = view.keyImage();
+    return view.keyImage();
+}
+
+QImage renderKey(int64_t code, int64_t state, const ThemeDictionary* theme, qreal scale) {
+    const KeyPicture picture = keyPicture(code, state, theme);
     const QSize pixels(static_cast<int>(std::lround(picture.size().width() * scale)),
                        static_cast<int>(std::lround(picture.size().height() * scale)));
     return picture.toImage(pixels);
@@ -45,12 +49,12 @@ QRectF inkPoints(const QImage& image, qreal scale, int threshold) {
                   QPointF((maxX + 1) / scale, (h - minY) / scale));
 }
 
-int alphaAt(const QImage& image, qreal scale, qreal x, qreal y) {
+QColor colorAt(const QImage& image, qreal scale, qreal x, qreal y) {
     const int px = static_cast<int>(std::floor(x * scale));
     const int py = static_cast<int>(std::floor(image.height() - y * scale));
     if (px < 0 || py < 0 || px >= image.width() || py >= image.height())
-        return 0;
-    return qAlpha(image.pixel(px, py));
+        return Qt::transparent;
+    return image.pixelColor(px, py);
 }
 
 int differingPixels(const QImage& a, const QImage& b, int tolerance) {
