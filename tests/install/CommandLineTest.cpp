@@ -28,23 +28,21 @@ protected:
         // A console: no display of any kind, and a home of its own.
         env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
-        ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral("config/Orvix"))));
-        ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral("run"))));
+            env.remove(name);
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        env.insert("XDG_RUNTIME_DIR", home.filePath("run"));
+        ASSERT_TRUE(QDir().mkpath(home.filePath("config/Orvix")));
+        ASSERT_TRUE(QDir().mkpath(home.filePath("run")));
         // Qt takes a runtime folder only when it is private.
-        ASSERT_TRUE(QFile::setPermissions(home.filePath(QStringLiteral("run")),
-                                          QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ExeOwner));
+        ASSERT_TRUE(QFile::setPermissions(home.filePath("run"), QFileDevice::ReadOwner |
+                                                                    QFileDevice::WriteOwner |
+                                                                    QFileDevice::ExeOwner));
     }
     ToolRun run(const char* program, const QStringList& arguments) const {
         return runTool(builtProgram(QString::fromLatin1(program)), arguments, env, 30000);
     }
-    QString settingsPath() const {
-        return home.filePath(QStringLiteral("config/Orvix/Orvix.conf"));
-    }
+    QString settingsPath() const { return home.filePath("config/Orvix/Orvix.conf"); }
 
     QTemporaryDir home;
     QProcessEnvironment env;
@@ -64,13 +62,13 @@ TEST_F(CommandLineTest, HelpAndVersionNeedNoDisplay) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + c.option);
-        const ToolRun r = run(c.program, {QString::fromLatin1(c.option)});
+        const ToolRun r = run(c.program, {c.option});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        EXPECT_TRUE(r.out.contains(QString::fromLatin1(c.mustContain))) << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains(c.mustContain)) << r.out.toStdString();
         EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
     }
     for (const char* program : {"orvix", "orvix-snth", "orvix-render"}) {
-        const ToolRun r = run(program, {QStringLiteral("--version")});
+        const ToolRun r = run(program, {"--version"});
         EXPECT_EQ(r.exitCode, 0) << program;
         EXPECT_EQ(r.out, QStringLiteral("%1 %2\n").arg(QString::fromLatin1(program), version));
     }
@@ -94,9 +92,9 @@ TEST_F(CommandLineTest, WithoutAUsableDisplayOneLineAndStatusOne) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString() +
                      " DISPLAY=" + (c.display ? c.display : "(unset)"));
         if (c.display)
-            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+            env.insert("DISPLAY", c.display);
         else
-            env.remove(QStringLiteral("DISPLAY"));
+            env.remove("DISPLAY");
         const ToolRun r = run("orvix", c.arguments);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.err, QStringLiteral("%1 %2\n").arg(QLatin1String(kNeedsDisplay),
@@ -115,28 +113,27 @@ TEST_F(CommandLineTest, MisusedOptionsGiveStatusTwo) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         const ToolRun r = run("orvix", arguments);
         EXPECT_EQ(r.exitCode, 2);
-        EXPECT_TRUE(r.err.startsWith(QStringLiteral("orvix: "))) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(QStringLiteral("Try 'orvix --help'")));
+        EXPECT_TRUE(r.err.startsWith("orvix: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("Try 'orvix --help'"));
     }
 }
 
 TEST_F(CommandLineTest, ResetSettingsMovesTheFileAsideAndKeepsIt) {
-    const ToolRun none = run("orvix", {QStringLiteral("--reset-settings")});
+    const ToolRun none = run("orvix", {"--reset-settings"});
     EXPECT_EQ(none.exitCode, 0);
-    EXPECT_TRUE(none.out.contains(QStringLiteral("No settings to reset")));
+    EXPECT_TRUE(none.out.contains("No settings to reset"));
 
     const QByteArray mine = "[General]\nTheme=3\nkeyboard=10 20 600 200\n";
     // Two resets in one second must not overwrite the first file set aside.
     QStringList asides;
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(orvix::test::writeFile(settingsPath(), mine + QByteArray::number(round)));
-        const ToolRun r = run("orvix", {QStringLiteral("--reset-settings")});
+        const ToolRun r = run("orvix", {"--reset-settings"});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-        const auto m =
-            QRegularExpression(QStringLiteral("^Settings moved to (\\S+);")).match(r.out);
+        const auto m = QRegularExpression("^Settings moved to (\\S+);").match(r.out);
         ASSERT_TRUE(m.hasMatch()) << r.out.toStdString();
         asides << m.captured(1);
-        EXPECT_TRUE(asides.last().startsWith(settingsPath() + QStringLiteral(".reset-")));
+        EXPECT_TRUE(asides.last().startsWith(settingsPath() + ".reset-"));
         EXPECT_EQ(readFile(asides.last()), mine + QByteArray::number(round));
         EXPECT_FALSE(QFileInfo::exists(settingsPath()));
     }
@@ -146,8 +143,7 @@ TEST_F(CommandLineTest, ResetSettingsMovesTheFileAsideAndKeepsIt) {
 
 TEST_F(CommandLineTest, ResetSettingsRefusesWhileOrvixRuns) {
     // A running copy listens at its single-instance endpoint.
-    const QByteArray endpoint =
-        QFile::encodeName(home.filePath(QStringLiteral("run/org.orvix.orvix.instance")));
+    const QByteArray endpoint = QFile::encodeName(home.filePath("run/org.orvix.orvix.instance"));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_GE(fd, 0);
     sockaddr_un address{};
@@ -159,10 +155,10 @@ TEST_F(CommandLineTest, ResetSettingsRefusesWhileOrvixRuns) {
 
     const QByteArray mine = "[General]\nTheme=2\n";
     ASSERT_TRUE(orvix::test::writeFile(settingsPath(), mine));
-    const ToolRun r = run("orvix", {QStringLiteral("--reset-settings")});
+    const ToolRun r = run("orvix", {"--reset-settings"});
     ::close(fd);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("Orvix is running"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Orvix is running")) << r.err.toStdString();
     EXPECT_EQ(readFile(settingsPath()), mine);
 }
 

@@ -112,10 +112,8 @@ TEST(AppAdditionsTest, AccessibilityTextAndHelpPageTable) {
 TEST(AppAdditionsTest, ApplicationNameFillsEveryPlaceAndPercentStaysLiteral) {
     PinnedVersion pin(SystemVersion{10, 9, 0});
     const QString text = UniversalAccess::informativeTextForSystem("My 100% Keys");
-    EXPECT_EQ(text, "My 100% Keys uses the Accessibility feature in Mac OS X, which is currently "
-                    "restricted.\n\nPlease grant access to My 100% Keys in System Preferences > "
-                    "Security & Privacy > Privacy tab > Accessibility, then restart My 100% "
-                    "Keys.\n\nClick the Help button for more information.");
+    EXPECT_EQ(text.count("My 100% Keys"), 3) << text.toStdString();
+    EXPECT_EQ(text.count('%'), 3) << text.toStdString(); // no placeholder left or eaten
 }
 
 TEST(AppAdditionsTest, InformationValues) {

@@ -1,6 +1,7 @@
 #include "platform/CrashReporter.h"
 
 #include "TempHome.h"
+#include "ToolRun.h"
 #include "platform/AppAdditions.h"
 
 #include <QAbstractButton>
@@ -17,27 +18,42 @@ using namespace orvix;
 
 namespace {
 
-QString crashChild() {
-    return QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/platform_crash_child");
-}
-
 // Runs the child until it crashes; answers the report it left.
 QString crashAndRead(const QString& folder, const char* how, int* exitStatus = nullptr) {
-    QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ASAN_OPTIONS", "handle_segv=0:handle_abort=0:detect_leaks=0");
-    child.setProcessEnvironment(env);
-    child.start(crashChild(), {folder, how});
-    child.waitForFinished(30000);
+    const test::ToolRun run =
+        test::runTool(test::builtProgram("platform_crash_child"), {folder, how}, env, 30000);
     if (exitStatus)
-        *exitStatus = child.exitStatus();
+        *exitStatus = run.exitCode == -2 ? QProcess::CrashExit : QProcess::NormalExit;
     const QStringList reports = CrashReporter::pendingReports(folder);
-    if (reports.isEmpty())
-        return {};
-    QFile f(reports.first());
-    f.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(f.readAll());
+    return reports.isEmpty() ? QString() : QString::fromUtf8(test::readFile(reports.first()));
 }
+
+// The next launch's offer, answered with `answer`; every alert is recorded.
+struct Offer {
+    CrashReporter::CheckEnvironment env;
+    AlertAnswer answer = AlertAnswer::First;
+    QStringList texts;
+    QList<QUrl> opened;
+
+    explicit Offer(const QString& folder) {
+        env.reportFolder = folder;
+        env.supportMailDomain = "example.org";
+        env.runAlert = [this](QMessageBox& box) {
+            texts << box.text();
+            EXPECT_EQ(alertButton(box, AlertAnswer::First)->text(), "Send Report");
+            EXPECT_EQ(alertButton(box, AlertAnswer::Second)->text(), "Ignore");
+            EXPECT_EQ(alertButton(box, AlertAnswer::Third)->text(), "Show Report");
+            return AlertResult{answer, false};
+        };
+        env.openUrl = [this](const QUrl& url) {
+            opened << url;
+            return true;
+        };
+    }
+    bool check() { return CrashReporter::check(env); }
+};
 
 } // namespace
 
@@ -75,67 +91,40 @@ TEST(CrashReporterTest, NextLaunchOffersTheReportOnce) {
     test::TempHome home;
     const QString folder = home.file("reports");
     ASSERT_FALSE(crashAndRead(folder, "segv").isEmpty());
+    Offer offer(folder);
+    EXPECT_TRUE(offer.check());
+    EXPECT_EQ(offer.texts, QStringList{"Orvix quit unexpectedly."});
+    ASSERT_EQ(offer.opened.size(), 1);
+    const QUrl mail = offer.opened[0];
+    EXPECT_EQ(mail.scheme(), "mailto");
+    EXPECT_EQ(mail.path(), "orvix@example.org");
+    EXPECT_TRUE(QUrlQuery(mail)
+                    .queryItemValue("body", QUrl::FullyDecoded)
+                    .contains("Signal: 11 (SIGSEGV)"));
 
-    QStringList texts;
-    QList<QUrl> opened;
-    CrashReporter::CheckEnvironment env;
-    env.reportFolder = folder;
-    env.supportMailDomain = "example.org";
-    env.runAlert = [&](QMessageBox& box) {
-        texts << box.text();
-        EXPECT_EQ(alertButton(box, AlertAnswer::First)->text(), "Send Report");
-        EXPECT_EQ(alertButton(box, AlertAnswer::Second)->text(), "Ignore");
-        EXPECT_EQ(alertButton(box, AlertAnswer::Third)->text(), "Show Report");
-        return AlertResult{AlertAnswer::First, false};
-    };
-    env.openUrl = [&](const QUrl& url) {
-        opened << url;
-        return true;
-    };
-    EXPECT_TRUE(CrashReporter::check(env));
-    EXPECT_EQ(texts, QStringList{"Orvix quit unexpectedly."});
-    ASSERT_EQ(opened.size(), 1);
-    EXPECT_EQ(opened[0].scheme(), "mailto");
-    EXPECT_EQ(opened[0].path(), "orvix@example.org");
-    const QUrlQuery query(opened[0]);
-    EXPECT_TRUE(query.queryItemValue("body", QUrl::FullyDecoded).contains("Signal: 11 (SIGSEGV)"));
-
-    EXPECT_FALSE(CrashReporter::check(env)); // offered once only
-    EXPECT_EQ(texts.size(), 1);
+    EXPECT_FALSE(offer.check()); // offered once only
+    EXPECT_EQ(offer.texts.size(), 1);
     EXPECT_EQ(QDir(folder).entryList({"*.txt"}, QDir::Files).size(), 1); // kept for the user
 }
 
 TEST(CrashReporterTest, ShowReportOpensTheFileAndNothingPendingOffersNothing) {
     test::TempHome home;
     const QString folder = home.file("reports");
-    CrashReporter::CheckEnvironment env;
-    env.reportFolder = folder;
-    QList<QUrl> opened;
-    env.openUrl = [&](const QUrl& url) {
-        opened << url;
-        return true;
-    };
-    int alerts = 0;
-    env.runAlert = [&](QMessageBox&) {
-        ++alerts;
-        return AlertResult{AlertAnswer::Third, false};
-    };
-    EXPECT_FALSE(CrashReporter::check(env)); // no folder at all
+    Offer offer(folder);
+    offer.answer = AlertAnswer::Third;
+    EXPECT_FALSE(offer.check()); // no folder at all
     ASSERT_FALSE(crashAndRead(folder, "abort").isEmpty());
-    EXPECT_TRUE(CrashReporter::check(env));
-    ASSERT_EQ(opened.size(), 1);
-    EXPECT_TRUE(opened[0].isLocalFile());
-    EXPECT_TRUE(QFile::exists(opened[0].toLocalFile()));
-    EXPECT_TRUE(opened[0].toLocalFile().endsWith(".txt"));
+    EXPECT_TRUE(offer.check());
+    ASSERT_EQ(offer.opened.size(), 1);
+    EXPECT_TRUE(offer.opened[0].isLocalFile());
+    EXPECT_TRUE(QFile::exists(offer.opened[0].toLocalFile()));
+    EXPECT_TRUE(offer.opened[0].toLocalFile().endsWith(".txt"));
 
     ASSERT_FALSE(crashAndRead(folder, "segv").isEmpty());
-    env.runAlert = [&](QMessageBox&) {
-        ++alerts;
-        return AlertResult{AlertAnswer::Second, false};
-    };
-    EXPECT_TRUE(CrashReporter::check(env)); // "Ignore" still counts as offered
-    EXPECT_EQ(opened.size(), 1);
-    EXPECT_EQ(alerts, 2);
+    offer.answer = AlertAnswer::Second;
+    EXPECT_TRUE(offer.check()); // "Ignore" still counts as offered
+    EXPECT_EQ(offer.opened.size(), 1);
+    EXPECT_EQ(offer.texts.size(), 2);
 }
 
 TEST(CrashReporterTest, LongReportsAreCutForTheMailAddress) {

@@ -1,6 +1,8 @@
 #include "platform/LoginItems.h"
 
+#include "OrvixRun.h"
 #include "TempHome.h"
+#include "ToolRun.h"
 #include "os/Bundle.h"
 #include "platform/StartAtLogin.h"
 
@@ -15,20 +17,12 @@ using namespace orvix;
 namespace {
 
 QString makeProgram(const QString& path) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write("#!/bin/sh\n");
-    f.close();
-    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
-    return QFileInfo(path).canonicalFilePath();
+    return QFileInfo(test::writeScript(path, "")).canonicalFilePath();
 }
 
 void writeEntry(const QString& fileName, const QString& text) {
     QDir().mkpath(LoginItems::autostartFolder());
-    QFile f(LoginItems::autostartFolder() + "/" + fileName);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text.toUtf8());
+    ASSERT_TRUE(test::writeFile(LoginItems::autostartFolder() + "/" + fileName, text.toUtf8()));
 }
 
 QStringList programsInList() {
@@ -59,27 +53,17 @@ TEST(LoginItemsTest, ExecQuotingRoundTripsAwkwardPaths) {
     EXPECT_EQ(LoginItems::programOfExecValue("   "), std::nullopt);
 }
 
-TEST(LoginItemsTest, AddedEntryResolvesToTheProgramWhateverItsPath) {
+TEST(LoginItemsTest, OnTwiceLeavesOneEntryForAnyPathAndOffRemovesIt) {
     test::TempHome home;
     const QString program =
         makeProgram(home.file("Down loads/it's $100 `now`\\ 5%/Orvix.AppImage"));
     LoginItems::addBundle(program);
-    ASSERT_EQ(LoginItems::entryFiles().size(), 1);
-    EXPECT_EQ(programsInList(), QStringList{program});
+    LoginItems::addBundle(program);
+    ASSERT_EQ(programsInList(), QStringList{program});
     EXPECT_TRUE(LoginItems::isLoginItem(program));
     // The entry is a well-formed desktop entry.
-    QFile f(LoginItems::entryFiles().first());
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(f.readAll());
-    EXPECT_TRUE(text.startsWith("[Desktop Entry]\nType=Application\n"));
-}
-
-TEST(LoginItemsTest, TurningOnTwiceLeavesOneEntryAndOffRemovesIt) {
-    test::TempHome home;
-    const QString program = makeProgram(home.file("bin/Orvix"));
-    LoginItems::addBundle(program);
-    LoginItems::addBundle(program);
-    EXPECT_EQ(programsInList(), QStringList{program});
+    EXPECT_TRUE(test::readFile(LoginItems::entryFiles().first())
+                    .startsWith("[Desktop Entry]\nType=Application\n"));
     LoginItems::removeBundle(program);
     EXPECT_TRUE(LoginItems::entryFiles().isEmpty());
     EXPECT_FALSE(LoginItems::isLoginItem(program));
@@ -206,23 +190,29 @@ TEST(StartAtLoginTest, FailedInsertionStillReportsYes) {
 
 TEST(StartAtLoginTest, TargetChoiceByDesktop) {
     const QString folder = "/home/u/.config/autostart";
-    auto installed = [](QStringList programs) {
-        return [programs](const QString& p) {
-            return programs.contains(p);
-        };
+    struct Row {
+        const char* desktop;
+        QStringList installed;
+        QString program; // empty: fall back to the folder
+        QStringList arguments;
     };
-    auto t = StartAtLogin::loginItemsTarget("KDE", installed({"systemsettings"}), folder);
-    EXPECT_EQ(t.program, "systemsettings");
-    EXPECT_EQ(t.arguments, QStringList{"kcm_autostart"});
-    t = StartAtLogin::loginItemsTarget("ubuntu:GNOME", installed({"gnome-tweaks"}), folder);
-    EXPECT_EQ(t.program, "gnome-tweaks");
-    t = StartAtLogin::loginItemsTarget("XFCE", installed({}), folder); // not installed
-    EXPECT_TRUE(t.program.isEmpty());
-    EXPECT_EQ(t.folder, folder);
-    t = StartAtLogin::loginItemsTarget("", installed({"systemsettings"}), folder);
-    EXPECT_TRUE(t.program.isEmpty());
-    t = StartAtLogin::loginItemsTarget("x-cinnamon", installed({"cinnamon-settings"}), folder);
-    EXPECT_EQ(t.arguments, QStringList{"startup"});
+    const Row rows[] = {
+        {"KDE", {"systemsettings"}, "systemsettings", {"kcm_autostart"}},
+        {"ubuntu:GNOME", {"gnome-tweaks"}, "gnome-tweaks", {}},
+        {"XFCE", {}, "", {}}, // not installed
+        {"", {"systemsettings"}, "", {}},
+        {"x-cinnamon", {"cinnamon-settings"}, "cinnamon-settings", {"startup"}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.desktop);
+        const auto t = StartAtLogin::loginItemsTarget(
+            r.desktop, [&](const QString& p) { return r.installed.contains(p); }, folder);
+        EXPECT_EQ(t.program, r.program);
+        if (!r.program.isEmpty())
+            EXPECT_EQ(t.arguments, r.arguments);
+        else
+            EXPECT_EQ(t.folder, folder);
+    }
 }
 
 TEST(StartAtLoginTest, ShowLoginItemsIsDeferred) {

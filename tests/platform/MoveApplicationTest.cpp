@@ -4,6 +4,7 @@
 #include "MemorySettings.h"
 #include "OrvixRun.h"
 #include "TempHome.h"
+#include "ToolRun.h"
 #include "os/Bundle.h"
 #include "platform/SymlinksAndAliases.h"
 
@@ -24,27 +25,18 @@ using namespace orvix;
 
 namespace {
 
+using test::readFile;
+using test::writeScript;
+
 struct Command {
     QString program;
     QStringList arguments;
 };
 
-int runForReal(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForStarted(5000))
-        return -1;
-    p.waitForFinished(30000);
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-}
-
-void makeExecutable(const QString& path, const QByteArray& script) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(script);
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+// The exit status of a shell line, run for real.
+int sh(const QString& line) {
+    return test::runTool("/bin/sh", {"-c", line}, QProcessEnvironment::systemEnvironment(), 30000)
+        .exitCode;
 }
 
 // A temporary home with a fake AppImage, and a record of everything the move
@@ -70,7 +62,7 @@ struct MoveRig {
         machineFolder = home.file("machine/opt");
         QDir().mkpath(machineFolder);
         bundlePath = homePath + "/Downloads/Orvix.AppImage";
-        makeExecutable(bundlePath, "#!/bin/sh\nexit 0\n");
+        writeScript(bundlePath, "exit 0\n");
         // pkexec as a user who has just authenticated: runs the command as it
         // is, after noting it; "deny" in the home stands for a dismissed dialog.
         pkexecLog = home.file("pkexec.log");
@@ -85,10 +77,7 @@ struct MoveRig {
     QByteArray savedPath;
 
     QStringList pkexecCalls() const {
-        QFile file(pkexecLog);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        return QString::fromUtf8(readFile(pkexecLog)).split('\n', Qt::SkipEmptyParts);
     }
 
     MoveApplication make() {
@@ -119,17 +108,16 @@ struct MoveRig {
         return MoveApplication(env);
     }
 
+    QString homeCopy() const { return homePath + "/Applications/Orvix.AppImage"; }
+    // Only the machine-wide folder is left, and it needs an administrator.
+    void needAuthorization() {
+        QDir(homePath + "/Applications").removeRecursively();
+        notWritable << machineFolder;
+    }
     QString trashed(const QString& name) const {
         return home.file(".local/share/Trash/files/") + name;
     }
 };
-
-QByteArray shellEcho(const QString& quoted) {
-    QProcess sh;
-    sh.start("/bin/sh", {"-c", "printf %s " + quoted});
-    sh.waitForFinished(5000);
-    return sh.readAllStandardOutput();
-}
 
 } // namespace
 
@@ -137,7 +125,8 @@ TEST(ShellQuoteTest, ShellSeesEveryPathWhole) {
     const QString nasty[] = {"plain", "it's",   "a b",      "''", "$HOME `id` \"x\" \\ ; & | *",
                              "end'",  "'start", "new\nline"};
     for (const QString& s : nasty)
-        EXPECT_EQ(shellEcho(shellQuote(s)), s.toUtf8()) << s.toStdString();
+        EXPECT_EQ(test::runTool("/bin/sh", {"-c", "printf %s " + shellQuote(s)}).out, s)
+            << s.toStdString();
     // Every shell line the move writes quotes its paths.
     const QString path = "/home/o'brien/My Apps/Orvix.AppImage";
     EXPECT_NE(MoveApplication::relaunchLine(1, path).indexOf("exec " + shellQuote(path)), -1);
@@ -184,31 +173,28 @@ TEST(SymlinksTest, CyclesEndWithNothing) {
     EXPECT_EQ(stringByIterativelyResolvingSymlinkOrAlias(previous), base + "/target");
 }
 
-TEST(MoveApplicationTest, NothingToOfferInPlaceOrWithoutAnAppImage) {
+TEST(MoveApplicationTest, NothingToOfferInPlaceWithoutAnAppImageOrWithoutRights) {
     MoveRig rig;
     auto offerFor = [&rig](const QString& path) {
         rig.bundlePath = path;
         return rig.make().offerMoveToApplicationsFolder();
     };
     EXPECT_FALSE(offerFor(""));
-    EXPECT_FALSE(offerFor(rig.homePath + "/Applications/Orvix.AppImage"));
+    EXPECT_FALSE(offerFor(rig.homeCopy()));
     EXPECT_FALSE(offerFor(rig.machineFolder + "/Orvix.AppImage"));
     EXPECT_FALSE(offerFor(rig.home.file("machine/usr/bin/Orvix.AppImage")));
     EXPECT_FALSE(offerFor(rig.homePath + "/stuff/Applications/x/Orvix.AppImage"));
     EXPECT_TRUE(rig.alertTexts.isEmpty());
     rig.answer = {AlertAnswer::Second, false};
     // "/machine/opt" does not hold "/machine/optional".
-    makeExecutable(rig.home.file("machine/optional/Orvix.AppImage"), "#!/bin/sh\n");
+    writeScript(rig.home.file("machine/optional/Orvix.AppImage"), "");
     EXPECT_TRUE(offerFor(rig.home.file("machine/optional/Orvix.AppImage")));
-}
 
-TEST(MoveApplicationTest, NoRightToRemoveTheSource) {
-    MoveRig rig;
-    rig.notWritable << rig.homePath + "/Downloads";
+    rig.notWritable << rig.home.file("machine/optional");
     test::LogCapture cap;
-    EXPECT_FALSE(rig.make().offerMoveToApplicationsFolder());
+    EXPECT_FALSE(offerFor(rig.home.file("machine/optional/Orvix.AppImage")));
     EXPECT_TRUE(cap.contains("INFO -- No access to delete the app. Not offering to move it."));
-    EXPECT_TRUE(rig.alertTexts.isEmpty());
+    EXPECT_EQ(rig.alertTexts.size(), 1);
 }
 
 TEST(MoveApplicationTest, OfferTexts) {
@@ -219,15 +205,14 @@ TEST(MoveApplicationTest, OfferTexts) {
     EXPECT_EQ(rig.alertTexts.last(), "Move to Applications folder in your Home folder? | " + intro +
                                          " This will keep your Downloads folder uncluttered.");
 
-    QDir(rig.homePath + "/Applications").removeRecursively();
-    rig.notWritable << rig.machineFolder;
+    rig.needAuthorization();
     rig.make().offerMoveToApplicationsFolder();
     EXPECT_EQ(rig.alertTexts.last(), "Move to Applications folder? | " + intro +
                                          " Note that this will require an administrator password.");
 
     rig.notWritable.clear();
     rig.bundlePath = rig.homePath + "/Desktop/Orvix.AppImage";
-    makeExecutable(rig.bundlePath, "#!/bin/sh\n");
+    writeScript(rig.bundlePath, "");
     rig.make().offerMoveToApplicationsFolder();
     EXPECT_EQ(rig.alertTexts.last(), "Move to Applications folder? | " + intro);
 
@@ -261,7 +246,7 @@ TEST(MoveApplicationTest, MoveCopiesTrashesRelaunchesAndExits) {
     MoveRig rig("it's a home");
     test::LogCapture cap;
     EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    const QString destination = rig.homePath + "/Applications/Orvix.AppImage";
+    const QString destination = rig.homeCopy();
     EXPECT_TRUE(cap.contains("INFO -- Moving myself to the Applications folder"));
     ASSERT_TRUE(QFile::exists(destination));
     EXPECT_TRUE(QFileInfo(destination).isExecutable());
@@ -276,27 +261,24 @@ TEST(MoveApplicationTest, MoveCopiesTrashesRelaunchesAndExits) {
 
 TEST(MoveApplicationTest, ExistingDestinationGoesToTheTrashFirst) {
     MoveRig rig;
-    const QString destination = rig.homePath + "/Applications/Orvix.AppImage";
-    makeExecutable(destination, "#!/bin/sh\n# old version\n");
+    const QString destination = rig.homeCopy();
+    writeScript(destination, "# old version\n");
     EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    QFile copied(destination);
-    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
-    EXPECT_EQ(copied.readAll(), "#!/bin/sh\nexit 0\n");
-    QFile old(rig.trashed("Orvix.AppImage"));
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly)); // the old copy is in the trash
-    EXPECT_EQ(old.readAll(), "#!/bin/sh\n# old version\n");
+    EXPECT_EQ(readFile(destination), "#!/bin/sh\nexit 0\n");
+    // The old copy is in the trash.
+    EXPECT_EQ(readFile(rig.trashed("Orvix.AppImage")), "#!/bin/sh\n# old version\n");
     EXPECT_EQ(rig.exits, QList<int>{0});
 }
 
 TEST(MoveApplicationTest, DestinationAlreadyRunningIsSwitchedTo) {
     MoveRig rig("it's a home");
-    const QString destination = rig.homePath + "/Applications/Orvix.AppImage";
-    makeExecutable(destination, "#!/bin/sh\nsleep 30\n");
+    const QString destination = rig.homeCopy();
+    writeScript(destination, "sleep 30\n");
     QProcess running;
     running.start(destination, {});
     ASSERT_TRUE(running.waitForStarted());
-    QThread::msleep(100);
-    EXPECT_EQ(runForReal("/bin/sh", {"-c", MoveApplication::runningCheckLine(destination)}), 0);
+    const QString check = MoveApplication::runningCheckLine(destination);
+    ASSERT_TRUE(test::XSession::waitFor([&] { return sh(check) == 0; }));
 
     test::LogCapture cap;
     EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
@@ -307,28 +289,23 @@ TEST(MoveApplicationTest, DestinationAlreadyRunningIsSwitchedTo) {
     EXPECT_TRUE(QFile::exists(rig.bundlePath)); // nothing copied or trashed
     running.kill();
     running.waitForFinished();
-    EXPECT_EQ(runForReal("/bin/sh", {"-c", MoveApplication::runningCheckLine(destination)}), 1);
+    EXPECT_EQ(sh(check), 1);
 }
 
 TEST(MoveApplicationTest, RelaunchLineRunsTheCopyOnceThisProcessIsGone) {
     MoveRig rig("it's a home");
     const QString marker = rig.home.file("relaunched");
-    const QString destination = rig.homePath + "/Applications/Orvix.AppImage";
-    makeExecutable(destination,
-                   ("#!/bin/sh\necho started > " + shellQuote(marker) + "\n").toUtf8());
+    const QString destination = rig.homeCopy();
+    writeScript(destination, ("echo started > " + shellQuote(marker) + "\n").toUtf8());
     QProcess waiter; // stands for the running program
     waiter.start("sleep", {"30"});
     ASSERT_TRUE(waiter.waitForStarted());
-    QProcess sh;
-    sh.start("/bin/sh", {"-c", MoveApplication::relaunchLine(waiter.processId(), destination)});
-    sh.waitForFinished();
+    sh(MoveApplication::relaunchLine(waiter.processId(), destination));
     QThread::msleep(300);
     EXPECT_FALSE(QFile::exists(marker)); // still waiting for the process to go
     waiter.kill();
     waiter.waitForFinished();
-    for (int i = 0; i < 50 && !QFile::exists(marker); ++i)
-        QThread::msleep(100);
-    EXPECT_TRUE(QFile::exists(marker));
+    EXPECT_TRUE(test::XSession::waitFor([&] { return QFile::exists(marker); }, 10000));
 }
 
 TEST(MoveApplicationTest, CopyFailureIsReported) {
@@ -348,27 +325,24 @@ TEST(MoveApplicationTest, CopyFailureIsReported) {
 }
 
 TEST(MoveApplicationTest, ReadOnlyMediaIsNotTrashedAndUnmountedLater) {
-    MoveRig rig;
-    const QString mount = rig.home.file("media/user/ORVIX");
-    rig.bundlePath = mount + "/Orvix.AppImage";
-    makeExecutable(rig.bundlePath, "#!/bin/sh\n");
-    rig.notWritable << rig.bundlePath << mount;
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    EXPECT_TRUE(QFile::exists(rig.bundlePath));
-    EXPECT_TRUE(QFile::exists(rig.homePath + "/Applications/Orvix.AppImage"));
-    ASSERT_EQ(rig.detached.size(), 2);
-    EXPECT_EQ(rig.detached[1].arguments, (QStringList{"-c", MoveApplication::unmountLine(mount)}));
-    EXPECT_TRUE(MoveApplication::unmountLine(mount).startsWith("(sleep 5 && "));
-    EXPECT_EQ(rig.exits, QList<int>{0});
-}
-
-TEST(MoveApplicationTest, WritableMediaIsTreatedLikeAnyFolder) {
-    MoveRig rig;
-    rig.bundlePath = rig.home.file("media/user/STICK/Orvix.AppImage");
-    makeExecutable(rig.bundlePath, "#!/bin/sh\n");
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    EXPECT_FALSE(QFile::exists(rig.bundlePath)); // trashed
-    EXPECT_EQ(rig.detached.size(), 1);           // no unmount
+    for (bool readOnly : {true, false}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "writable, treated like any folder");
+        MoveRig rig;
+        const QString mount = rig.home.file("media/user/ORVIX");
+        rig.bundlePath = writeScript(mount + "/Orvix.AppImage", "");
+        if (readOnly)
+            rig.notWritable << rig.bundlePath << mount;
+        EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
+        EXPECT_EQ(QFile::exists(rig.bundlePath), readOnly); // trashed when it can be
+        EXPECT_TRUE(QFile::exists(rig.homeCopy()));
+        EXPECT_EQ(rig.exits, QList<int>{0});
+        ASSERT_EQ(rig.detached.size(), readOnly ? 2 : 1);
+        if (readOnly) {
+            const QString unmount = MoveApplication::unmountLine(mount);
+            EXPECT_EQ(rig.detached[1].arguments, (QStringList{"-c", unmount}));
+            EXPECT_TRUE(unmount.startsWith("(sleep 5 && "));
+        }
+    }
 }
 
 TEST(MoveApplicationTest, TrashGoesToTheHomeTrashEvenWithoutADataFolder) {
@@ -377,7 +351,7 @@ TEST(MoveApplicationTest, TrashGoesToTheHomeTrashEvenWithoutADataFolder) {
     const QString saved = QDir::currentPath();
     QDir::setCurrent(home.file("work"));
     const QString file = home.file("Downloads/Orvix.AppImage");
-    makeExecutable(file, "#!/bin/sh\n");
+    writeScript(file, "");
     EXPECT_TRUE(MoveApplication::trashItemAtPath(file));
     EXPECT_TRUE(QFile::exists(home.file(".local/share/Trash/files/Orvix.AppImage")));
     EXPECT_TRUE(QDir(home.file("work")).isEmpty());
@@ -386,7 +360,7 @@ TEST(MoveApplicationTest, TrashGoesToTheHomeTrashEvenWithoutADataFolder) {
     // trash appears in the working directory.
     QDir(home.file(".local")).removeRecursively();
     QFile(home.file(".local")).open(QIODevice::WriteOnly);
-    makeExecutable(file, "#!/bin/sh\n");
+    writeScript(file, "");
     test::LogCapture cap;
     EXPECT_FALSE(MoveApplication::trashItemAtPath(file));
     EXPECT_TRUE(QFile::exists(file));
@@ -396,59 +370,41 @@ TEST(MoveApplicationTest, TrashGoesToTheHomeTrashEvenWithoutADataFolder) {
 }
 
 TEST(MoveApplicationTest, PrivilegedReplacementRemovesOnlyAnEarlierAppImage) {
-    const QByteArray appImage = QByteArray("\x7f"
-                                           "ELF\x02\x01\x01\x00"
-                                           "AI\x02",
-                                           11) +
-                                "rest";
+    // ELF, 64-bit, then the AppImage magic "AI" and type 2.
+    const QByteArray appImage = QByteArray::fromHex("7f454c4602010100414902") + "rest";
+    QByteArray typeOne = appImage;
+    typeOne[10] = 1;
+    enum Kind { None, File, Folder, Link };
     struct Row {
         const char* what;
-        std::function<void(const QString& destination, const QString& aside)> make;
+        Kind kind;
+        QByteArray bytes;
         bool replaced;
     };
-    auto file = [](const QString& path, const QByteArray& bytes) {
-        QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    };
     const Row rows[] = {
-        {"nothing there", [](const QString&, const QString&) {}, true},
-        {"earlier AppImage", [&](const QString& d, const QString&) { file(d, appImage); }, true},
-        {"type 1 AppImage",
-         [&](const QString& d, const QString&) {
-             QByteArray one = appImage;
-             one[10] = 1;
-             file(d, one);
-         },
-         true},
-        {"folder", [&](const QString& d, const QString&) { file(d + "/keep", appImage); }, false},
-        {"link to an AppImage",
-         [&](const QString& d, const QString& aside) {
-             file(aside, appImage);
-             ASSERT_TRUE(QFile::link(aside, d));
-         },
-         false},
-        {"other file", [&](const QString& d, const QString&) { file(d, "#!/bin/sh\n"); }, false},
-        {"ELF that is no AppImage",
-         [&](const QString& d, const QString&) { file(d, appImage.left(8) + "xyz"); }, false},
+        {"nothing there", None, {}, true},
+        {"earlier AppImage", File, appImage, true},
+        {"type 1 AppImage", File, typeOne, true},
+        {"folder", Folder, appImage, false},
+        {"link to an AppImage", Link, appImage, false},
+        {"other file", File, "#!/bin/sh\n", false},
+        {"ELF that is no AppImage", File, appImage.left(8) + "xyz", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         MoveRig rig("it's a home");
-        QDir(rig.homePath + "/Applications").removeRecursively();
-        rig.notWritable << rig.machineFolder;
+        rig.needAuthorization();
         const QString destination = rig.machineFolder + "/Orvix.AppImage";
         const QString aside = rig.home.file("aside/Orvix.AppImage");
-        row.make(destination, aside);
+        const QString written = row.kind == File     ? destination
+                                : row.kind == Folder ? destination + "/keep"
+                                                     : aside;
+        QDir().mkpath(QFileInfo(written).path());
+        ASSERT_TRUE(row.kind == None || test::writeFile(written, row.bytes));
+        ASSERT_TRUE(row.kind != Link || QFile::link(aside, destination));
         const auto snapshot = [&] {
-            QStringList state;
-            for (const QString& p : {destination, destination + "/keep", aside}) {
-                QFile f(p);
-                state << (f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().toHex())
-                                                      : QString("-"));
-            }
-            return state + QStringList{QFileInfo(destination).isSymLink() ? "link" : ""};
+            return QStringList{readFile(destination).toHex(), readFile(written).toHex(),
+                               QFileInfo(destination).isSymLink() ? "link" : ""};
         };
         const QStringList before = snapshot();
         test::LogCapture cap;
@@ -456,9 +412,7 @@ TEST(MoveApplicationTest, PrivilegedReplacementRemovesOnlyAnEarlierAppImage) {
         // One authorization for the removal and the copy together.
         EXPECT_EQ(rig.pkexecCalls(), QStringList{"/bin/sh"});
         if (row.replaced) {
-            QFile copied(destination);
-            ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
-            EXPECT_EQ(copied.readAll(), "#!/bin/sh\nexit 0\n");
+            EXPECT_EQ(readFile(destination), "#!/bin/sh\nexit 0\n");
             EXPECT_EQ(rig.exits, QList<int>{0});
         } else {
             EXPECT_EQ(snapshot(), before); // untouched, links not followed
@@ -473,8 +427,7 @@ TEST(MoveApplicationTest, PrivilegedReplacementRemovesOnlyAnEarlierAppImage) {
 
 TEST(MoveApplicationTest, AuthorizationDismissed) {
     MoveRig rig;
-    QDir(rig.homePath + "/Applications").removeRecursively();
-    rig.notWritable << rig.machineFolder;
+    rig.needAuthorization();
     QFile(rig.home.file("deny")).open(QIODevice::WriteOnly);
     test::LogCapture cap;
     EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
@@ -489,10 +442,10 @@ TEST(MoveApplicationTest, AuthorizationDismissed) {
 TEST(MoveApplicationTest, AppImageIsTrustedOnlyWhenItsFolderHoldsThisProgram) {
     test::TempHome home;
     const QString image = home.file("Downloads/Orvix.AppImage");
-    makeExecutable(image, "#!/bin/sh\n");
+    writeScript(image, "");
     const QString mount = home.file("mnt/.mount_Orvix");
-    makeExecutable(mount + "/usr/bin/orvix", "#!/bin/sh\n");
-    makeExecutable(home.file("mnt/.mount_Orvix-other/usr/bin/orvix"), "#!/bin/sh\n");
+    writeScript(mount + "/usr/bin/orvix", "");
+    writeScript(home.file("mnt/.mount_Orvix-other/usr/bin/orvix"), "");
     QDir().mkpath(home.file("usr/bin"));
     ASSERT_TRUE(QFile::link(mount, home.file("mount-link")));
     struct Row {
@@ -523,7 +476,7 @@ TEST(MoveApplicationTest, ProgramStartedFromAnotherAppImageOffersNoMove) {
     test::XSession x(test::XSession::Options{.windowManager = false});
     ASSERT_TRUE(x.isRunning());
     const QString other = x.home() + "/Downloads/Terminal.AppImage";
-    makeExecutable(other, "#!/bin/sh\n");
+    writeScript(other, "");
     QDir().mkpath(x.home() + "/.mount_Terminal/usr/bin");
     x.setEnv("APPIMAGE", other);
     x.setEnv("APPDIR", x.home() + "/.mount_Terminal");

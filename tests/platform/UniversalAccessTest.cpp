@@ -1,6 +1,7 @@
 #include "platform/UniversalAccess.h"
 
 #include "TempHome.h"
+#include "ToolRun.h"
 #include "XSession.h"
 
 #include <QAbstractButton>
@@ -24,7 +25,7 @@ XSession::Options bareServer(const QStringList& arguments = {}) {
 }
 
 QString childPath() {
-    return QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/platform_access_child");
+    return test::builtProgram("platform_access_child");
 }
 
 struct Recorder {
@@ -34,15 +35,17 @@ struct Recorder {
 
     UniversalAccess::Hooks hooks() {
         UniversalAccess::Hooks h;
+        const auto note = [this](const char* event) {
+            return [this, event] {
+                events << event;
+            };
+        };
         h.probe = [this] {
             return lack;
         };
-        h.hidePanel = [this] {
-            events << "hide";
-        };
-        h.activate = [this] {
-            events << "activate";
-        };
+        h.hidePanel = note("hide");
+        h.activate = note("activate");
+        h.terminate = note("terminate");
         h.runAlert = [this](QMessageBox& box) {
             events << "alert:" + box.text();
             return AlertResult{answer, false};
@@ -50,9 +53,6 @@ struct Recorder {
         h.openUrl = [this](const QUrl& url) {
             events << "open:" + url.toString();
             return true;
-        };
-        h.terminate = [this] {
-            events << "terminate";
         };
         return h;
     }
@@ -184,12 +184,11 @@ TEST(X11AccessTest, ProgramQuitsAfterTheAlertAtLaunch) {
     XSession noXtest(bareServer({"-extension", "XTEST"}));
     ASSERT_TRUE(noXtest.isRunning());
     for (const char* answer : {"first", "second"}) {
-        QProcess child;
-        child.start(childPath(), {"launch", noXtest.display(), answer});
-        ASSERT_TRUE(child.waitForFinished(20000));
-        const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
-        EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(child.exitCode(), 0);
+        const test::ToolRun child =
+            test::runTool(childPath(), {"launch", noXtest.display(), answer},
+                          QProcessEnvironment::systemEnvironment(), 20000);
+        const QString& out = child.out;
+        EXPECT_EQ(child.exitCode, 0);
         EXPECT_TRUE(
             out.contains("hide panel\nalert: Accessibility Required | Orvix uses the XTEST"))
             << out.toStdString();

@@ -2,6 +2,7 @@
 #include "LoopbackHttpServer.h"
 #include "MemorySettings.h"
 #include "OrvixRun.h"
+#include "ToolRun.h"
 #include "os/Bundle.h"
 #include "platform/Appcast.h"
 #include "platform/FeedAddress.h"
@@ -362,12 +363,9 @@ TEST(UpdaterTest, ProfileLeavesOutMissingValuesAndIsNotMadeWhenOff) {
 }
 
 TEST(UpdaterTest, SwitchingChecksOnChecksAtOnceAndOffHidesTheButton) {
-    test::LoopbackHttpServer server;
-    server.body = feed({item("101", "1.1")});
-    test::MemorySettings settings;
-    SUUpdater updater;
-    updater.setFeedURL(server.url());
-    updater.setHostVersion("100");
+    Check check;
+    check.server.body = feed({item("101", "1.1")});
+    auto& [server, settings, updater] = check;
     QWidget button;
     UpdateController::Sources sources;
     sources.settings = &settings;
@@ -488,10 +486,7 @@ protected:
         x->click(g.x + g.width - 33, g.y + 11);
     }
     QStringList openedPages() const {
-        QFile file(opened);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        return QString::fromUtf8(test::readFile(opened)).split(u'\n', Qt::SkipEmptyParts);
     }
     bool browserRunning() const {
         for (const QString& pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
@@ -540,22 +535,28 @@ TEST_F(UpdaterProgramTest, NewerVersionShowsTheButtonWhichOpensItsPageOnce) {
     EXPECT_EQ(openedPages().join(' ').toStdString(), "https://orvix.org/releases/999999999");
 }
 
-TEST_F(UpdaterProgramTest, NoNewerVersionLeavesTheButtonHiddenAndSendsNoProfile) {
-    server.body = feed({item("0", "0.0")});
-    auto run = launch("SUSendProfileInfo=false\n");
-    ASSERT_TRUE(run->waitForOutput("Update check found no newer version"));
-    ASSERT_EQ(server.requests.size(), 1);
-    EXPECT_EQ(server.requests[0], "GET /appcast.xml HTTP/1.1");
-    const QImage panel = run->grabPanel();
-    ASSERT_FALSE(panel.isNull());
-    EXPECT_EQ(updateButtonPixels(panel), 0);
-}
-
-TEST_F(UpdaterProgramTest, SkippedVersionStaysQuiet) {
-    server.body = feed({item("999999999", "99.0")});
-    auto run = launch("SUSkippedVersion=999999999\n");
-    ASSERT_TRUE(run->waitForOutput("Update check found only the version the user skipped"));
-    EXPECT_EQ(updateButtonPixels(run->grabPanel()), 0);
+TEST_F(UpdaterProgramTest, NoNewerOrSkippedVersionLeavesTheButtonHidden) {
+    struct Row {
+        QByteArray version, config, log;
+    };
+    const Row rows[] = {
+        // Without "SUSendProfileInfo" the request carries nothing.
+        {"0", "SUSendProfileInfo=false\n", "Update check found no newer version"},
+        {"999999999", "SUSkippedVersion=999999999\nSUSendProfileInfo=false\n",
+         "Update check found only the version the user skipped"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.log.toStdString());
+        server.requests.clear();
+        server.body = feed({item(r.version, "1.0")});
+        auto run = launch(r.config);
+        ASSERT_TRUE(run->waitForOutput(r.log));
+        ASSERT_EQ(server.requests.size(), 1);
+        EXPECT_EQ(server.requests[0], "GET /appcast.xml HTTP/1.1");
+        const QImage panel = run->grabPanel();
+        ASSERT_FALSE(panel.isNull());
+        EXPECT_EQ(updateButtonPixels(panel), 0);
+    }
 }
 
 TEST_F(UpdaterProgramTest, OnlyHttpsPagesAreOpened) {
