@@ -28,6 +28,7 @@ namespace {
 constexpr int kCodeA = 0;      // the key xdotool presses as "a"
 constexpr int kIdleMs = 30000; // longer than any sound server waits before suspending
 constexpr double kWhole = 0.9; // similarity of a sound heard whole
+const QString kSinkA = QStringLiteral("orvix_a"), kSinkB = QStringLiteral("orvix_b");
 
 // The theme files only name their sounds; the test reads their samples and
 // needs no output of its own for that.
@@ -93,7 +94,7 @@ protected:
         ASSERT_TRUE(x.isRunning()) << "Xvfb did not start";
         server = std::make_unique<AudioServer>(x.environment());
         ASSERT_TRUE(server->isRunning()) << "the sound server did not start";
-        ASSERT_TRUE(makeSinks(QStringLiteral("orvix_a")));
+        ASSERT_TRUE(makeSinks());
         x.setEnv(QStringLiteral("ALSOFT_DRIVERS"), QStringLiteral("pulse"));
         tmp = x.home() + QStringLiteral("/tmp");
         QDir().mkpath(tmp);
@@ -104,10 +105,10 @@ protected:
             ASSERT_GT(sound.size(), 100u);
     }
 
-    bool makeSinks(const QString& defaultSink) {
-        return server->addNullSink(QStringLiteral("orvix_a")) &&
-               server->addNullSink(QStringLiteral("orvix_b")) &&
-               server->setDefaultSink(defaultSink);
+    // Two outputs, the first the default.
+    bool makeSinks() {
+        return server->addNullSink(kSinkA) && server->addNullSink(kSinkB) &&
+               server->setDefaultSink(kSinkA);
     }
 
     void launch(const QByteArray& soundTheme) {
@@ -123,8 +124,11 @@ protected:
     }
 
     QStringList streams() const { return server->sinksOfStreams(orvix->processId()); }
-    bool waitForStreams(const QStringList& sinks, int timeoutMs = 15000) const {
-        return XSession::waitFor([&] { return streams() == sinks; }, timeoutMs);
+    ::testing::AssertionResult waitForStreams(const QStringList& sinks) const {
+        if (XSession::waitFor([&] { return streams() == sinks; }, 15000))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "streams go to " << qPrintable(streams().join(u','));
     }
 
     void key(const char* action) const {
@@ -164,21 +168,26 @@ protected:
         return best;
     }
 
-    // Picks the sounds menu's item at `index` ("Off" is 0) through the gear
-    // menu, with the keyboard as a user would.
-    void chooseSound(int index) const {
+    // Opens the gear menu and walks it with the keyboard as a user would.
+    void gearMenu(const QStringList& keys) const {
         const auto g = x.windowGeometry(panel);
         x.click(g.x + g.width - 13, g.y + 11);
         ASSERT_TRUE(
             XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).size() >= 2; }));
-        QStringList keys = {"Down", "Down", "Right"}; // "Typing Sounds", into it
-        for (int i = 0; i < index; ++i)
-            keys << QStringLiteral("Down");
-        keys << QStringLiteral("Return");
         for (const QString& k : keys) {
             x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), k});
             XSession::waitFor([] { return false; }, 250);
         }
+    }
+    // Picks the sounds menu's item at `index` ("Off" is 0).
+    void chooseSound(int index) const {
+        QStringList keys = {"Down", "Down", "Right"}; // "Typing Sounds", into it
+        for (int i = 0; i < index; ++i)
+            keys << QStringLiteral("Down");
+        gearMenu(keys << QStringLiteral("Return"));
+    }
+    bool waitForExit() const {
+        return XSession::waitFor([&] { return orvix->state() == QProcess::NotRunning; });
     }
     QString storedSoundTheme() const {
         return QSettings(x.orvixConfigPath(), QSettings::IniFormat)
@@ -206,7 +215,7 @@ protected:
 
 TEST_F(AudioServerTest, ThemeKeepsTheOutputAwakeAndSoundsFollowTheServer) {
     ASSERT_NO_FATAL_FAILURE(launch("Typewriter"));
-    ASSERT_TRUE(waitForStreams({QStringLiteral("orvix_a")})) << streams().join(u',').toStdString();
+    ASSERT_TRUE(waitForStreams({kSinkA}));
 
     // No keys for longer than the session manager waits before it suspends
     // an idle sink: the sink never sleeps, and Orvix's main thread wakes for
@@ -217,7 +226,7 @@ TEST_F(AudioServerTest, ThemeKeepsTheOutputAwakeAndSoundsFollowTheServer) {
     QStringList states;
     long long wakesAtHalf = -1;
     while (idle.elapsed() < kIdleMs) {
-        const QString state = server->sinkState(QStringLiteral("orvix_a"));
+        const QString state = server->sinkState(kSinkA);
         if (!states.contains(state))
             states << state;
         // The second half only: the launch's own work is over by then.
@@ -235,35 +244,35 @@ TEST_F(AudioServerTest, ThemeKeepsTheOutputAwakeAndSoundsFollowTheServer) {
     EXPECT_LT(mainWakes, kIdleMs / 2000) << "the main thread woke on a timer while idle";
 
     double onsetMs = 0;
-    const double first = pressAndHear(QStringLiteral("orvix_a"), &onsetMs);
+    const double first = pressAndHear(kSinkA, &onsetMs);
     std::printf("[ sound ] first key after idle: similarity %.3f, key to onset %.1f ms\n", first,
                 onsetMs);
     EXPECT_GE(first, kWhole) << "the first sound after idle was not heard whole";
 
     // The user picks another output: the stream moves, key sounds follow.
-    ASSERT_TRUE(server->setDefaultSink(QStringLiteral("orvix_b")));
-    EXPECT_TRUE(waitForStreams({QStringLiteral("orvix_b")})) << streams().join(u',').toStdString();
-    const double moved = pressAndHear(QStringLiteral("orvix_b"));
+    ASSERT_TRUE(server->setDefaultSink(kSinkB));
+    EXPECT_TRUE(waitForStreams({kSinkB}));
+    const double moved = pressAndHear(kSinkB);
     EXPECT_GE(moved, kWhole) << "no key sound on the new default output";
 
     // The sound server goes away and comes back: sounds come back without
     // a restart of Orvix, and the log says so once each way.
     ASSERT_TRUE(server->restartPulse());
-    ASSERT_TRUE(makeSinks(QStringLiteral("orvix_a")));
+    ASSERT_TRUE(makeSinks());
     double back = -1;
     QElapsedTimer sinceRestart;
     sinceRestart.start();
     while (back < kWhole && sinceRestart.elapsed() < 20000)
-        back = pressAndHear(QStringLiteral("orvix_a"), nullptr, 1500);
+        back = pressAndHear(kSinkA, nullptr, 1500);
     EXPECT_GE(back, kWhole) << "no key sound after the sound server came back";
-    EXPECT_EQ(streams(), QStringList{QStringLiteral("orvix_a")});
+    EXPECT_EQ(streams(), QStringList{kSinkA});
     EXPECT_EQ(logLines("Audio output lost"), 1) << qPrintable(log);
     EXPECT_EQ(logLines("Audio output back"), 1) << qPrintable(log);
     EXPECT_EQ(logLines("Audio output") + logLines("No audio output"), 2) << qPrintable(log);
 
     // Quitting takes the theme's temporary files away.
     ::kill(static_cast<pid_t>(pid), SIGTERM);
-    ASSERT_TRUE(XSession::waitFor([&] { return orvix->state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(waitForExit());
     EXPECT_TRUE(leftInTmp().isEmpty()) << leftInTmp().join(u' ').toStdString();
 }
 
@@ -277,14 +286,14 @@ TEST_F(AudioServerTest, OffHoldsNoStreamAndNoRunLeavesFilesBehind) {
 
     // A run killed with its theme on leaves its folder; the next run takes it away.
     ASSERT_NO_FATAL_FAILURE(launch("Typewriter"));
-    ASSERT_TRUE(waitForStreams({QStringLiteral("orvix_a")}));
+    ASSERT_TRUE(waitForStreams({kSinkA}));
     const QStringList killedRun = leftInTmp();
     ASSERT_EQ(killedRun.size(), 1) << killedRun.join(u' ').toStdString();
     EXPECT_FALSE(QDir(tmp + QStringLiteral("/") + killedRun[0]).isEmpty());
     orvix->kill();
-    ASSERT_TRUE(XSession::waitFor([&] { return orvix->state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(waitForExit());
     ASSERT_NO_FATAL_FAILURE(launch("Typewriter"));
-    ASSERT_TRUE(waitForStreams({QStringLiteral("orvix_a")}));
+    ASSERT_TRUE(waitForStreams({kSinkA}));
     EXPECT_TRUE(XSession::waitFor([&] {
         const QStringList now = leftInTmp();
         return now.size() == 1 && now[0] != killedRun[0];
@@ -292,24 +301,19 @@ TEST_F(AudioServerTest, OffHoldsNoStreamAndNoRunLeavesFilesBehind) {
 
     // "Off": no stream at all. Sounds: Off, Crisp Mechanical, Rock & Roll, ...
     ASSERT_NO_FATAL_FAILURE(chooseSound(0));
-    EXPECT_TRUE(waitForStreams({})) << streams().join(u',').toStdString();
+    EXPECT_TRUE(waitForStreams({}));
     EXPECT_EQ(storedSoundTheme(), QStringLiteral("Off"));
     // Back on, by the name with the ampersand: stored as it is, found again,
     // one stream, and its sounds heard whole.
     ASSERT_NO_FATAL_FAILURE(chooseSound(2));
     EXPECT_TRUE(XSession::waitFor([&] { return storedSoundTheme() == "Rock & Roll"; }))
         << storedSoundTheme().toStdString();
-    EXPECT_TRUE(waitForStreams({QStringLiteral("orvix_a")})) << streams().join(u',').toStdString();
-    EXPECT_GE(pressAndHear(QStringLiteral("orvix_a")), kWhole);
+    EXPECT_TRUE(waitForStreams({kSinkA}));
+    EXPECT_GE(pressAndHear(kSinkA), kWhole);
 
     // "Quit Orvix", the gear menu's last item: the run's files go with it.
-    const auto g = x.windowGeometry(panel);
-    x.click(g.x + g.width - 13, g.y + 11);
-    ASSERT_TRUE(XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).size() >= 2; }));
-    x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Up")});
-    XSession::waitFor([] { return false; }, 250);
-    x.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
-    ASSERT_TRUE(XSession::waitFor([&] { return orvix->state() == QProcess::NotRunning; }));
+    ASSERT_NO_FATAL_FAILURE(gearMenu({QStringLiteral("Up"), QStringLiteral("Return")}));
+    ASSERT_TRUE(waitForExit());
     EXPECT_EQ(orvix->exitCode(), 0);
     EXPECT_TRUE(leftInTmp().isEmpty()) << leftInTmp().join(u' ').toStdString();
 }

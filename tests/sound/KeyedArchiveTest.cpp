@@ -1,9 +1,10 @@
 #include "sound/KeyedArchive.h"
 
+#include "ToolRun.h"
 #include "sound/BinaryPlist.h"
 
 #include <QDir>
-#include <QFile>
+#include <functional>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
@@ -16,16 +17,12 @@ using Kind = archive::Node::Kind;
 namespace {
 
 QByteArray readTestData(const char* name) {
-    QFile f(QStringLiteral(ORVIX_TEST_SOURCE_DIR "/../shared/testdata/keyed-archives/") +
-            QLatin1String(name));
-    if (!f.open(QIODevice::ReadOnly)) {
-        // The shared test vectors sit next to the checkout.
-        f.setFileName(QStringLiteral("/work/shared/testdata/keyed-archives/") +
-                      QLatin1String(name));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-    }
-    return f.readAll();
+    const QByteArray bytes = test::readFile(
+        QStringLiteral(ORVIX_TEST_SOURCE_DIR "/../shared/testdata/keyed-archives/") + name);
+    // The shared test vectors sit next to the checkout.
+    return bytes.isEmpty()
+               ? test::readFile(QStringLiteral("/work/shared/testdata/keyed-archives/") + name)
+               : bytes;
 }
 
 NodePtr decodeOk(const QByteArray& bytes) {
@@ -50,6 +47,17 @@ const NodePtr& dictValue(const NodePtr& dict, const QString& key) {
             return dict->items[i];
     ADD_FAILURE() << "no key " << key.toStdString();
     return none;
+}
+
+// What decodes survives a round trip through our writer unchanged, and
+// writing twice gives the same bytes.
+void expectRoundTrip(const NodePtr& original, const std::string& name) {
+    const QByteArray written = archive::encodeArchive(original);
+    QString error, why;
+    NodePtr reread = archive::decodeArchive(written, error);
+    ASSERT_TRUE(reread) << name << ": " << error.toStdString();
+    EXPECT_TRUE(archive::sameGraph(original, reread, &why)) << name << ": " << why.toStdString();
+    EXPECT_EQ(written, archive::encodeArchive(reread)) << name;
 }
 
 // Builds a keyed archive at the property-list level, so tests can write what
@@ -165,12 +173,7 @@ TEST(KeyedArchiveRoundTrip, MacOSArchivesReencodeToTheSameGraph) {
                              "NSOrderedSet-Numbers.archive", "NSAttributedString.archive"}) {
         NodePtr original = decodeOk(readTestData(name));
         ASSERT_TRUE(original) << name;
-        const QByteArray written = archive::encodeArchive(original);
-        NodePtr reread = decodeOk(written);
-        QString why;
-        EXPECT_TRUE(archive::sameGraph(original, reread, &why))
-            << name << ": " << why.toStdString();
-        EXPECT_EQ(written, archive::encodeArchive(reread)) << name;
+        expectRoundTrip(original, name);
     }
 }
 
@@ -189,35 +192,32 @@ TEST(KeyedArchiveRoundTrip, OutputHasTheKeyedArchiverLayoutForAnIndependentReade
     plist_t top = nullptr;
     plist_from_bin(bytes.constData(), static_cast<uint32_t>(bytes.size()), &top);
     ASSERT_TRUE(top);
-    char* s = nullptr;
-    plist_get_string_val(plist_dict_get_item(top, "$archiver"), &s);
-    EXPECT_STREQ(s, "NSKeyedArchiver");
-    free(s);
+    const auto str = [](plist_t node) {
+        char* s = nullptr;
+        plist_get_string_val(node, &s);
+        const std::string out = s ? s : "";
+        free(s);
+        return out;
+    };
+    const auto uid = [](plist_t node) {
+        uint64_t u = 0;
+        plist_get_uid_val(node, &u);
+        return u;
+    };
+    EXPECT_EQ(str(plist_dict_get_item(top, "$archiver")), "NSKeyedArchiver");
     uint64_t version = 0;
     plist_get_uint_val(plist_dict_get_item(top, "$version"), &version);
     EXPECT_EQ(version, 100000u);
     plist_t objects = plist_dict_get_item(top, "$objects");
-    s = nullptr;
-    plist_get_string_val(plist_array_get_item(objects, 0), &s);
-    EXPECT_STREQ(s, "$null");
-    free(s);
-    uint64_t rootUid = 0;
-    plist_get_uid_val(plist_dict_get_item(plist_dict_get_item(top, "$top"), "root"), &rootUid);
-    EXPECT_EQ(rootUid, 1u);
+    EXPECT_EQ(str(plist_array_get_item(objects, 0)), "$null");
+    EXPECT_EQ(uid(plist_dict_get_item(plist_dict_get_item(top, "$top"), "root")), 1u);
     // The list refers to the shared string and NSNull once each.
-    plist_t rootDict = plist_array_get_item(objects, 1);
-    uint64_t listUid = 0;
-    plist_get_uid_val(plist_dict_get_item(rootDict, "list"), &listUid);
-    plist_t listDict = plist_array_get_item(objects, static_cast<uint32_t>(listUid));
-    plist_t refs = plist_dict_get_item(listDict, "NS.objects");
+    const uint64_t list = uid(plist_dict_get_item(plist_array_get_item(objects, 1), "list"));
+    plist_t refs = plist_dict_get_item(plist_array_get_item(objects, static_cast<uint32_t>(list)),
+                                       "NS.objects");
     ASSERT_EQ(plist_array_get_size(refs), 4u);
-    uint64_t u0 = 0, u2 = 0, u1 = 0, u3 = 0;
-    plist_get_uid_val(plist_array_get_item(refs, 0), &u0);
-    plist_get_uid_val(plist_array_get_item(refs, 1), &u1);
-    plist_get_uid_val(plist_array_get_item(refs, 2), &u2);
-    plist_get_uid_val(plist_array_get_item(refs, 3), &u3);
-    EXPECT_EQ(u0, u2);
-    EXPECT_EQ(u1, u3);
+    EXPECT_EQ(uid(plist_array_get_item(refs, 0)), uid(plist_array_get_item(refs, 2)));
+    EXPECT_EQ(uid(plist_array_get_item(refs, 1)), uid(plist_array_get_item(refs, 3)));
     plist_free(top);
 
     NodePtr back = decodeOk(bytes);
@@ -228,39 +228,38 @@ TEST(KeyedArchiveRoundTrip, OutputHasTheKeyedArchiverLayoutForAnIndependentReade
 
 // Malformed input: one error, no crash, no unbounded work.
 TEST(KeyedArchiveMalformed, ContainerLevelFaults) {
-    EXPECT_EQ(decodeError(QByteArray("hello world, this is not a plist at all....")),
-              "not a binary property list");
-    EXPECT_EQ(decodeError(QByteArray("bplist00")), "file too short");
-
-    auto root = Node::makeArray({Node::makeString("a"), Node::makeNull()});
-    const QByteArray good = archive::encodeArchive(root);
+    const QByteArray good =
+        archive::encodeArchive(Node::makeArray({Node::makeString("a"), Node::makeNull()}));
     ASSERT_TRUE(decodeOk(good));
-
-    // One byte more or less than the trailer describes.
-    QByteArray longer = good;
-    longer.insert(8, '\0');
-    EXPECT_EQ(decodeError(longer), "file length does not match the trailer");
-
-    // A reference size too small to address every object.
-    QByteArray refs = good;
-    refs[refs.size() - 25] = 0;
-    decodeError(refs);
-
-    // Top object outside the table.
-    QByteArray badTop = good;
-    badTop[badTop.size() - 9] = 0x7F;
-    EXPECT_EQ(decodeError(badTop), "top object outside the object table");
-
-    // An object offset pointing into the offset table.
-    QByteArray badOffset = good;
-    const int offsetSize = good[good.size() - 26];
-    uint64_t tableOffset = 0;
-    for (int i = 0; i < 8; ++i)
-        tableOffset = (tableOffset << 8) | static_cast<uchar>(good[good.size() - 8 + i]);
-    badOffset[static_cast<qsizetype>(tableOffset) + offsetSize - 1] =
-        static_cast<char>(tableOffset & 0xFF);
-    if (offsetSize == 1) {
-        EXPECT_EQ(decodeError(badOffset), "object offset outside the object area");
+    const qsizetype n = good.size();
+    const int offsetSize = good[n - 26];
+    ASSERT_EQ(offsetSize, 1) << "the offset row below assumes one-byte offsets";
+    const auto tableOffset = static_cast<uchar>(good[n - 1]);
+    struct Case {
+        const char* what;
+        std::function<void(QByteArray&)> change;
+        const char* error; // empty: any error
+    };
+    const std::vector<Case> cases = {
+        {"not a plist", [](QByteArray& b) { b = "hello world, this is not a plist at all...."; },
+         "not a binary property list"},
+        {"magic only", [](QByteArray& b) { b = "bplist00"; }, "file too short"},
+        {"one byte more than the trailer describes", [](QByteArray& b) { b.insert(8, '\0'); },
+         "file length does not match the trailer"},
+        {"reference size too small to address every object", [n](QByteArray& b) { b[n - 25] = 0; },
+         ""},
+        {"top object outside the table", [n](QByteArray& b) { b[n - 9] = 0x7F; },
+         "top object outside the object table"},
+        {"object offset pointing into the offset table",
+         [&](QByteArray& b) { b[tableOffset] = static_cast<char>(tableOffset); },
+         "object offset outside the object area"},
+    };
+    for (const Case& c : cases) {
+        QByteArray bytes = good;
+        c.change(bytes);
+        const QString error = decodeError(bytes);
+        EXPECT_TRUE(!*c.error || error == QLatin1String(c.error))
+            << c.what << ": " << qPrintable(error);
     }
 }
 
@@ -268,20 +267,12 @@ TEST(KeyedArchiveMalformed, SharedBytesCannotExpandTheDecodedSize) {
     // 2000 offsets all pointing at one array of 2000 references: a few kilobytes
     // that a copying reader would expand to millions of elements.
     const int n = 2000;
-    QByteArray bytes("bplist00");
-    bytes.append(static_cast<char>(0xAF));
-    bytes.append(static_cast<char>(0x11));
-    bytes.append(static_cast<char>(n >> 8));
-    bytes.append(static_cast<char>(n & 0xFF));
-    for (int i = 0; i < n; ++i) {
-        bytes.append('\0');
-        bytes.append('\0');
-    }
+    QByteArray bytes("bplist00\xAF\x11");
+    bytes.append(static_cast<char>(n >> 8)).append(static_cast<char>(n & 0xFF));
+    bytes.append(QByteArray(2 * n, '\0'));
     const qsizetype tableOffset = bytes.size();
-    for (int i = 0; i < n; ++i) {
-        bytes.append('\0');
-        bytes.append('\x08');
-    }
+    for (int i = 0; i < n; ++i)
+        bytes.append(QByteArray("\0\x08", 2));
     QByteArray trailer(32, '\0');
     trailer[6] = 2;                          // offset size
     trailer[7] = 2;                          // reference size
@@ -297,63 +288,65 @@ TEST(KeyedArchiveMalformed, SharedBytesCannotExpandTheDecodedSize) {
 }
 
 TEST(KeyedArchiveMalformed, ArchiveLevelFaults) {
-    {
-        RawArchive a; // wrong version
-        const uint64_t cls = a.addClass({"NSNull", "NSObject"});
-        const uint64_t obj = a.add(a.w.addDict({{a.key("$class"), a.uid(cls)}}));
-        EXPECT_EQ(decodeError(a.finish(a.uid(obj), 99999)), "unsupported archive version");
-    }
-    {
-        RawArchive a; // root UID past the table
-        EXPECT_TRUE(decodeError(a.finish(a.uid(57))).contains("outside the object table"));
-    }
-    {
-        RawArchive a; // an array that contains itself
-        const uint64_t cls = a.addClass({"NSArray", "NSObject"});
-        const uint64_t self = a.objects.size();
-        a.add(a.w.addDict(
-            {{a.key("NS.objects"), a.w.addArray({a.uid(self)})}, {a.key("$class"), a.uid(cls)}}));
-        EXPECT_TRUE(decodeError(a.finish(a.uid(self))).contains("reference cycle"));
-    }
-    {
-        RawArchive a; // 200 arrays nested in each other
-        const uint64_t cls = a.addClass({"NSArray", "NSObject"});
-        const uint64_t first = a.objects.size();
-        for (int i = 0; i < 200; ++i) {
-            const uint64_t next = a.objects.size() + 1;
-            std::vector<uint32_t> items;
-            if (i < 199)
-                items.push_back(a.uid(next));
-            a.add(a.w.addDict(
-                {{a.key("NS.objects"), a.w.addArray(items)}, {a.key("$class"), a.uid(cls)}}));
-        }
-        EXPECT_EQ(decodeError(a.finish(a.uid(first))), "objects nested too deeply");
-    }
-    {
-        RawArchive a; // dictionary with more keys than values
-        const uint64_t cls = a.addClass({"NSDictionary", "NSObject"});
-        const uint64_t k = a.add(a.w.addString("k"));
-        const uint64_t obj = a.add(a.w.addDict({{a.key("NS.keys"), a.w.addArray({a.uid(k)})},
-                                                {a.key("NS.objects"), a.w.addArray({})},
-                                                {a.key("$class"), a.uid(cls)}}));
-        EXPECT_EQ(decodeError(a.finish(a.uid(obj))), "dictionary keys and values differ in number");
-    }
-    {
-        RawArchive a; // $class that is not a UID, and a class entry without a name
-        const uint64_t obj = a.add(a.w.addDict({{a.key("$class"), a.w.addInteger(3)}}));
-        EXPECT_EQ(decodeError(a.finish(a.uid(obj))), "object without $class");
-        RawArchive b;
-        const uint64_t cls = b.add(b.w.addDict({{b.key("$classes"), b.w.addArray({})}}));
-        const uint64_t o = b.add(b.w.addDict({{b.key("$class"), b.uid(cls)}}));
-        EXPECT_EQ(decodeError(b.finish(b.uid(o))), "class entry without $classname");
-    }
-    {
-        RawArchive a; // an array element that is a plain integer, not a UID
-        const uint64_t cls = a.addClass({"NSArray", "NSObject"});
-        const uint64_t obj =
-            a.add(a.w.addDict({{a.key("NS.objects"), a.w.addArray({a.w.addInteger(1)})},
-                               {a.key("$class"), a.uid(cls)}}));
-        EXPECT_EQ(decodeError(a.finish(a.uid(obj))), "object reference is not a UID");
+    using Build = std::function<QByteArray(RawArchive&)>;
+    // An object of class `cls` with the given extra entries.
+    const auto object = [](RawArchive& a, const QStringList& cls,
+                           std::vector<std::pair<uint32_t, uint32_t>> entries) {
+        entries.push_back({a.key("$class"), a.uid(a.addClass(cls))});
+        return a.add(a.w.addDict(entries));
+    };
+    const QStringList array = {"NSArray", "NSObject"};
+    const std::vector<std::pair<Build, const char*>> cases = {
+        {[&](RawArchive& a) {
+             return a.finish(a.uid(object(a, {"NSNull", "NSObject"}, {})), 99999);
+         },
+         "unsupported archive version"},
+        {[](RawArchive& a) { return a.finish(a.uid(57)); }, "outside the object table"},
+        {[&](RawArchive& a) {                            // an array that contains itself
+             const uint64_t self = a.objects.size() + 1; // after its class
+             object(a, array, {{a.key("NS.objects"), a.w.addArray({a.uid(self)})}});
+             return a.finish(a.uid(self));
+         },
+         "reference cycle"},
+        {[&](RawArchive& a) { // 200 arrays nested in each other
+             const uint64_t cls = a.addClass(array);
+             const uint64_t first = a.objects.size();
+             for (int i = 0; i < 200; ++i) {
+                 std::vector<uint32_t> items;
+                 if (i < 199)
+                     items.push_back(a.uid(a.objects.size() + 1));
+                 a.add(a.w.addDict(
+                     {{a.key("NS.objects"), a.w.addArray(items)}, {a.key("$class"), a.uid(cls)}}));
+             }
+             return a.finish(a.uid(first));
+         },
+         "objects nested too deeply"},
+        {[&](RawArchive& a) {
+             const uint64_t k = a.add(a.w.addString("k"));
+             return a.finish(a.uid(object(a, {"NSDictionary", "NSObject"},
+                                          {{a.key("NS.keys"), a.w.addArray({a.uid(k)})},
+                                           {a.key("NS.objects"), a.w.addArray({})}})));
+         },
+         "dictionary keys and values differ in number"},
+        {[](RawArchive& a) {
+             return a.finish(a.uid(a.add(a.w.addDict({{a.key("$class"), a.w.addInteger(3)}}))));
+         },
+         "object without $class"},
+        {[](RawArchive& a) {
+             const uint64_t cls = a.add(a.w.addDict({{a.key("$classes"), a.w.addArray({})}}));
+             return a.finish(a.uid(a.add(a.w.addDict({{a.key("$class"), a.uid(cls)}}))));
+         },
+         "class entry without $classname"},
+        {[&](RawArchive& a) {
+             return a.finish(a.uid(
+                 object(a, array, {{a.key("NS.objects"), a.w.addArray({a.w.addInteger(1)})}})));
+         },
+         "object reference is not a UID"},
+    };
+    for (const auto& [build, expected] : cases) {
+        RawArchive a;
+        const QString error = decodeError(build(a));
+        EXPECT_TRUE(error.contains(QLatin1String(expected))) << error.toStdString();
     }
 }
 
@@ -384,20 +377,13 @@ TEST(KeyedArchiveMalformed, FuzzCorpusKeepsTheRoundTripProperty) {
     const QStringList files = corpus.entryList(QDir::Files);
     ASSERT_GE(files.size(), 4);
     for (const QString& name : files) {
-        QFile f(corpus.filePath(name));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = test::readFile(corpus.filePath(name));
+        ASSERT_FALSE(bytes.isEmpty()) << name.toStdString();
         QString error;
-        NodePtr root = archive::decodeArchive(f.readAll(), error);
-        if (!root) {
+        NodePtr root = archive::decodeArchive(bytes, error);
+        if (root)
+            expectRoundTrip(root, name.toStdString());
+        else
             EXPECT_FALSE(error.isEmpty()) << name.toStdString();
-            continue;
-        }
-        const QByteArray again = archive::encodeArchive(root);
-        NodePtr reread = archive::decodeArchive(again, error);
-        ASSERT_TRUE(reread) << name.toStdString() << ": " << error.toStdString();
-        QString why;
-        EXPECT_TRUE(archive::sameGraph(root, reread, &why))
-            << name.toStdString() << ": " << why.toStdString();
-        EXPECT_EQ(archive::encodeArchive(reread), again) << name.toStdString();
     }
 }

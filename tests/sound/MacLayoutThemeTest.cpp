@@ -3,7 +3,6 @@
 #include "sound/SoundTheme.h"
 
 #include <QDir>
-#include <QFile>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
@@ -119,7 +118,6 @@ TEST(MacLayoutTheme, IndependentlyBuiltArchiveLoadsLikeOurs) {
 
     MacArchive m;
     const uint64_t root = m.reserve();
-    const uint64_t table = m.reserve();
     const uint64_t soundA = m.sound("mac a.wav", a);
     const uint64_t soundB = m.sound("mac-b.aiff", b);
     std::vector<uint64_t> rowUids;
@@ -133,15 +131,7 @@ TEST(MacLayoutTheme, IndependentlyBuiltArchiveLoadsLikeOurs) {
             cells[0] = soundA;
         rowUids.push_back(m.array(cells, r == 2));
     }
-    plist_t tableDict = plist_new_dict();
-    plist_t refs = plist_new_array();
-    for (uint64_t u : rowUids)
-        plist_array_append_item(refs, plist_new_uid(u));
-    plist_dict_set_item(tableDict, "NS.objects", refs);
-    plist_dict_set_item(
-        tableDict, "$class",
-        plist_new_uid(m.cls("NSMutableArray", {"NSMutableArray", "NSArray", "NSObject"})));
-    m.set(table, tableDict);
+    const uint64_t table = m.array(rowUids, true);
     const uint64_t name = m.add(plist_new_string("Mac Made"));
     plist_t rootDict = plist_new_dict();
     plist_dict_set_item(rootDict, "name", plist_new_uid(name));
@@ -153,10 +143,7 @@ TEST(MacLayoutTheme, IndependentlyBuiltArchiveLoadsLikeOurs) {
     const QByteArray macBytes = m.finish(root);
 
     const QString path = QDir(test::scratchDir()).filePath("mac.snth");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(macBytes);
-    f.close();
+    ASSERT_TRUE(test::writeFile(path, macBytes));
 
     QString error;
     auto theme = SoundTheme::unarchiveObjectWithFile(path, error);

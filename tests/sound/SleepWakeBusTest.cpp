@@ -1,3 +1,4 @@
+#include "AudioServer.h" // startPrivateBus
 #include "LogCapture.h"
 #include "SoundTestSupport.h"
 #include "sound/AudioKeepAlive.h"
@@ -27,22 +28,15 @@ QDBusMessage prepareForSleep(bool sleeping) {
 // logind's name, so the keep-alive hears PrepareForSleep the way it does on a
 // real system.
 TEST(SleepWakeBus, PrepareForSleepFromLogindPausesAndResumes) {
-    QProcess daemon;
-    daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                  QStringLiteral("--print-address")});
-    ASSERT_TRUE(daemon.waitForStarted(5000));
-    ASSERT_TRUE(daemon.waitForReadyRead(5000));
-    const QByteArray address = daemon.readLine().trimmed();
+    QProcess daemon; // killed when it goes
+    const QString address = test::startPrivateBus(daemon);
     ASSERT_FALSE(address.isEmpty());
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
 
-    QDBusConnection logind =
-        QDBusConnection::connectToBus(QString::fromUtf8(address), QStringLiteral("fake-logind"));
+    QDBusConnection logind = QDBusConnection::connectToBus(address, QStringLiteral("fake-logind"));
     ASSERT_TRUE(logind.isConnected());
     ASSERT_TRUE(logind.registerService(QStringLiteral("org.freedesktop.login1")));
-    QDBusConnection impostor =
-        QDBusConnection::connectToBus(QString::fromUtf8(address), QStringLiteral("impostor"));
+    QDBusConnection impostor = QDBusConnection::connectToBus(address, QStringLiteral("impostor"));
     ASSERT_TRUE(impostor.isConnected());
 
     test::useLoopback();
@@ -73,8 +67,6 @@ TEST(SleepWakeBus, PrepareForSleepFromLogindPausesAndResumes) {
 
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
     QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
-    daemon.kill();
-    daemon.waitForFinished(2000);
 }
 
 } // namespace

@@ -45,9 +45,8 @@ protected:
         auto table = std::vector<SoundTheme::Row>(3, SoundTheme::Row(255));
         table[1][code] = Slot::of(Sound::initWithContentsOfURL(QUrl::fromLocalFile(wav)));
         table[1][code].single.sound->setTransient(true);
-        QFile f(QDir(dir).filePath(file + ".snth"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(SoundTheme(name, table).archivedData());
+        ASSERT_TRUE(test::writeFile(QDir(dir).filePath(file + ".snth"),
+                                    SoundTheme(name, table).archivedData()));
     }
 
     static float pressPeak(int code = 0) {
@@ -71,6 +70,11 @@ TEST_F(SoundControllerTest, ThemeListIsOffThenNamesInStableOrder) {
               QStringList({"Off", "banjo", "Crisp", "laptop", "typewriter"}));
     // The shipped theme wins over the user's of the same name.
     EXPECT_TRUE(controller->setThemeByName("laptop"));
+    EXPECT_EQ(controller->currentThemeName(), "Laptop");
+    // The stored name differs from the file name asked for: read again.
+    const auto first = controller->theme();
+    EXPECT_TRUE(controller->setThemeByName("laptop"));
+    EXPECT_NE(controller->theme(), first);
     EXPECT_EQ(controller->currentThemeName(), "Laptop");
     EXPECT_TRUE(controller->setThemeByName("banjo"));
     EXPECT_EQ(controller->currentThemeName(), "Banjo");
@@ -101,7 +105,6 @@ TEST_F(SoundControllerTest, SwitchingDrivesTheKeepAlive) {
     EXPECT_TRUE(controller->setThemeByName("one"));
     ASSERT_TRUE(keepAlive->isRunning());
     const QTimer* timer = keepAlive->timer();
-    EXPECT_EQ(timer->interval(), 10000);
     EXPECT_TRUE(timer->isActive());
     // Selecting the current theme again changes nothing.
     const auto theme = controller->theme();
@@ -115,18 +118,6 @@ TEST_F(SoundControllerTest, SwitchingDrivesTheKeepAlive) {
     EXPECT_FALSE(controller->setThemeByName("Off"));
     EXPECT_FALSE(keepAlive->isRunning());
     EXPECT_TRUE(controller->setThemeByName("Off"));
-}
-
-TEST_F(SoundControllerTest, StoredNameDiffersFromFileName) {
-    auto* controller = SoundController::sharedInstance();
-    writeTheme(themeDir(), "file-name", "Stored Name", 0.2f);
-    EXPECT_TRUE(controller->setThemeByName("file-name"));
-    EXPECT_EQ(controller->currentThemeName(), "Stored Name");
-    const auto first = controller->theme();
-    // The requested name differs from the current one, so the file is read again.
-    EXPECT_TRUE(controller->setThemeByName("file-name"));
-    EXPECT_NE(controller->theme(), first);
-    EXPECT_EQ(controller->currentThemeName(), "Stored Name");
 }
 
 TEST_F(SoundControllerTest, MissingAndMalformedThemesFallBackToOff) {
@@ -143,12 +134,9 @@ TEST_F(SoundControllerTest, MissingAndMalformedThemesFallBackToOff) {
     EXPECT_FALSE(controller->setThemeByName("../SoundThemes/good"));
     EXPECT_EQ(controller->currentThemeName(), "Off");
 
-    QFile bad(QDir(themeDir()).filePath("broken.snth"));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     QByteArray bytes = SoundTheme().archivedData();
     bytes[bytes.size() - 1] = static_cast<char>(bytes[bytes.size() - 1] + 1);
-    bad.write(bytes);
-    bad.close();
+    ASSERT_TRUE(test::writeFile(QDir(themeDir()).filePath("broken.snth"), bytes));
     EXPECT_FALSE(controller->setThemeByName("broken"));
     EXPECT_EQ(controller->currentThemeName(), "Off");
     ASSERT_EQ(cap.lines().size(), 1u);
@@ -163,10 +151,8 @@ TEST_F(SoundControllerTest, ThemeWithUndecodableSoundStillLoads) {
     auto table = std::vector<SoundTheme::Row>(3, SoundTheme::Row(255));
     table[1][0] = Slot::of(Sound::initWithContentsOfURL(QUrl::fromLocalFile(wav)));
     table[1][1] = table[1][0];
-    QFile f(QDir(themeDir()).filePath("doomed.snth"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(SoundTheme("Doomed", table).archivedData());
-    f.close();
+    ASSERT_TRUE(test::writeFile(QDir(themeDir()).filePath("doomed.snth"),
+                                SoundTheme("Doomed", table).archivedData()));
     table.clear();
     ASSERT_TRUE(QFile::remove(wav));
 
@@ -236,10 +222,7 @@ TEST_F(AudioKeepAliveTest, MissingSilenceResourceIsLoggedAndStaysStopped) {
     EXPECT_FALSE(keepAlive->isRunning());
     EXPECT_TRUE(cap.contains("Error -50 creating system sound for (null)"));
 
-    QFile garbage(silence);
-    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
-    garbage.write("not audio at all, just bytes");
-    garbage.close();
+    ASSERT_TRUE(test::writeFile(silence, "not audio at all, just bytes"));
     keepAlive->start();
     EXPECT_FALSE(keepAlive->isRunning());
     EXPECT_TRUE(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ToolRun.h" // writeFile, readFile
 #include "sound/AudioEngine.h"
 
 #include <QString>

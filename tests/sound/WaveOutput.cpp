@@ -2,41 +2,32 @@
 
 #include "SoundTestSupport.h"
 
-#include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace orvix::test {
 namespace {
 
 struct WaveConfig {
     QString output;
-    QByteArray configPath;
 
     WaveConfig() {
+        // The scratch folder is private to this program, so fixed names are safe.
         output = QDir(scratchDir()).filePath(QStringLiteral("mixed.wav"));
-        configPath = QFile::encodeName(scratchDir()) + "/alsoft-XXXXXX";
-        const int fd = mkstemp(configPath.data());
-        if (fd < 0)
-            return;
+        const QString conf = QDir(scratchDir()).filePath(QStringLiteral("alsoft.conf"));
         const QByteArray text = "[general]\ndrivers = wave\nfrequency = 48000\n"
                                 "channels = stereo\nsample-type = float32\n"
                                 "period_size = 240\nperiods = 2\n[wave]\nfile = " +
                                 QFile::encodeName(output) + "\n";
-        const bool written = ::write(fd, text.constData(), static_cast<size_t>(text.size())) ==
-                             static_cast<ssize_t>(text.size());
-        ::close(fd);
-        if (!written)
+        if (!writeFile(conf, text))
             return;
         // The library reads both when the first device opens.
-        qputenv("ALSOFT_CONF", configPath);
+        qputenv("ALSOFT_CONF", QFile::encodeName(conf));
         qputenv("ALSOFT_DRIVERS", "wave");
     }
 };
@@ -48,64 +39,35 @@ WaveConfig& config() {
 
 [[maybe_unused]] const bool g_configured = (config(), true);
 
-bool fileState(timespec& mtime, off_t& size) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(config().output).constData(), &st) != 0)
-        return false;
-    mtime = st.st_mtim;
-    size = st.st_size;
-    return true;
+// Size and modification time: a running mixer changes one of them.
+std::pair<qint64, QDateTime> fileState() {
+    const QFileInfo info(config().output);
+    return {info.exists() ? info.size() : -1, info.lastModified()};
 }
 
 } // namespace
 
-QString waveOutputPath() {
-    return config().output;
-}
-
 bool waitForFirstOutput(int timeoutMs) {
-    return QTest::qWaitFor(
-        [] {
-            timespec mtime{};
-            off_t size = 0;
-            // Past the header, and past the 8 bytes a wipe keeps.
-            return fileState(mtime, size) && size > 68;
-        },
-        timeoutMs);
+    // Past the header, and past the 8 bytes a wipe keeps.
+    return QTest::qWaitFor([] { return fileState().first > 68; }, timeoutMs);
 }
 
 bool outputAdvances(int windowMs) {
-    timespec before{}, after{};
-    off_t sizeBefore = 0, sizeAfter = 0;
-    if (!fileState(before, sizeBefore))
-        return false;
+    const auto before = fileState();
     QTest::qWait(windowMs);
-    if (!fileState(after, sizeAfter))
-        return false;
-    return sizeAfter != sizeBefore || after.tv_sec != before.tv_sec ||
-           after.tv_nsec != before.tv_nsec;
+    return before.first >= 0 && fileState() != before;
 }
 
 bool wipeOutput() {
-    const int fd = ::open(QFile::encodeName(config().output).constData(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && st.st_size > 8;
-    if (ok) {
-        const std::vector<char> marker(static_cast<size_t>(st.st_size - 8), '\xff');
-        ok = ::pwrite(fd, marker.data(), marker.size(), 8) == static_cast<ssize_t>(marker.size());
-    }
-    ::close(fd);
-    return ok;
+    QFile file(config().output);
+    const qint64 size = file.size();
+    return size > 8 && file.open(QIODevice::ReadWrite) && file.seek(8) &&
+           file.write(QByteArray(size - 8, '\xff')) == size - 8;
 }
 
 Heard heardSinceWipe(float threshold) {
     Heard heard;
-    QFile file(config().output);
-    if (!file.open(QIODevice::ReadOnly))
-        return heard;
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = readFile(config().output);
     // Frames start at byte 8 (written again from the top) or at 68 (after
     // the header); both are 4-byte aligned, so every float is read whole.
     heard.quietest = INFINITY;

@@ -7,8 +7,8 @@ namespace orvix::test {
 // Points OpenAL Soft at its wave-file writer before main: a real playback
 // device whose mixer runs on its own thread in real time, as a sound card's
 // would, and writes every mixed frame (48 kHz float stereo) to a file. Unlike
-// the loopback it can be paused, and the file shows what was mixed.
-QString waveOutputPath();
+// the loopback it can be paused, and the file shows what was mixed. Set up
+// when this library is linked.
 
 // Waits until the writer has put its first frames in the file (its mixer
 // thread starts with the device, so the file is empty for a moment).

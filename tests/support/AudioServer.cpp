@@ -46,6 +46,16 @@ bool writeFile(const QString& path, const QByteArray& text) {
 
 } // namespace
 
+QString startPrivateBus(QProcess& daemon) {
+    daemon.setChildProcessModifier(dieWithParent);
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address")});
+    if (!daemon.waitForStarted(5000) || !daemon.waitForReadyRead(5000))
+        return {};
+    return QString::fromUtf8(daemon.readLine()).trimmed();
+}
+
 AudioServer::AudioServer(const QProcessEnvironment& env) : _env(env) {
     const QString config = _env.value(QStringLiteral("XDG_CONFIG_HOME"));
     if (config.isEmpty() || _env.value(QStringLiteral("XDG_RUNTIME_DIR")).isEmpty())
@@ -57,12 +67,9 @@ AudioServer::AudioServer(const QProcessEnvironment& env) : _env(env) {
     writeFile(config + QStringLiteral("/wireplumber/bluetooth.lua.d/51-orvix-test.lua"),
               "bluez_monitor.enabled = false\n");
 
-    QProcess* bus = start(QStringLiteral("dbus-daemon"),
-                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                           QStringLiteral("--print-address")});
-    if (!bus->waitForStarted(5000) || !bus->waitForReadyRead(5000))
-        return;
-    const QString address = QString::fromUtf8(bus->readLine()).trimmed();
+    _processes.push_back(std::make_unique<QProcess>());
+    _processes.back()->setProcessEnvironment(_env);
+    const QString address = startPrivateBus(*_processes.back());
     if (address.isEmpty())
         return;
     _env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
@@ -89,13 +96,11 @@ QProcess* AudioServer::start(const QString& program, const QStringList& argument
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(_env);
     process->setChildProcessModifier(dieWithParent);
-    if (program != QStringLiteral("dbus-daemon")) {
-        // Kept beside the session's home for a look after a failure.
-        const QString log = QFileInfo(_env.value(QStringLiteral("XDG_RUNTIME_DIR"))).path() +
-                            QStringLiteral("/") + program + QStringLiteral(".log");
-        process->setStandardOutputFile(log, QIODevice::Append);
-        process->setStandardErrorFile(log, QIODevice::Append);
-    }
+    // Kept beside the session's home for a look after a failure.
+    const QString log = QFileInfo(_env.value(QStringLiteral("XDG_RUNTIME_DIR"))).path() +
+                        QStringLiteral("/") + program + QStringLiteral(".log");
+    process->setStandardOutputFile(log, QIODevice::Append);
+    process->setStandardErrorFile(log, QIODevice::Append);
     process->start(program, arguments);
     _processes.push_back(std::move(process));
     return _processes.back().get();
@@ -103,15 +108,7 @@ QProcess* AudioServer::start(const QString& program, const QStringList& argument
 
 bool AudioServer::startPulse() {
     _pulse = start(QStringLiteral("pipewire-pulse"), {});
-    if (!_pulse->waitForStarted(5000))
-        return false;
-    int status = -1;
-    return waitUntil(
-        [&] {
-            pactl({QStringLiteral("info")}, &status);
-            return status == 0;
-        },
-        15000);
+    return _pulse->waitForStarted(5000) && waitUntil([&] { return pactlOk({"info"}); }, 15000);
 }
 
 bool AudioServer::restartPulse() {
@@ -119,15 +116,7 @@ bool AudioServer::restartPulse() {
         return false;
     _pulse->kill();
     _pulse->waitForFinished(5000);
-    int status = 0;
-    if (!waitUntil(
-            [&] {
-                pactl({QStringLiteral("info")}, &status);
-                return status != 0;
-            },
-            10000))
-        return false;
-    return startPulse();
+    return waitUntil([&] { return !pactlOk({"info"}); }, 10000) && startPulse();
 }
 
 QString AudioServer::pactl(const QStringList& arguments, int* exitCode) const {
@@ -145,23 +134,21 @@ QString AudioServer::pactl(const QStringList& arguments, int* exitCode) const {
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-bool AudioServer::addNullSink(const QString& name) {
+bool AudioServer::pactlOk(const QStringList& arguments) const {
     int status = -1;
-    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-           QStringLiteral("sink_name=") + name},
-          &status);
-    return status == 0 && waitUntil([&] { return !sinkState(name).isEmpty(); }, 10000);
+    pactl(arguments, &status);
+    return status == 0;
+}
+
+bool AudioServer::addNullSink(const QString& name) {
+    return pactlOk({"load-module", "module-null-sink", "sink_name=" + name}) &&
+           waitUntil([&] { return !sinkState(name).isEmpty(); }, 10000);
 }
 
 bool AudioServer::setDefaultSink(const QString& name) {
-    int status = -1;
-    pactl({QStringLiteral("set-default-sink"), name}, &status);
     // The session manager settles the default; wait until the server reports it.
-    return status == 0 && waitUntil([&] { return defaultSink() == name; }, 10000);
-}
-
-QString AudioServer::defaultSink() const {
-    return pactl({QStringLiteral("get-default-sink")}).trimmed();
+    return pactlOk({"set-default-sink", name}) &&
+           waitUntil([&] { return pactl({"get-default-sink"}).trimmed() == name; }, 10000);
 }
 
 QString AudioServer::sinkState(const QString& name) const {
@@ -329,8 +316,7 @@ std::vector<float> readSoundFile(const QString& path, int rate) {
     return out;
 }
 
-double similarity(const std::vector<float>& recorded, const std::vector<float>& expected,
-                  size_t* start) {
+double similarity(const std::vector<float>& recorded, const std::vector<float>& expected) {
     if (expected.empty() || recorded.size() < expected.size())
         return 0;
     double expectedEnergy = 0;
@@ -343,12 +329,8 @@ double similarity(const std::vector<float>& recorded, const std::vector<float>& 
             dot += static_cast<double>(recorded[p + i]) * expected[i];
             energy += static_cast<double>(recorded[p + i]) * recorded[p + i];
         }
-        const double score = energy > 0 ? dot / std::sqrt(energy * expectedEnergy) : 0;
-        if (score > best) {
-            best = score;
-            if (start)
-                *start = p;
-        }
+        if (energy > 0)
+            best = std::max(best, dot / std::sqrt(energy * expectedEnergy));
     }
     return best;
 }

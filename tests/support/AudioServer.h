@@ -13,6 +13,10 @@
 
 namespace orvix::test {
 
+// Starts a private D-Bus daemon in `daemon` (killed with it, and with the
+// test program); answers its address, empty when it did not start.
+QString startPrivateBus(QProcess& daemon);
+
 // A private PipeWire sound server as a desktop runs it: a D-Bus session bus,
 // pipewire, WirePlumber and pipewire-pulse in the runtime folder of the
 // environment given (an XSession's), with no sound cards (WirePlumber's
@@ -33,19 +37,18 @@ public:
     // Makes a null sink and waits until the server lists it.
     bool addNullSink(const QString& name);
     bool setDefaultSink(const QString& name);
-    QString defaultSink() const;
     // "RUNNING", "IDLE" or "SUSPENDED"; empty when there is no such sink.
     QString sinkState(const QString& name) const;
     // The sinks that the process's playback streams go to, one entry per stream.
     QStringList sinksOfStreams(qint64 pid) const;
-    // pactl with the server's environment; answers its standard output.
-    QString pactl(const QStringList& arguments, int* exitCode = nullptr) const;
-
     // Kills pipewire-pulse, waits until clients see it gone, and starts it
     // again. Its sinks go with it; make them again.
     bool restartPulse();
 
 private:
+    // pactl with the server's environment; answers its standard output.
+    QString pactl(const QStringList& arguments, int* exitCode = nullptr) const;
+    bool pactlOk(const QStringList& arguments) const;
     QProcess* start(const QString& program, const QStringList& arguments);
     bool startPulse();
 
@@ -101,8 +104,7 @@ std::vector<float> readSoundFile(const QString& path, int rate = MonitorRecordin
 // How alike `recorded` is to `expected` where they match best: the highest
 // normalised cross-correlation, over the whole of `expected`, of any frame of
 // `recorded` where `expected` fits whole (1: the same sound, at any level).
-// `start` gets that frame; a sound cut short, faded or broken up scores lower.
-double similarity(const std::vector<float>& recorded, const std::vector<float>& expected,
-                  size_t* start = nullptr);
+// A sound cut short, faded or broken up scores lower.
+double similarity(const std::vector<float>& recorded, const std::vector<float>& expected);
 
 } // namespace orvix::test
