@@ -108,7 +108,7 @@ QProcess* AudioServer::start(const QString& program, const QStringList& argument
 
 bool AudioServer::startPulse() {
     _pulse = start(QStringLiteral("pipewire-pulse"), {});
-    return _pulse->waitForStarted(5000) && waitUntil([&] { return pactlOk({"info"}); }, 15000);
+    return _pulse->waitForStarted(5000) && waitUntil([&] { return pactlOk({"info"}); }, 30000);
 }
 
 bool AudioServer::restartPulse() {
@@ -141,14 +141,19 @@ bool AudioServer::pactlOk(const QStringList& arguments) const {
 }
 
 bool AudioServer::addNullSink(const QString& name) {
-    return pactlOk({"load-module", "module-null-sink", "sink_name=" + name}) &&
-           waitUntil([&] { return !sinkState(name).isEmpty(); }, 10000);
+    // Right after start the server may still refuse modules for a moment.
+    return waitUntil(
+               [&] {
+                   return pactlOk({"load-module", "module-null-sink", "sink_name=" + name});
+               },
+               30000) &&
+           waitUntil([&] { return !sinkState(name).isEmpty(); }, 30000);
 }
 
 bool AudioServer::setDefaultSink(const QString& name) {
     // The session manager settles the default; wait until the server reports it.
     return pactlOk({"set-default-sink", name}) &&
-           waitUntil([&] { return pactl({"get-default-sink"}).trimmed() == name; }, 10000);
+           waitUntil([&] { return pactl({"get-default-sink"}).trimmed() == name; }, 30000);
 }
 
 QString AudioServer::sinkState(const QString& name) const {
