@@ -3,10 +3,15 @@
 #include "../input/FakeBackend.h"
 #include "GuestDevices.h"
 #include "XSession.h"
+#include "app/input/EventTapHandler.h"
+#include "app/input/EventTapThread.h"
+#include "app/input/KeyInput.h"
+#include "app/input/MainThreadHandOff.h"
 #include "os/input/EventFlags.h"
 #include "os/input/evdev/EvdevBackend.h"
 #include "platform/InputBackendFactory.h"
 
+#include <QObject>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,6 +25,7 @@
 using namespace orvix;
 using namespace orvix::input;
 using orvix::test::DeviceReader;
+using orvix::test::FakeLighter;
 using orvix::test::StandInDevice;
 using orvix::test::XSession;
 using Keys = DeviceReader::Keys;
@@ -47,13 +53,32 @@ protected:
         keyboard = std::make_unique<StandInDevice>();
         ASSERT_TRUE(keyboard->ok());
     }
+    void TearDown() override {
+        tapThread.reset();
+        handler.reset();
+        handOff.reset();
+        input.reset();
+        backend.reset();
+    }
 
+    // The same wiring as the application's: key input, the main-thread
+    // hand-off, the callback logic and the tap thread.
     void startTap(bool stampKeys, bool stampMouse = false) {
         backend = EvdevBackend::open({});
         ASSERT_NE(backend, nullptr);
         reader = std::make_unique<DeviceReader>(backend->devices().keyboardNode());
         ASSERT_TRUE(reader->ok());
-        ASSERT_TRUE(rig.start(*backend, stampKeys, stampMouse));
+        input = std::make_unique<KeyInput>(*backend, lighter, [this](int32_t code, int32_t state) {
+            sounds.emplace_back(code, state);
+        });
+        handOff = std::make_unique<MainThreadHandOff>(&context, *input);
+        handler = std::make_unique<EventTapHandler>(*input, *handOff, stampKeys, stampMouse);
+        tapThread = std::make_unique<EventTapThread>(*handler);
+        EventTap::Options options;
+        options.stampKeys = stampKeys;
+        options.stampMouse = stampMouse;
+        tapThread->start(*backend, options, [] {});
+        ASSERT_TRUE(tapThread->waitUntilListening(std::chrono::seconds(10)));
     }
 
     // Types `events` on the stand-in and returns what the virtual keyboard sent.
@@ -63,10 +88,16 @@ protected:
         return reader->take(expected);
     }
 
+    QObject context;
+    FakeLighter lighter;
+    std::vector<std::pair<int32_t, int32_t>> sounds;
     std::unique_ptr<StandInDevice> keyboard;
     std::unique_ptr<EvdevBackend> backend;
     std::unique_ptr<DeviceReader> reader;
-    orvix::test::TapRig rig; // last: ends first
+    std::unique_ptr<KeyInput> input;
+    std::unique_ptr<MainThreadHandOff> handOff;
+    std::unique_ptr<EventTapHandler> handler;
+    std::unique_ptr<EventTapThread> tapThread;
 };
 
 TEST_F(EvdevTapGuestTest, StampingPassesKeysOnWithTheLatchedModifiersAroundThem) {
@@ -81,59 +112,70 @@ TEST_F(EvdevTapGuestTest, StampingPassesKeysOnWithTheLatchedModifiersAroundThem)
                         {KEY_BRIGHTNESSUP, 0}};
     EXPECT_EQ(type(plain, plain.size()), plain)
         << "plain keys, repeats, power, sleep and brightness keys pass unchanged, in order";
-    EXPECT_TRUE(XSession::waitFor([&] { return rig.sounds.size() >= 6; }, 10000));
-    EXPECT_EQ(rig.sounds[0], std::make_pair(0, 1)) << "one press sound for A, repeats add none";
-    EXPECT_EQ(rig.sounds[1], std::make_pair(0, 0));
+    EXPECT_TRUE(XSession::waitFor([&] { return sounds.size() >= 6; }, 10000));
+    EXPECT_EQ(sounds[0], std::make_pair(0, 1)) << "one press sound for A, repeats add none";
+    EXPECT_EQ(sounds[1], std::make_pair(0, 0));
 
-    // What typing leaves the virtual keyboard as, with a modifier latched on
-    // the panel (which itself posts nothing).
-    constexpr int A = KEY_A, S = KEY_LEFTSHIFT, C = KEY_LEFTCTRL, L = KEY_CAPSLOCK;
-    const Keys a = {{A, 1}, {A, 0}};
-    // clang-format off
-    const struct { int latch; Keys typed, sent; const char* why; } cases[] = {
-        {keycode::Shift, a, {{S, 1}, {A, 1}, {S, 0}, {S, 1}, {A, 0}, {S, 0}},
-         "latched Shift is pressed around each real key event"},
-        {keycode::Shift, {{C, 1}, {A, 1}, {A, 0}, {C, 0}},
-         {{C, 1}, {S, 1}, {A, 1}, {S, 0}, {S, 1}, {A, 0}, {S, 0}, {C, 0}},
-         "a held Control passes as it is beside the latched Shift"},
-        {keycode::Shift, {{S, 1}, {A, 1}, {A, 0}, {S, 0}}, {{S, 1}, {A, 1}, {A, 0}, {S, 0}},
-         "a real Shift held with the latched one is not pressed twice"},
-        {-1, a, a, "with the latch released, keys pass plain again"},
-        {keycode::CapsLock, a, {{L, 1}, {L, 0}, {A, 1}, {L, 1}, {L, 0}, {A, 0}},
-         "a latched Caps Lock is switched on for the press only"},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        if (c.latch >= 0)
-            rig.input->keyPressed(c.latch);
-        EXPECT_EQ(type(c.typed, c.sent.size()), c.sent) << c.why;
-        if (c.latch >= 0)
-            rig.input->keyReleased(c.latch);
-    }
+    input->keyPressed(keycode::Shift); // latches Shift, posts nothing
+    EXPECT_EQ(type({{KEY_A, 1}, {KEY_A, 0}}, 6), (Keys{{KEY_LEFTSHIFT, 1},
+                                                       {KEY_A, 1},
+                                                       {KEY_LEFTSHIFT, 0},
+                                                       {KEY_LEFTSHIFT, 1},
+                                                       {KEY_A, 0},
+                                                       {KEY_LEFTSHIFT, 0}}))
+        << "latched Shift is pressed around each real key event";
+
+    EXPECT_EQ(type({{KEY_LEFTCTRL, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTCTRL, 0}}, 8),
+              (Keys{{KEY_LEFTCTRL, 1},
+                    {KEY_LEFTSHIFT, 1},
+                    {KEY_A, 1},
+                    {KEY_LEFTSHIFT, 0},
+                    {KEY_LEFTSHIFT, 1},
+                    {KEY_A, 0},
+                    {KEY_LEFTSHIFT, 0},
+                    {KEY_LEFTCTRL, 0}}))
+        << "a held Control passes as it is beside the latched Shift";
+
+    EXPECT_EQ(type({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}, 4),
+              (Keys{{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}))
+        << "a real Shift held with the latched one is not pressed twice";
+
+    input->keyReleased(keycode::Shift);
+    EXPECT_EQ(type({{KEY_A, 1}, {KEY_A, 0}}, 2), (Keys{{KEY_A, 1}, {KEY_A, 0}}))
+        << "with the latch released, keys pass plain again";
+
+    input->keyPressed(keycode::CapsLock);
+    EXPECT_EQ(type({{KEY_A, 1}, {KEY_A, 0}}, 6), (Keys{{KEY_CAPSLOCK, 1},
+                                                       {KEY_CAPSLOCK, 0},
+                                                       {KEY_A, 1},
+                                                       {KEY_CAPSLOCK, 1},
+                                                       {KEY_CAPSLOCK, 0},
+                                                       {KEY_A, 0}}))
+        << "a latched Caps Lock is switched on for the press only";
+    input->keyReleased(keycode::CapsLock);
 }
 
 TEST_F(EvdevTapGuestTest, RealFnRemapsClickedKeysAndPostsGoOutByEvdevCode) {
     ASSERT_NO_FATAL_FAILURE(startTap(true));
     ASSERT_TRUE(passesOn(*keyboard, *reader));
     keyboard->key(KEY_FN, 1);
-    ASSERT_TRUE(XSession::waitFor([&] { return rig.input->effectiveFlags() & kFlagSecondaryFn; }));
-    rig.input->keyPressed(keycode::Return);
-    rig.input->keyReleased(keycode::Return);
+    ASSERT_TRUE(XSession::waitFor([&] { return input->effectiveFlags() & kFlagSecondaryFn; }));
+    input->keyPressed(keycode::Return);
+    input->keyReleased(keycode::Return);
     EXPECT_EQ(reader->take(3), (Keys{{KEY_FN, 1}, {KEY_KPENTER, 1}, {KEY_KPENTER, 0}}))
         << "a held real fn turns a clicked Return into Keypad Enter";
     keyboard->key(KEY_FN, 0);
-    ASSERT_TRUE(
-        XSession::waitFor([&] { return !(rig.input->effectiveFlags() & kFlagSecondaryFn); }));
+    ASSERT_TRUE(XSession::waitFor([&] { return !(input->effectiveFlags() & kFlagSecondaryFn); }));
     reader->take(1);
 
-    rig.input->keyPressed(keycode::Command); // latched: travels with the next keys only
-    rig.input->keyPressed(keycode::A);
-    rig.input->keyReleased(keycode::A);
-    rig.input->keyReleased(keycode::Command);
+    input->keyPressed(keycode::Command); // latched: travels with the next keys only
+    input->keyPressed(keycode::A);
+    input->keyReleased(keycode::A);
+    input->keyReleased(keycode::Command);
     EXPECT_EQ(reader->take(4), (Keys{{KEY_LEFTMETA, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTMETA, 0}}))
         << "a click's flags become modifier presses around its key";
-    EXPECT_TRUE(rig.sounds.size() >= 4);
-    EXPECT_FALSE(rig.lighter.isLit(0)) << "posted keys never come back through the tap";
+    EXPECT_TRUE(sounds.size() >= 4);
+    EXPECT_FALSE(lighter.isLit(0)) << "posted keys never come back through the tap";
 }
 
 TEST_F(EvdevTapGuestTest, AStalledMainThreadNeverStallsTheKeyboard) {
@@ -146,25 +188,20 @@ TEST_F(EvdevTapGuestTest, AStalledMainThreadNeverStallsTheKeyboard) {
     EXPECT_EQ(reader->take(3, 15000, false), (Keys{{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}}));
     keyboard->key(KEY_LEFTSHIFT, 0);
     EXPECT_EQ(reader->take(1), (Keys{{KEY_LEFTSHIFT, 0}}));
-    EXPECT_TRUE(XSession::waitFor([&] {
-        return rig.input->heldFlags() == 0 && rig.sounds.size() >= 4;
-    })) << "the main thread catches up once it runs";
+    EXPECT_TRUE(XSession::waitFor([&] { return input->heldFlags() == 0 && sounds.size() >= 4; }))
+        << "the main thread catches up once it runs";
 }
 
-TEST_F(EvdevTapGuestTest, PluggedInKeyboardsAreTappedAndLedsReachTheGrabbedOnes) {
+TEST_F(EvdevTapGuestTest, LedsSetOnTheVirtualKeyboardReachTheGrabbedOnes) {
     ASSERT_NO_FATAL_FAILURE(startTap(true));
     ASSERT_TRUE(passesOn(*keyboard, *reader));
-    StandInDevice second(StandInDevice::Keyboard, 0x5679);
-    ASSERT_TRUE(second.ok());
-    EXPECT_TRUE(passesOn(second, *reader)) << "plugged in while running";
     // As a display server sets Caps Lock's LED on the keyboard it reads.
     const int fd = open(backend->devices().keyboardNode().c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     const input_event led[] = {{{}, EV_LED, LED_CAPSL, 1}, {{}, EV_SYN, SYN_REPORT, 0}};
     ASSERT_EQ(write(fd, led, sizeof led), static_cast<ssize_t>(sizeof led));
     close(fd);
-    for (StandInDevice* device : {keyboard.get(), &second})
-        EXPECT_EQ(device->waitForLed(), std::make_pair(int(LED_CAPSL), 1));
+    EXPECT_EQ(keyboard->waitForLed(), std::make_pair(int(LED_CAPSL), 1));
 }
 
 TEST_F(EvdevTapGuestTest, EndingTheTapLetsGoOfTheKeyboardAndItsKeys) {
@@ -172,7 +209,7 @@ TEST_F(EvdevTapGuestTest, EndingTheTapLetsGoOfTheKeyboardAndItsKeys) {
     ASSERT_TRUE(passesOn(*keyboard, *reader));
     keyboard->key(KEY_A, 1);
     ASSERT_EQ(reader->take(1), (Keys{{KEY_A, 1}}));
-    rig.thread.reset(); // as at quit
+    tapThread.reset(); // as at quit
     EXPECT_EQ(reader->take(1), (Keys{{KEY_A, 0}})) << "the held key comes up on the virtual one";
     EXPECT_TRUE(keyboard->grabbable());
     keyboard->key(KEY_A, 0);
@@ -190,12 +227,20 @@ TEST_F(EvdevTapGuestTest, PanicChordLetsGoOfEveryGrabAndKey) {
         keyboard->key(code, 0);
 }
 
+TEST_F(EvdevTapGuestTest, KeyboardsPluggedInWhileRunningAreTapped) {
+    ASSERT_NO_FATAL_FAILURE(startTap(true));
+    ASSERT_TRUE(passesOn(*keyboard, *reader));
+    StandInDevice second(StandInDevice::Keyboard, 0x5679);
+    ASSERT_TRUE(second.ok());
+    EXPECT_TRUE(passesOn(second, *reader));
+}
+
 TEST_F(EvdevTapGuestTest, WithoutStampingKeyboardsAreOnlyRead) {
     ASSERT_NO_FATAL_FAILURE(startTap(false));
     keyboard->key(KEY_H, 1);
-    ASSERT_TRUE(XSession::waitFor([&] { return rig.lighter.isLit(4); })) << "real H lights its key";
+    ASSERT_TRUE(XSession::waitFor([&] { return lighter.isLit(4); })) << "real H lights its key";
     keyboard->key(KEY_H, 0);
-    ASSERT_TRUE(XSession::waitFor([&] { return !rig.lighter.isLit(4); }));
+    ASSERT_TRUE(XSession::waitFor([&] { return !lighter.isLit(4); }));
     EXPECT_TRUE(keyboard->grabbable());
 }
 
@@ -204,8 +249,8 @@ TEST_F(EvdevTapGuestTest, AKeyboardGrabbedByAnotherProgramIsLeftAlone) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(ioctl(fd, EVIOCGRAB, 1), 0);
     ASSERT_NO_FATAL_FAILURE(startTap(true));
-    rig.input->keyPressed(keycode::A);
-    rig.input->keyReleased(keycode::A);
+    input->keyPressed(keycode::A);
+    input->keyReleased(keycode::A);
     EXPECT_EQ(reader->take(2), (Keys{{KEY_A, 1}, {KEY_A, 0}})) << "posting still works";
     close(fd);
 }
@@ -223,13 +268,13 @@ TEST_F(EvdevTapGuestTest, LatchedModifiersStampMouseButtonsOnlyWhenAsked) {
         return pointer.waitFor(BTN_MIDDLE, 0, 200);
     }));
     reader->take(0, 0);
-    rig.input->keyPressed(keycode::Command);
+    input->keyPressed(keycode::Command);
     mouse.tap(BTN_LEFT);
     EXPECT_EQ(pointer.take(2), (Keys{{BTN_LEFT, 1}, {BTN_LEFT, 0}}));
     EXPECT_EQ(reader->take(4),
               (Keys{{KEY_LEFTMETA, 1}, {KEY_LEFTMETA, 0}, {KEY_LEFTMETA, 1}, {KEY_LEFTMETA, 0}}))
         << "a latched Command makes the click a command-click";
-    rig.input->keyReleased(keycode::Command);
+    input->keyReleased(keycode::Command);
 }
 
 TEST_F(EvdevTapGuestTest, MiceAreLeftAloneWithoutMouseStamping) {
