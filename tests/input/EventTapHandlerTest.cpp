@@ -41,20 +41,22 @@ public:
     std::vector<std::string> calls;
 };
 
-InputEvent event(EventType type, int64_t code = 0, uint64_t flags = 0, int64_t autorepeat = 0,
-                 int64_t userData = 0) {
-    InputEvent e;
-    e.type = type;
-    e.keycode = code;
-    e.flags = flags;
-    e.autorepeat = autorepeat;
-    e.userData = userData;
-    return e;
-}
-
 class EventTapHandlerTest : public ::testing::Test {
 protected:
     EventTapHandlerTest() : input(backend, lighter, nullptr), main(input) {}
+
+    // Hands one event to the handler; answers the flags it leaves on it.
+    uint64_t handle(EventTapHandler& handler, EventType type, int64_t code = 0, uint64_t flags = 0,
+                    int64_t autorepeat = 0, int64_t userData = 0) {
+        InputEvent e;
+        e.type = type;
+        e.keycode = code;
+        e.flags = flags;
+        e.autorepeat = autorepeat;
+        e.userData = userData;
+        handler.handle(tap, e);
+        return e.flags;
+    }
 
     FakeBackend backend;
     FakeLighter lighter;
@@ -63,48 +65,39 @@ protected:
     FakeTap tap;
 };
 
+using Calls = std::vector<std::string>;
+
 TEST_F(EventTapHandlerTest, MarkedEventsPassUntouched) {
     EventTapHandler handler(input, main, true, true);
     input.keyPressed(55); // Command latched
-    for (EventType type : {EventType::KeyDown, EventType::KeyUp, EventType::FlagsChanged}) {
-        InputEvent e = event(type, 0, kFlagShift | 0x100, 0, kMarkerValue);
-        handler.handle(tap, e);
-        EXPECT_EQ(e.flags, kFlagShift | 0x100);
-    }
+    for (EventType type : {EventType::KeyDown, EventType::KeyUp, EventType::FlagsChanged})
+        EXPECT_EQ(handle(handler, type, 0, kFlagShift | 0x100, 0, kMarkerValue),
+                  kFlagShift | 0x100);
     EXPECT_TRUE(main.calls.empty());
     EXPECT_EQ(input.heldFlags(), 0u);
     // Only the low 32 bits count as the marker.
-    InputEvent e = event(EventType::KeyDown, 0, 0, 0, (int64_t{1} << 32) | kMarkerValue);
-    handler.handle(tap, e);
-    EXPECT_EQ(main.calls, std::vector<std::string>{});
-    e = event(EventType::KeyDown, 0, 0, 0, 41);
-    handler.handle(tap, e);
-    EXPECT_EQ(main.calls, std::vector<std::string>{"down 0"});
+    handle(handler, EventType::KeyDown, 0, 0, 0, (int64_t{1} << 32) | kMarkerValue);
+    EXPECT_EQ(main.calls, Calls{});
+    handle(handler, EventType::KeyDown, 0, 0, 0, 41);
+    EXPECT_EQ(main.calls, Calls{"down 0"});
 }
 
 TEST_F(EventTapHandlerTest, KeysHandOffAndStampReplacingAllFlags) {
     EventTapHandler handler(input, main, true, false);
     input.keyPressed(55);
-    InputEvent down = event(EventType::KeyDown, 115, kFlagShift | 0x102);
-    handler.handle(tap, down);
-    EXPECT_EQ(down.flags, kFlagCommand) << "the real Shift and device bits are gone";
-    InputEvent repeat = event(EventType::KeyDown, 115, 0, 1);
-    handler.handle(tap, repeat);
-    EXPECT_EQ(repeat.flags, kFlagCommand) << "repeats are stamped too";
-    InputEvent up = event(EventType::KeyUp, 115);
-    handler.handle(tap, up);
-    EXPECT_EQ(main.calls, (std::vector<std::string>{"down 115", "up 115"}));
+    EXPECT_EQ(handle(handler, EventType::KeyDown, 115, kFlagShift | 0x102), kFlagCommand)
+        << "the real Shift and device bits are gone";
+    EXPECT_EQ(handle(handler, EventType::KeyDown, 115, 0, 1), kFlagCommand)
+        << "repeats are stamped too";
+    handle(handler, EventType::KeyUp, 115);
+    EXPECT_EQ(main.calls, (Calls{"down 115", "up 115"}));
 }
 
 TEST_F(EventTapHandlerTest, WithoutTheSettingRealKeysKeepTheirFlags) {
     EventTapHandler handler(input, main, false, false);
     input.keyPressed(56);
-    InputEvent down = event(EventType::KeyDown, 0, 0x100);
-    handler.handle(tap, down);
-    EXPECT_EQ(down.flags, 0x100u);
-    InputEvent flags = event(EventType::FlagsChanged, 59, kFlagControl | 0x1);
-    handler.handle(tap, flags);
-    EXPECT_EQ(flags.flags, kFlagControl | 0x1);
+    EXPECT_EQ(handle(handler, EventType::KeyDown, 0, 0x100), 0x100u);
+    EXPECT_EQ(handle(handler, EventType::FlagsChanged, 59, kFlagControl | 0x1), kFlagControl | 0x1);
     EXPECT_EQ(input.heldFlags(), kFlagControl | 0x1);
     EXPECT_EQ(input.effectiveFlags(), kFlagControl | kFlagShift | 0x1);
 }
@@ -112,21 +105,17 @@ TEST_F(EventTapHandlerTest, WithoutTheSettingRealKeysKeepTheirFlags) {
 TEST_F(EventTapHandlerTest, FlagsChangedLeavesStampedWithItsOwnChange) {
     EventTapHandler handler(input, main, true, false);
     input.keyPressed(59); // Control latched
-    InputEvent e = event(EventType::FlagsChanged, 56, kFlagShift | 0x2);
-    handler.handle(tap, e);
-    EXPECT_EQ(main.calls, std::vector<std::string>{"held"});
-    EXPECT_EQ(e.flags, kFlagShift | 0x2 | kFlagControl);
+    EXPECT_EQ(handle(handler, EventType::FlagsChanged, 56, kFlagShift | 0x2),
+              kFlagShift | 0x2 | kFlagControl);
+    EXPECT_EQ(main.calls, Calls{"held"});
     EXPECT_TRUE(lighter.isLit(56));
     EXPECT_TRUE(lighter.isLit(60));
 
     // Without modifiers held or latched, real events carry the last
     // flags-changed event's flags.
     input.keyReleased(59);
-    InputEvent released = event(EventType::FlagsChanged, 56, 0x100);
-    handler.handle(tap, released);
-    InputEvent key = event(EventType::KeyDown, 0, kFlagCommand);
-    handler.handle(tap, key);
-    EXPECT_EQ(key.flags, 0x100u);
+    handle(handler, EventType::FlagsChanged, 56, 0x100);
+    EXPECT_EQ(handle(handler, EventType::KeyDown, 0, kFlagCommand), 0x100u);
 }
 
 TEST_F(EventTapHandlerTest, OtherEventsStampedUnderTheMouseMask) {
@@ -138,12 +127,9 @@ TEST_F(EventTapHandlerTest, OtherEventsStampedUnderTheMouseMask) {
         EXPECT_TRUE(withMouse.eventMask() & (uint64_t{1} << type)) << type;
 
     input.keyPressed(55);
-    InputEvent click = event(EventType::LeftMouseDown, 0, kFlagShift);
-    withMouse.handle(tap, click);
-    EXPECT_EQ(click.flags, kFlagCommand) << "a command-click, whatever the key setting";
-    InputEvent scroll = event(EventType::ScrollWheel, 0, 0);
-    withMouse.handle(tap, scroll);
-    EXPECT_EQ(scroll.flags, kFlagCommand);
+    EXPECT_EQ(handle(withMouse, EventType::LeftMouseDown, 0, kFlagShift), kFlagCommand)
+        << "a command-click, whatever the key setting";
+    EXPECT_EQ(handle(withMouse, EventType::ScrollWheel), kFlagCommand);
     EXPECT_TRUE(main.calls.empty());
 }
 
@@ -151,12 +137,12 @@ TEST_F(EventTapHandlerTest, TimeoutReEnablesAndUserInputDoesNot) {
     EventTapHandler handler(input, main, true, false);
     orvix::test::LogCapture capture;
     tap.enabled = false;
-    InputEvent userInput = event(EventType::TapDisabledByUserInput);
-    handler.handle(tap, userInput);
+    handle(handler, EventType::TapDisabledByUserInput);
     EXPECT_FALSE(tap.enabled);
     EXPECT_TRUE(capture.lines().empty());
 
-    InputEvent timeout = event(EventType::TapDisabledByTimeout);
+    InputEvent timeout;
+    timeout.type = EventType::TapDisabledByTimeout;
     EventTapHandler::callback(&handler, tap, timeout);
     EXPECT_TRUE(tap.enabled);
     EXPECT_EQ(capture.lines(), std::vector<std::string>{"Disabled by timeout"});

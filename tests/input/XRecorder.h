@@ -2,13 +2,59 @@
 
 #include "SharedXSessionTest.h"
 #include "XSession.h"
+#include "os/input/EventFlags.h"
+#include "os/input/X11Backend.h"
 
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
+struct _XDisplay;
+
 namespace orvix::test {
+
+// A backend on the test's server without the emergency release: the tests
+// end it themselves.
+inline std::unique_ptr<input::X11Backend> openX11Backend(const QString& display,
+                                                         const QString& statePath) {
+    input::X11Backend::Options options;
+    options.displayName = display.toStdString();
+    options.statePath = statePath.toStdString();
+    options.emergencyRelease = false;
+    return input::X11Backend::open(options);
+}
+
+// One marked key event, as the key input posts it.
+inline void postKey(input::InputBackend& backend, int code, bool down, uint64_t flags) {
+    input::InputEvent event;
+    event.type = down ? input::EventType::KeyDown : input::EventType::KeyUp;
+    event.keycode = code;
+    event.flags = flags;
+    event.userData = input::kMarkerValue;
+    ASSERT_TRUE(backend.post(event));
+}
+
+// Another client's view of the server's keyboard. `beforeQuery` runs first:
+// the server owes this client no order with the poster's requests until the
+// poster has synced.
+class XProbe {
+public:
+    explicit XProbe(const QString& display, std::function<void()> beforeQuery = {});
+    ~XProbe();
+    bool isOpen() const { return _display != nullptr; }
+    QString downKeys(); // X keycodes, space-separated
+    unsigned modifiers();
+    unsigned lockedModifiers();
+    // The user's own Caps Lock, on or off.
+    void lockCaps(bool on);
+
+private:
+    _XDisplay* _display;
+    std::function<void()> _beforeQuery;
+};
 
 // Runs the xrecorder client in an X session and reads what it prints.
 class XRecorder {

@@ -215,21 +215,11 @@ void KeyRecorder::read() {
 }
 
 bool KeyRecorder::waitForWindow() {
-    return XSession::waitFor(
-        [this] {
-            read();
-            return _output.contains(QLatin1String("xdg_surface] configure"));
-        },
-        15000);
+    return waitUntil([this] { return _output.contains(QLatin1String("xdg_surface] configure")); });
 }
 
 bool KeyRecorder::waitForFocus() {
-    return XSession::waitFor(
-        [this] {
-            read();
-            return _focused;
-        },
-        15000);
+    return waitUntil([this] { return _focused; });
 }
 
 bool KeyRecorder::waitUntil(const std::function<bool()>& condition, int timeoutMs) {
@@ -242,12 +232,7 @@ bool KeyRecorder::waitUntil(const std::function<bool()>& condition, int timeoutM
 }
 
 std::vector<KeyRecorder::Key> KeyRecorder::waitForKeys(size_t count, int timeoutMs) {
-    XSession::waitFor(
-        [&] {
-            read();
-            return _keys.size() >= count;
-        },
-        timeoutMs);
+    waitUntil([&] { return _keys.size() >= count; }, timeoutMs);
     return _keys;
 }
 

@@ -152,19 +152,19 @@ TEST_F(WaylandBackendTest, UploadsTheKeymapTheSeatUses) {
     unsetenv("XKB_DEFAULT_LAYOUT");
     ASSERT_NE(first, nullptr);
     ASSERT_TRUE(recorder->waitForFocus());
-    const size_t start = recorder->waitForKeys(0).size();
+    const size_t before = recorder->waitForKeys(0).size();
     ASSERT_TRUE(tap(*first, 16, 0)); // the key right of T
-    const size_t before = start + 1;
-    ASSERT_EQ(recorder->waitForKeys(before).size(), before);
+    ASSERT_EQ(recorder->waitForKeys(before + 1).size(), before + 1);
     auto second = openBackend();
     ASSERT_NE(second, nullptr);
     ASSERT_TRUE(tap(*second, 16, 0));
     ASSERT_TRUE(tap(*second, 6, 0)); // the key left of X
-    const auto keys = recorder->waitForKeys(before + 2);
-    ASSERT_EQ(keys.size(), before + 2) << recorder->output().toStdString();
-    EXPECT_EQ(keys[before - 1].sym, QStringLiteral("z"));
-    EXPECT_EQ(keys[before].sym, QStringLiteral("z"));
-    EXPECT_EQ(keys[before + 1].sym, QStringLiteral("y"));
+    const auto keys = recorder->waitForKeys(before + 3);
+    ASSERT_EQ(keys.size(), before + 3) << recorder->output().toStdString();
+    QStringList syms;
+    for (size_t i = before; i < keys.size(); ++i)
+        syms << keys[i].sym;
+    EXPECT_EQ(syms, (QStringList{"z", "z", "y"}));
 }
 
 TEST_F(WaylandBackendTest, KilledPosterLeavesNothingDown) {
@@ -189,15 +189,9 @@ TEST_F(WaylandBackendTest, KilledPosterLeavesNothingDown) {
 
     // The next key from another program arrives unmodified.
     const size_t before = recorder->waitForKeys(0).size();
-    QProcess wtype;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("WAYLAND_DISPLAY"), session->socketPath());
-    wtype.setProcessEnvironment(env);
-    wtype.start(QStringLiteral("wtype"), {QStringLiteral("x")});
-    ASSERT_TRUE(wtype.waitForFinished(10000));
-    ASSERT_EQ(wtype.exitCode(), 0) << wtype.readAllStandardError().toStdString();
+    const QString said = session->run(QStringLiteral("wtype"), {QStringLiteral("x")});
     const auto keys = recorder->waitForKeys(before + 1);
-    ASSERT_EQ(keys.size(), before + 1) << recorder->output().toStdString();
+    ASSERT_EQ(keys.size(), before + 1) << said.toStdString() << recorder->output().toStdString();
     EXPECT_EQ(keys[before].sym, QStringLiteral("x"));
     EXPECT_EQ(keys[before].depressed, 0u);
 }
