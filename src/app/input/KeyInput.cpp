@@ -123,8 +123,7 @@ void KeyInput::_updateModifiers() {
         _modifiersObserver(latchedFlags() & kModifierMask, effective);
 }
 
-void KeyInput::_updateHeldModifiers() {
-    const uint64_t held = heldFlags();
+void KeyInput::_updateHeldModifiers(uint64_t held) {
     const uint64_t released = _previousHeldFlags & ~held & kModifierMask;
     const uint64_t pressed = held & ~_previousHeldFlags & kModifierMask;
     if (released && _playSound)

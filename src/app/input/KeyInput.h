@@ -43,7 +43,11 @@ public:
 
     void _updateModifiers();
     // A real flags-changed event arrived; the tap has stored its flags.
-    void _updateHeldModifiers();
+    void _updateHeldModifiers() { _updateHeldModifiers(heldFlags()); }
+    // The same with the flags as they were at that event: a hand-off that
+    // runs late (the main thread was busy) still plays each press and
+    // release, in order, instead of only the state reached since.
+    void _updateHeldModifiers(uint64_t held);
 
     // Tap thread: the complete flags of the last real flags-changed event.
     void setHeldFlags(uint64_t flags) { _heldFlags.store(flags, std::memory_order_release); }

@@ -34,10 +34,11 @@ void MainThreadHandOff::performUpdateHeldModifiersAndWait() {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> finished = done->get_future();
     KeyInput* input = &_input;
+    const uint64_t held = input->heldFlags();
     QMetaObject::invokeMethod(
         context,
-        [input, done] {
-            input->_updateHeldModifiers();
+        [input, done, held] {
+            input->_updateHeldModifiers(held);
             done->set_value();
         },
         Qt::QueuedConnection);
