@@ -44,10 +44,10 @@ public:
     // Kills pipewire-pulse, waits until clients see it gone, and starts it
     // again. Its sinks go with it; make them again.
     bool restartPulse();
-
-private:
     // pactl with the server's environment; answers its standard output.
     QString pactl(const QStringList& arguments, int* exitCode = nullptr) const;
+
+private:
     bool pactlOk(const QStringList& arguments) const;
     QProcess* start(const QString& program, const QStringList& arguments);
     bool startPulse();
