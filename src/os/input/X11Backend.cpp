@@ -3,6 +3,7 @@
 #include "os/Log.h"
 #include "os/input/EmergencyRelease.h"
 #include "os/input/EventFlags.h"
+#include "os/input/KeysDown.h"
 #include "os/input/LeftoverRelease.h"
 #include "os/input/Watchdog.h"
 #include "os/input/X11EventTap.h"
@@ -332,13 +333,10 @@ bool X11Backend::post(const InputEvent& event) {
         fakeKey(keycode, true);
         _downKeys.push_back(keycode);
     } else {
-        auto it = std::find(_downKeys.begin(), _downKeys.end(), keycode);
-        if (it == _downKeys.end()) {
-            if (_downKeys.empty())
-                return true; // nothing of ours is down; X would drop the release
-            it = std::prev(_downKeys.end());
-            keycode = *it;
-        }
+        const auto it = keyToRelease(_downKeys, keycode);
+        if (it == _downKeys.end())
+            return true; // nothing of ours is down; X would drop the release
+        keycode = *it;
         applyModifiers(desired);
         fakeKey(keycode, false);
         _downKeys.erase(it);

@@ -1,6 +1,7 @@
 #include "os/input/evdev/EvdevBackend.h"
 
 #include "os/input/EventFlags.h"
+#include "os/input/KeysDown.h"
 #include "os/input/evdev/EvdevEventTap.h"
 #include "os/input/evdev/EvdevKeys.h"
 
@@ -78,14 +79,10 @@ bool EvdevBackend::post(const InputEvent& event) {
         _downKeys.push_back(key);
         return true;
     }
-    auto it = std::find(_downKeys.begin(), _downKeys.end(), key);
-    if (it == _downKeys.end()) {
-        // A release that names the key before remapping lets go of ours.
-        if (_downKeys.empty())
-            return true;
-        it = std::prev(_downKeys.end());
-        key = *it;
-    }
+    const auto it = keyToRelease(_downKeys, key);
+    if (it == _downKeys.end())
+        return true;
+    key = *it;
     applyModifiers(event.flags);
     _devices->setKey(key, UinputDevices::Posted, false);
     _downKeys.erase(it);

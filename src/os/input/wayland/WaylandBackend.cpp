@@ -3,6 +3,7 @@
 #include "os/Log.h"
 #include "os/input/EventFlags.h"
 #include "os/input/KeyCodeTable.h"
+#include "os/input/KeysDown.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <algorithm>
@@ -369,15 +370,10 @@ bool WaylandBackend::post(const InputEvent& event) {
         sendKey(key, true);
         _downKeys.push_back(key);
     } else {
-        auto it = std::find(_downKeys.begin(), _downKeys.end(), key);
-        if (it == _downKeys.end()) {
-            // A release that names the key before remapping lets go of the
-            // key of ours that is down instead.
-            if (_downKeys.empty())
-                return true;
-            it = std::prev(_downKeys.end());
-            key = *it;
-        }
+        const auto it = keyToRelease(_downKeys, key);
+        if (it == _downKeys.end())
+            return true;
+        key = *it;
         sendModifiers(depressed, locked);
         sendKey(key, false);
         _downKeys.erase(it);
