@@ -11,8 +11,10 @@
 #include "app/input/MainThreadHandOff.h"
 #include "menus/StatusItem.h"
 #include "os/Bundle.h"
+#include "os/DesktopSession.h"
 #include "os/Log.h"
 #include "os/SingleInstance.h"
+#include "os/X11Window.h"
 #include "os/input/EventFlags.h"
 #include "platform/CrashReporter.h"
 #include "platform/Feedback.h"
@@ -83,6 +85,7 @@ AppController::AppController(Defaults& defaults, Environment environment, QObjec
                 makeInputBackend(_defaults.stringForKey(settings::kInputBackend));
             Log::write("Input backend: %s", qUtf8Printable(choice.name));
             _backendAccessProbe = std::move(choice.accessProbe);
+            _inputLimitation = choice.limitation;
             return std::move(choice.backend);
         };
     }
@@ -179,6 +182,10 @@ void AppController::_createEventSource() {
 void AppController::_createEventTap() {
     if (!_keyInput)
         return;
+    if (!_backend->watches()) {
+        Log::write("The input backend only posts: real keys are not watched");
+        return;
+    }
     _handOff = std::make_unique<MainThreadHandOff>(this, *_keyInput);
     _tapHandler = std::make_unique<EventTapHandler>(*_keyInput, *_handOff, modifyKeyEvents,
                                                     modifyMouseEvents);
@@ -223,6 +230,22 @@ void AppController::observeValueForKeyPath(const QString& key) {
         _updateController->checkForUpdatesChanged();
 }
 
+void AppController::_noteInputLimitation() {
+    static constexpr const char* kNames[] = {"", "WaylandWithoutWatching", "WaylandX11Only"};
+    const QString name = QString::fromLatin1(kNames[static_cast<int>(_inputLimitation)]);
+    // Told once, and again only when the limit changes; lifting it resets.
+    if (_defaults.stringForKey(settings::kInputLimitationNoticed) == name)
+        return;
+    _defaults.setObject(name, settings::kInputLimitationNoticed);
+    _defaults.synchronize();
+    if (_inputLimitation == InputLimitation::None)
+        return;
+    Log::write("Told the user: %s", _inputLimitation == InputLimitation::WaylandWithoutWatching
+                                        ? "real keys are not watched"
+                                        : "typing reaches X11 applications only");
+    _universalAccess->showInputLimitation(_inputLimitation);
+}
+
 void AppController::keyPressed(KeyControl* key) {
     if (_keyInput)
         _keyInput->keyPressed(static_cast<int32_t>(key->tag()));
@@ -248,6 +271,7 @@ void AppController::applicationDidFinishLaunching() {
     };
     _universalAccess = new UniversalAccess(std::move(hooks), this);
     _universalAccess->_checkUniversalAccess(nullptr);
+    _noteInputLimitation();
     step("checkUniversalAccess");
 
     const bool reported = CrashReporter::check();
@@ -362,6 +386,13 @@ void AppController::_checkForDuplicateProcesses() {
 
 void AppController::_setUpPanel() {
     _keyboardWindow = new MyPanel();
+    const std::string manager = x11::windowManagerName();
+    if (DesktopSession::current().panelBypassesWindowManager(manager)) {
+        Log::write("The window manager (%s) focuses every window clicked; the panel places "
+                   "itself",
+                   manager.empty() ? "unnamed" : manager.c_str());
+        _keyboardWindow->setBypassesWindowManager(true);
+    }
     _keyboardWindow->setContentAspectRatio(keyboardLayoutSize());
     _keyboardWindow->setWindowOpacity(0.0);
     _restorePanelFrame();
@@ -374,7 +405,7 @@ void AppController::_setUpPanel() {
     connect(_keyboardWindow, &MyPanel::closeRequested, this, &AppController::windowShouldClose);
     connect(_keyboardWindow, &MyPanel::miniaturizeRequested, this, [this] {
         windowWillMiniaturize();
-        _keyboardWindow->showMinimized();
+        _keyboardWindow->miniaturize();
     });
     connect(_keyboardWindow, &MyPanel::deminiaturized, this,
             &AppController::windowDidDeminiaturize);
@@ -478,8 +509,7 @@ void AppController::hide() {
 }
 
 void AppController::_restoreMiniaturizedPanel() {
-    if (_keyboardWindow->isMinimized())
-        _keyboardWindow->showNormal();
+    _keyboardWindow->deminiaturize();
 }
 
 void AppController::unhide() {

@@ -144,6 +144,8 @@ private:
     void _buildMenus();
     void _createEventSource();
     void _createEventTap();
+    // Tells the user once what the chosen input backend cannot do here.
+    void _noteInputLimitation();
     void _updateRestingModifiers();
     void _prepareKeyLooks();
     void _whenPanelAppears(std::function<void()> work);
@@ -162,6 +164,7 @@ private:
     KeyboardView* _keyboardView = nullptr;
     std::unique_ptr<input::InputBackend> _backend;
     std::function<InputAccessLack()> _backendAccessProbe;
+    InputLimitation _inputLimitation = InputLimitation::None;
     std::unique_ptr<KeyInput> _keyInput;
     std::unique_ptr<MainThreadHandOff> _handOff;
     std::unique_ptr<EventTapHandler> _tapHandler;

@@ -123,7 +123,7 @@ void AppController::_updateStatusItem() {
 
 void AppController::menuItemClicked() {
     // A miniaturised panel is out of sight too: the click brings it back.
-    if (_hidden || _keyboardWindow->isMinimized()) {
+    if (_hidden || _keyboardWindow->isMiniaturized()) {
         unhide();
         _restoreMiniaturizedPanel();
     } else {

@@ -10,6 +10,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QWindow>
 #include <algorithm>
 
@@ -68,8 +69,43 @@ void MyPanel::setKeyboardView(QWidget* view) {
 }
 
 void MyPanel::applyWorkspaceStates() {
-    winId(); // the native window must exist to carry the states
+    if (_bypassesWindowManager)
+        return; // nobody to read them; such a window stays above by itself
+    winId();    // the native window must exist to carry the states
     x11::setNetWmStates(windowHandle(), {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY"});
+}
+
+void MyPanel::setBypassesWindowManager(bool bypass) {
+    _bypassesWindowManager = bypass;
+    // Still a utility window by type: compositors that would focus an
+    // override-redirect window leave those alone.
+    setWindowFlag(Qt::BypassWindowManagerHint, bypass);
+}
+
+void MyPanel::miniaturize() {
+    if (!_bypassesWindowManager) {
+        showMinimized();
+        return;
+    }
+    _hiddenAsMiniaturized = true;
+    hide();
+}
+
+void MyPanel::deminiaturize() {
+    if (!_bypassesWindowManager) {
+        if (isMinimized())
+            showNormal();
+        return;
+    }
+    if (!_hiddenAsMiniaturized)
+        return;
+    _hiddenAsMiniaturized = false;
+    show();
+    emit deminiaturized();
+}
+
+bool MyPanel::isMiniaturized() const {
+    return _bypassesWindowManager ? _hiddenAsMiniaturized : isMinimized();
 }
 
 void MyPanel::paintEvent(QPaintEvent*) {
@@ -213,6 +249,14 @@ ResizeGrip::ResizeGrip(QWidget* parent) : QWidget(parent) {
 }
 
 void ResizeGrip::mousePressEvent(QMouseEvent* event) {
+    auto* panel = qobject_cast<MyPanel*>(window());
+    if (event->button() == Qt::LeftButton && panel && panel->bypassesWindowManager()) {
+        _resizing = true;
+        _pressPosition = event->globalPosition().toPoint();
+        _pressSize = panel->size();
+        event->accept();
+        return;
+    }
     if (event->button() == Qt::LeftButton && window()->windowHandle()) {
         if (window()->windowHandle()->startSystemResize(Qt::BottomEdge | Qt::RightEdge))
             if (auto* panel = qobject_cast<MyPanel*>(window()))
@@ -221,6 +265,55 @@ void ResizeGrip::mousePressEvent(QMouseEvent* event) {
         return;
     }
     QWidget::mousePressEvent(event);
+}
+
+void ResizeGrip::mouseMoveEvent(QMouseEvent* event) {
+    auto* panel = qobject_cast<MyPanel*>(window());
+    if (!_resizing || !panel || !(event->buttons() & Qt::LeftButton)) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint moved = event->globalPosition().toPoint() - _pressPosition;
+    const QSize wanted(_pressSize.width() + moved.x(), _pressSize.height() + moved.y());
+    // The edge moved further, for its length, leads, as in the manager's resize.
+    const qreal across = qAbs(moved.x()) / qreal(qMax(1, _pressSize.width()));
+    const qreal down =
+        qAbs(moved.y()) / qreal(qMax(1, _pressSize.height() - MyPanel::titleBarHeight()));
+    const QRect fitted = panel->fittedFrame(QRect(panel->pos(), wanted), down > across);
+    if (fitted.size() != panel->size())
+        panel->resize(fitted.size());
+    event->accept();
+}
+
+void ResizeGrip::mouseReleaseEvent(QMouseEvent* event) {
+    _resizing = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void ResizeGrip::wheelEvent(QWheelEvent* event) {
+    auto* panel = qobject_cast<MyPanel*>(window());
+    if (!panel) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    // Touchpads and smooth wheels send parts of a notch: count them up.
+    _wheelTravel += event->angleDelta().y();
+    const int notches = _wheelTravel / 120;
+    _wheelTravel -= notches * 120;
+    event->accept();
+    if (notches == 0)
+        return;
+    // A twentieth of the width a notch. The corner under the pointer stays
+    // put, so the next notch lands on the grip again.
+    const QRect old = panel->geometry();
+    const int wanted = old.width() + notches * qMax(1, old.width() / 20);
+    const QSize size =
+        panel->fittedFrame(QRect(old.topLeft(), panel->sizeForWidth(wanted)), false).size();
+    QRect frame(QPoint(), size);
+    frame.moveBottomRight(old.bottomRight());
+    frame = panel->keptOnScreen(frame);
+    if (frame != old)
+        panel->setGeometry(frame);
 }
 
 void ResizeGrip::paintEvent(QPaintEvent*) {
@@ -266,7 +359,7 @@ void MyPanel::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
     // Going to the dock is not the pointer leaving: the panel keeps the
     // opaque look it took for miniaturising until the pointer next moves.
-    if (!isMinimized())
+    if (!isMiniaturized())
         emit pointerExited();
 }
 

@@ -9,7 +9,8 @@ namespace orvix {
 
 class TitleStrip;
 
-// The corner handle that resizes the frameless panel through the window manager.
+// The corner handle that resizes the frameless panel: through the window
+// manager, or by itself where the panel bypasses the manager.
 class ResizeGrip : public QWidget {
     Q_OBJECT
 public:
@@ -17,7 +18,21 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    // The wheel over the grip sizes the panel too: where the compositor
+    // keeps no pointer grab for the panel, a drag outward ends as soon as
+    // the pointer outruns the panel's edge.
+    void wheelEvent(QWheelEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    // The pointer and the panel's size when a resize of our own began.
+    QPoint _pressPosition;
+    QSize _pressSize;
+    bool _resizing = false;
+    // Wheel travel short of a whole notch, in eighths of a degree.
+    int _wheelTravel = 0;
 };
 
 // The keyboard panel: a frameless tool window that floats above other windows
@@ -51,12 +66,25 @@ public:
     // proportions (led by the height when `heightLeads`), at least the
     // minimum size, and inside the available area of its screen.
     QRect fittedFrame(const QRect& frame, bool heightLeads) const;
+    // The frame moved, not resized, into the available area of its screen.
+    QRect keptOnScreen(const QRect& frame) const;
     // The window manager resizes the panel from the pointer until the button
     // comes up; the proportions are restored then, led by the edge it moved.
     void beginInteractiveResize();
 
     // Adds _NET_WM_STATE_STICKY (and keeps ABOVE): Qt has no flag for it.
     void applyWorkspaceStates();
+
+    // Keeps the panel out of the window manager's hands (an override-redirect
+    // window) where the manager would give it the focus: set before it is
+    // first shown. It then moves, sizes and miniaturises itself.
+    void setBypassesWindowManager(bool bypass);
+    bool bypassesWindowManager() const { return _bypassesWindowManager; }
+    // To the dock and back. Without a window manager there is no dock: the
+    // panel is hidden until the status item brings it back.
+    void miniaturize();
+    void deminiaturize();
+    bool isMiniaturized() const;
 
 signals:
     void closeRequested();
@@ -80,9 +108,10 @@ protected:
 private:
     void _keepProportions();
     QRect availableArea(const QRect& frame) const;
-    QRect keptOnScreen(const QRect& frame) const;
 
     bool _framePainted = false;
+    bool _bypassesWindowManager = false;
+    bool _hiddenAsMiniaturized = false;
     bool _heightLeads = false;
     bool _fitPending = false;
     // The last size that had the keyboard's proportions.

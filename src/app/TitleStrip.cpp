@@ -1,5 +1,7 @@
 #include "app/TitleStrip.h"
 
+#include "app/MyPanel.h"
+
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
@@ -166,14 +168,21 @@ void TitleStrip::mouseMoveEvent(QMouseEvent* event) {
         (event->globalPosition().toPoint() - _pressPosition).manhattanLength() >=
             QApplication::startDragDistance()) {
         _pressed = false;
-        if (QWindow* handle = window()->windowHandle())
+        auto* panel = qobject_cast<MyPanel*>(window());
+        if (panel && panel->bypassesWindowManager())
+            _dragOffset = _pressPosition - window()->pos();
+        else if (QWindow* handle = window()->windowHandle())
             handle->startSystemMove();
     }
+    // No manager to move the panel: it follows the pointer itself.
+    if (_dragOffset && (event->buttons() & Qt::LeftButton))
+        window()->move(event->globalPosition().toPoint() - *_dragOffset);
     event->accept();
 }
 
 void TitleStrip::mouseReleaseEvent(QMouseEvent* event) {
     _pressed = false;
+    _dragOffset.reset();
     QWidget::mouseReleaseEvent(event);
 }
 

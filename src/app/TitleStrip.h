@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QList>
 #include <QWidget>
+#include <optional>
 
 class QGraphicsOpacityEffect;
 class QMenu;
@@ -67,6 +68,8 @@ private:
     QList<QGraphicsOpacityEffect*> _effects;
     QPoint _pressPosition;
     bool _pressed = false;
+    // While the panel follows the pointer by itself: where it was grabbed.
+    std::optional<QPoint> _dragOffset;
 };
 
 } // namespace orvix

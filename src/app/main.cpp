@@ -31,7 +31,7 @@ constexpr const char* kHelp =
     "An on-screen keyboard: click its keys to type into the application you are\n"
     "typing in.\n"
     "\n"
-    "  --input-backend auto|evdev|x11\n"
+    "  --input-backend auto|evdev|wayland|x11\n"
     "                      watch and post keys through this backend for this run\n"
     "                      (overrides the InputBackend setting, which is kept)\n"
     "  --reset-settings    move the settings file aside, keeping it, and exit;\n"
@@ -44,7 +44,7 @@ constexpr const char* kHelp =
     "Log: journalctl -t orvix\n";
 
 constexpr const char* kInputBackendKey = "InputBackend";
-constexpr const char* kInputBackends[] = {"auto", "evdev", "x11"};
+constexpr const char* kInputBackends[] = {"auto", "evdev", "wayland", "x11"};
 
 // Qt's own options that take a value; they pass through to Qt untouched.
 constexpr const char* kQtValueOptions[] = {
@@ -93,12 +93,13 @@ int parse(int argc, char** argv, Options& options) {
             else if (i + 1 < argc)
                 value = argv[++i];
             else
-                return usageError("%s needs a value: auto, evdev or x11", argv[i]);
+                return usageError("%s needs a value: auto, evdev, wayland or x11", argv[i]);
             bool known = false;
             for (const char* backend : kInputBackends)
                 known = known || std::string_view(value) == backend;
             if (!known)
-                return usageError("unknown input backend '%s' (use auto, evdev or x11)", value);
+                return usageError("unknown input backend '%s' (use auto, evdev, wayland or x11)",
+                                  value);
             options.inputBackend = value;
         } else if (arg.starts_with("-") && arg.size() > 1) {
             // Qt accepts its options with one dash or two.

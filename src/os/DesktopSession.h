@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <string_view>
 
 namespace orvix {
 
@@ -12,6 +14,7 @@ struct DesktopSession {
     enum class Kind { X11, Wayland, Unknown };
     Kind kind = Kind::Unknown;
     bool hasXDisplay = false; // $DISPLAY: X11, or XWayland on a Wayland session
+    std::string desktop;      // $XDG_CURRENT_DESKTOP, e.g. "GNOME" or "KDE"
 
     // From WAYLAND_DISPLAY, XDG_SESSION_TYPE and DISPLAY; `getenv` answers a
     // variable's value or null.
@@ -21,6 +24,15 @@ struct DesktopSession {
     // Where the panel cannot be shown at all: a Wayland session without
     // XWayland.
     bool lacksXWayland() const { return kind == Kind::Wayland && !hasXDisplay; }
+
+    // Whether the panel must stay out of the window manager's hands on this
+    // session, given the manager's name (x11::windowManagerName()). GNOME's
+    // and KDE's managers honour the panel's no-focus hint; wlroots' manager,
+    // and any other one on Wayland, gives the focus to every X11 window that
+    // appears or is clicked, so typed keys would land in the panel. There the
+    // panel is an override-redirect window, which those compositors never
+    // focus, and it places, moves and sizes itself.
+    bool panelBypassesWindowManager(std::string_view windowManagerName) const;
 
     // Before the application object exists: on Wayland, picks Qt's X11
     // platform (unless the user picked a platform other than Wayland). Answers

@@ -94,4 +94,42 @@ void setNetWmStates(QWindow* window, std::initializer_list<const char*> states) 
     XFlush(dpy);
 }
 
+std::string windowManagerName() {
+    Display* dpy = display();
+    if (!dpy)
+        return {};
+    auto windowProperty = [dpy](Window window, const char* name) -> Window {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        Window found = None;
+        if (XGetWindowProperty(dpy, window, XInternAtom(dpy, name, False), 0, 1, False, XA_WINDOW,
+                               &type, &format, &count, &after, &data) == Success &&
+            type == XA_WINDOW && format == 32 && count == 1)
+            found = *reinterpret_cast<Window*>(data);
+        if (data)
+            XFree(data);
+        return found;
+    };
+    const Window check = windowProperty(DefaultRootWindow(dpy), "_NET_SUPPORTING_WM_CHECK");
+    // A manager that died leaves the property behind: its window must name
+    // itself too.
+    if (check == None || windowProperty(check, "_NET_SUPPORTING_WM_CHECK") != check)
+        return {};
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string name;
+    if (XGetWindowProperty(dpy, check, XInternAtom(dpy, "_NET_WM_NAME", False), 0, 256, False,
+                           XInternAtom(dpy, "UTF8_STRING", False), &type, &format, &count, &after,
+                           &data) == Success &&
+        format == 8 && data)
+        name.assign(reinterpret_cast<const char*>(data), count);
+    if (data)
+        XFree(data);
+    return name;
+}
+
 } // namespace orvix::x11

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
 
 class QWindow;
 
@@ -19,5 +20,9 @@ bool pointerButtonDown();
 // Asks the window manager to add the given _NET_WM_STATE atoms to a mapped
 // window, and records them on the window for managers that read them at map.
 void setNetWmStates(QWindow* window, std::initializer_list<const char*> states);
+
+// The name the running window manager gives itself (_NET_SUPPORTING_WM_CHECK,
+// then _NET_WM_NAME); empty without one.
+std::string windowManagerName();
 
 } // namespace orvix::x11

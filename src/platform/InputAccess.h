@@ -16,6 +16,19 @@ enum class InputAccessLack {
     X11XInput2,
     UinputNotWritable,
     KeyboardsNotReadable,
+    WaylandVirtualKeyboard,
+};
+
+// What a working backend still cannot do on this session. The program runs
+// on, and the user is told once.
+enum class InputLimitation {
+    None,
+    // Posting through the compositor's virtual keyboard; real keys are not
+    // watched without the kernel's devices.
+    WaylandWithoutWatching,
+    // No virtual keyboard from the compositor either: XTest into XWayland
+    // reaches X11 applications only.
+    WaylandX11Only,
 };
 
 struct X11AccessReport {

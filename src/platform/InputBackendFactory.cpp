@@ -1,10 +1,12 @@
 #include "platform/InputBackendFactory.h"
 
 #include "os/Bundle.h"
+#include "os/DesktopSession.h"
 #include "os/Log.h"
 #include "os/X11Window.h"
 #include "os/input/X11Backend.h"
 #include "os/input/evdev/EvdevBackend.h"
+#include "os/input/wayland/WaylandBackend.h"
 
 namespace orvix {
 
@@ -46,6 +48,19 @@ InputBackendChoice x11Choice() {
     return choice;
 }
 
+InputBackendChoice waylandChoice() {
+    InputBackendChoice choice;
+    choice.name = QStringLiteral("wayland");
+    choice.backend = input::WaylandBackend::open({});
+    choice.limitation = InputLimitation::WaylandWithoutWatching;
+    // The protocol needs no permission; without it there is nothing to post.
+    const bool opened = choice.backend != nullptr;
+    choice.accessProbe = [opened] {
+        return opened ? InputAccessLack::Nothing : InputAccessLack::WaylandVirtualKeyboard;
+    };
+    return choice;
+}
+
 } // namespace
 
 InputBackendChoice makeInputBackend(const QString& setting) {
@@ -53,12 +68,26 @@ InputBackendChoice makeInputBackend(const QString& setting) {
         return evdevChoice();
     if (setting == u"x11")
         return x11Choice();
+    if (setting == u"wayland")
+        return waylandChoice();
     if (setting != u"auto")
         Log::write("Unknown InputBackend setting; choosing automatically");
     if (checkEvdevAccess().canPostAndWatch()) {
         InputBackendChoice choice = evdevChoice();
         if (choice.backend)
             return choice;
+    }
+    if (DesktopSession::current().kind == DesktopSession::Kind::Wayland) {
+        InputBackendChoice wayland = waylandChoice();
+        if (wayland.backend)
+            return wayland;
+        if (x11::isX11()) {
+            Log::write("The compositor offers no virtual keyboard; typing through XWayland "
+                       "reaches X11 applications only");
+            InputBackendChoice choice = x11Choice();
+            choice.limitation = InputLimitation::WaylandX11Only;
+            return choice;
+        }
     }
     if (x11::isX11())
         return x11Choice();

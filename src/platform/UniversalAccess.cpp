@@ -79,8 +79,33 @@ std::unique_ptr<QMessageBox> UniversalAccess::buildAlert(InputAccessLack lack) c
     content.secondButton = QStringLiteral("Quit");
     content.style = AlertStyle::Critical;
     content.showsHelp = true;
-    std::unique_ptr<QMessageBox> box = makeAlert(content);
-    box->setProperty(kHelpAnchorProperty, helpPageUrl(helpPageForLack(lack)));
+    return withHelp(makeAlert(content), helpPageUrl(helpPageForLack(lack)));
+}
+
+void UniversalAccess::showInputLimitation(InputLimitation limitation) {
+    if (limitation == InputLimitation::None)
+        return;
+    std::unique_ptr<QMessageBox> alert = buildLimitationAlert(limitation);
+    if (_hooks.runAlert(*alert).answer == AlertAnswer::First)
+        _hooks.openUrl(helpPageUrl(AccessHelpPage::Wayland));
+}
+
+std::unique_ptr<QMessageBox>
+UniversalAccess::buildLimitationAlert(InputLimitation limitation) const {
+    AlertContent content;
+    content.messageText = QStringLiteral("Accessibility Limited");
+    content.informativeText =
+        informativeTextForLimitation(limitation, AppAdditions::applicationName());
+    content.firstButton = QStringLiteral("Open Help");
+    content.secondButton = QStringLiteral("Continue");
+    content.style = AlertStyle::Warning;
+    content.showsHelp = true;
+    return withHelp(makeAlert(content), helpPageUrl(AccessHelpPage::Wayland));
+}
+
+std::unique_ptr<QMessageBox> UniversalAccess::withHelp(std::unique_ptr<QMessageBox> box,
+                                                       const QUrl& page) const {
+    box->setProperty(kHelpAnchorProperty, page);
 
     // The help button shows the page and leaves the alert up, so it must not
     // reach the box's own handling, which would close it.
@@ -176,7 +201,40 @@ QString UniversalAccess::informativeTextForLack(InputAccessLack lack,
                                    "your user to the input group, log in again, then restart "
                                    "%1.\n\nClick the Help button for more information."),
                     applicationName);
+    case InputAccessLack::WaylandVirtualKeyboard:
+        return fill(QStringLiteral("%1 uses the virtual keyboard of the Wayland compositor, which "
+                                   "this compositor does not offer.\n\nPlease set the input "
+                                   "backend to \"auto\", then restart %1.\n\nClick the Help "
+                                   "button for more information."),
+                    applicationName);
     case InputAccessLack::Nothing:
+        break;
+    }
+    return {};
+}
+
+QString UniversalAccess::informativeTextForLimitation(InputLimitation limitation,
+                                                      const QString& applicationName) {
+    switch (limitation) {
+    case InputLimitation::WaylandWithoutWatching:
+        return fill(QStringLiteral("%1 types through the virtual keyboard of the Wayland "
+                                   "compositor, but it watches the keyboard through the input "
+                                   "devices of the Linux kernel, which are currently restricted. "
+                                   "Real key presses do not light the keys, and latched "
+                                   "modifiers do not reach them.\n\nPlease grant access to %1 "
+                                   "by adding your user to the input group, log in again, then "
+                                   "restart %1.\n\nClick the Help button for more information."),
+                    applicationName);
+    case InputLimitation::WaylandX11Only:
+        return fill(QStringLiteral("%1 uses the input devices of the Linux kernel on Wayland, "
+                                   "which are currently restricted, and this compositor offers no "
+                                   "virtual keyboard. %1 types into X11 applications only, and "
+                                   "real key presses do not light the keys.\n\nPlease grant "
+                                   "access to %1 by adding your user to the input group, log in "
+                                   "again, then restart %1.\n\nClick the Help button for more "
+                                   "information."),
+                    applicationName);
+    case InputLimitation::None:
         break;
     }
     return {};
@@ -194,6 +252,8 @@ AccessHelpPage UniversalAccess::helpPageForLack(InputAccessLack lack) {
         return AccessHelpPage::Uinput;
     case InputAccessLack::KeyboardsNotReadable:
         return AccessHelpPage::Keyboards;
+    case InputAccessLack::WaylandVirtualKeyboard:
+        return AccessHelpPage::Wayland;
     case InputAccessLack::Nothing:
         break;
     }
@@ -238,6 +298,9 @@ QUrl UniversalAccess::helpPageUrl(AccessHelpPage page) {
         break;
     case AccessHelpPage::Keyboards:
         name = "accessibility-input-group";
+        break;
+    case AccessHelpPage::Wayland:
+        name = "accessibility-wayland";
         break;
     }
     return QUrl(QStringLiteral("https://%1/help/%2.html")

@@ -28,6 +28,7 @@ enum class AccessHelpPage {
     X11XInput2,
     Uinput,
     Keyboards,
+    Wayland,
 };
 
 // Without the right to post and watch input the program cannot work: this
@@ -55,6 +56,13 @@ public:
     void _showUniversalAccessDialog(InputAccessLack lack);
 
     std::unique_ptr<QMessageBox> buildAlert(InputAccessLack lack) const;
+    // Tells the user, without quitting, what the working backend still
+    // cannot do on this session; the help button shows how to lift it.
+    void showInputLimitation(InputLimitation limitation);
+    std::unique_ptr<QMessageBox> buildLimitationAlert(InputLimitation limitation) const;
+    static QString informativeTextForLimitation(InputLimitation limitation,
+                                                const QString& applicationName);
+
     // The help button's action: opens the page and leaves the alert up.
     bool alertShowHelp(QMessageBox* alert);
 
@@ -67,6 +75,9 @@ public:
     static QUrl helpPageUrl(AccessHelpPage page);
 
 private:
+    // Stores the help page the alert's help button opens.
+    std::unique_ptr<QMessageBox> withHelp(std::unique_ptr<QMessageBox> box, const QUrl& page) const;
+
     Hooks _hooks;
 };
 

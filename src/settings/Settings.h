@@ -17,8 +17,10 @@ inline const QString kModifyKeyEvents =
     QStringLiteral("ModifyKeyEventsWithVirtualKeyboardStateKey");
 inline const QString kModifyMouseEvents =
     QStringLiteral("ModifyMouseEventsWithVirtualKeyboardStateKey");
-// auto, evdev or x11: how keys are posted and watched (read at launch).
+// auto, evdev, wayland or x11: how keys are posted and watched (read at launch).
 inline const QString kInputBackend = QStringLiteral("InputBackend");
+// The last limit of the input backend the user was told of, so it is told once.
+inline const QString kInputLimitationNoticed = QStringLiteral("InputLimitationNoticed");
 inline const QString kCheckForUpdates = QStringLiteral("CheckForUpdates");
 inline const QString kSendProfileInfo = QStringLiteral("SUSendProfileInfo");
 inline const QString kEnableAutomaticChecks = QStringLiteral("SUEnableAutomaticChecks");

@@ -56,7 +56,7 @@ TEST_F(CommandLineTest, HelpAndVersionNeedNoDisplay) {
         const char* mustContain;
     } cases[] = {
         {"orvix", "--help", "--reset-settings"},
-        {"orvix", "--help", "--input-backend auto|evdev|x11"},
+        {"orvix", "--help", "--input-backend auto|evdev|wayland|x11"},
         {"orvix-snth", "--help", "orvix-snth verify FILE"},
         {"orvix-render", "--help", "orvix-render keyboard"},
     };
@@ -106,7 +106,7 @@ TEST_F(CommandLineTest, WithoutAUsableDisplayOneLineAndStatusOne) {
 
 TEST_F(CommandLineTest, MisusedOptionsGiveStatusTwo) {
     const QStringList bad[] = {
-        {"--bogus"},          {"stray"},    {"--input-backend"}, {"--input-backend", "wayland"},
+        {"--bogus"},          {"stray"},    {"--input-backend"}, {"--input-backend", "uinput"},
         {"--input-backend="}, {"-display"},
     };
     for (const QStringList& arguments : bad) {

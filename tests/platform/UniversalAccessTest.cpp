@@ -62,8 +62,9 @@ struct Recorder {
 
 TEST(UniversalAccessTest, AlertTextsAndButtonsForEachLack) {
     const InputAccessLack lacks[] = {
-        InputAccessLack::X11Display, InputAccessLack::X11Xtest, InputAccessLack::X11XInput2,
-        InputAccessLack::UinputNotWritable, InputAccessLack::KeyboardsNotReadable};
+        InputAccessLack::X11Display,           InputAccessLack::X11Xtest,
+        InputAccessLack::X11XInput2,           InputAccessLack::UinputNotWritable,
+        InputAccessLack::KeyboardsNotReadable, InputAccessLack::WaylandVirtualKeyboard};
     Recorder rec;
     UniversalAccess access(rec.hooks());
     QSet<QString> pages;
@@ -85,8 +86,41 @@ TEST(UniversalAccessTest, AlertTextsAndButtonsForEachLack) {
         EXPECT_EQ(page.scheme(), "https");
         pages.insert(page.toString());
     }
-    EXPECT_EQ(pages.size(), 5); // one page per situation
+    EXPECT_EQ(pages.size(), 6); // one page per situation
     EXPECT_NE(access.buildAlert(InputAccessLack::X11Xtest)->informativeText().indexOf("XTEST"), -1);
+}
+
+// What works only in part is told, not refused: the program goes on
+// whatever the answer, and only "Open Help" opens the page.
+TEST(UniversalAccessTest, LimitationIsAWarningThatLetsTheProgramGoOn) {
+    for (InputLimitation limitation :
+         {InputLimitation::WaylandWithoutWatching, InputLimitation::WaylandX11Only}) {
+        for (AlertAnswer answer : {AlertAnswer::First, AlertAnswer::Second}) {
+            Recorder rec;
+            rec.answer = answer;
+            UniversalAccess access(rec.hooks());
+            auto box = access.buildLimitationAlert(limitation);
+            EXPECT_EQ(box->text(), "Accessibility Limited");
+            EXPECT_EQ(box->icon(), QMessageBox::Warning);
+            EXPECT_EQ(alertButton(*box, AlertAnswer::First)->text(), "Open Help");
+            EXPECT_EQ(alertButton(*box, AlertAnswer::Second)->text(), "Continue");
+            EXPECT_NE(alertHelpButton(*box), nullptr);
+            EXPECT_TRUE(box->informativeText().startsWith("Orvix "));
+            access.showInputLimitation(limitation);
+            QStringList expected{"alert:Accessibility Limited"};
+            if (answer == AlertAnswer::First)
+                expected << "open:" +
+                                UniversalAccess::helpPageUrl(AccessHelpPage::Wayland).toString();
+            EXPECT_EQ(rec.events, expected);
+        }
+    }
+    EXPECT_NE(
+        UniversalAccess::informativeTextForLimitation(InputLimitation::WaylandX11Only, "Orvix")
+            .indexOf("X11 applications only"),
+        -1);
+    Recorder rec;
+    UniversalAccess(rec.hooks()).showInputLimitation(InputLimitation::None);
+    EXPECT_TRUE(rec.events.isEmpty());
 }
 
 TEST(UniversalAccessTest, HelpButtonOpensThePageAndLeavesTheAlertUp) {

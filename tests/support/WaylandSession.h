@@ -4,9 +4,15 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
+
+struct wl_display;
+struct wl_seat;
+struct zwlr_virtual_pointer_manager_v1;
+struct zwlr_virtual_pointer_v1;
 
 namespace orvix::test {
 
@@ -21,7 +27,8 @@ public:
     enum class Compositor { Sway, Weston };
     static constexpr const char* kUser = "orvix-test";
 
-    // With `xwayland`, sway runs XWayland for X11 clients (as on a desktop).
+    // With `xwayland`, the compositor runs XWayland for X11 clients (as on a
+    // desktop).
     explicit WaylandSession(Compositor compositor = Compositor::Sway, bool xwayland = false);
     ~WaylandSession();
     WaylandSession(const WaylandSession&) = delete;
@@ -36,6 +43,11 @@ public:
     // there is none.
     QString xDisplay();
 
+    // The session's runtime directory, also its user's home there.
+    QString runtimeDir() const { return _runtimeDir; }
+    // Writes a file under the runtime directory, owned by the session's user.
+    bool writeFile(const QString& relativePath, const QByteArray& content);
+
     // Starts a program as the session's user in the session, stdout and
     // stderr merged; `env` adds to the session's environment.
     QProcess* start(const QString& program, const QStringList& arguments = {},
@@ -46,6 +58,7 @@ public:
 
 private:
     bool ensureUser();
+    static void removeStaleXSockets();
 
     QString _runtimeDir;
     QString _socket;
@@ -53,6 +66,35 @@ private:
     QString _xDisplay;
     unsigned _uid = 0, _gid = 0;
     std::vector<std::unique_ptr<QProcess>> _processes;
+};
+
+// A pointer on the compositor's seat (the virtual-pointer protocol), for
+// clicks that go through the compositor as a user's would: the headless
+// seat has no pointer of its own. Positions are in the output layout, which
+// XWayland's root window covers, so X coordinates serve.
+class VirtualPointer {
+public:
+    explicit VirtualPointer(const QString& socketPath);
+    ~VirtualPointer();
+    VirtualPointer(const VirtualPointer&) = delete;
+    VirtualPointer& operator=(const VirtualPointer&) = delete;
+
+    bool isReady() const { return _pointer != nullptr; }
+    // `layout` is the size of the output layout (XWayland's root).
+    bool moveTo(int x, int y, int layoutWidth, int layoutHeight);
+    bool button(bool down);
+    bool click(int x, int y, int layoutWidth, int layoutHeight) {
+        return moveTo(x, y, layoutWidth, layoutHeight) && button(true) && button(false);
+    }
+
+private:
+    bool send();
+
+    wl_display* _display = nullptr;
+    zwlr_virtual_pointer_manager_v1* _manager = nullptr;
+    wl_seat* _seat = nullptr;
+    zwlr_virtual_pointer_v1* _pointer = nullptr;
+    uint32_t _time = 0;
 };
 
 // The keys a native Wayland client (wev) receives while it has the focus,

@@ -235,9 +235,12 @@ void XSession::click(int x, int y, int button) const {
 }
 
 XSession::Geometry XSession::windowGeometry(const QString& window) const {
+    return parseGeometry(run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                         QStringLiteral("--shell"), window}));
+}
+
+XSession::Geometry XSession::parseGeometry(const QString& out) {
     Geometry g;
-    const QString out = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
-                                                        QStringLiteral("--shell"), window});
     for (const QString& line : out.split(u'\n')) {
         const auto kv = line.split(u'=');
         if (kv.size() != 2)

@@ -70,6 +70,8 @@ public:
         int x = 0, y = 0, width = 0, height = 0;
     };
     Geometry windowGeometry(const QString& window) const;
+    // From the output of `xdotool getwindowgeometry --shell`.
+    static Geometry parseGeometry(const QString& shellOutput);
     bool screenshot(const QString& path) const;
 
 private:

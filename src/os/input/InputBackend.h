@@ -34,6 +34,11 @@ public:
     // the program's behalf. Safe to call any number of times.
     virtual void releaseAll() = 0;
 
+    // Whether the backend watches real input at all. One that only posts
+    // (a compositor's virtual keyboard) makes no tap, and nothing lights
+    // for real keys.
+    virtual bool watches() const { return true; }
+
     // Makes the tap on real input; called on the thread that will run it.
     // Null (with a log line) when the tap cannot be made.
     virtual std::unique_ptr<EventTap> createEventTap(const EventTap::Options& options) = 0;

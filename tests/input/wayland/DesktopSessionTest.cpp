@@ -42,6 +42,37 @@ TEST(DesktopSessionTest, KindFromTheEnvironment) {
     }
 }
 
+// Only managers known to honour the no-focus hint keep the panel; on X11
+// the panel is always managed.
+TEST(DesktopSessionTest, PanelBypassesManagersThatFocusEveryClick) {
+    using Kind = DesktopSession::Kind;
+    const struct {
+        Kind kind;
+        const char* desktop;
+        const char* windowManager;
+        bool bypasses;
+    } cases[] = {
+        {Kind::Wayland, "sway", "wlroots wm", true},
+        {Kind::Wayland, "", "", true},
+        {Kind::Wayland, "Hyprland", "", true},
+        {Kind::Wayland, "ubuntu:GNOME", "", false},
+        {Kind::Wayland, "", "GNOME Shell", false},
+        {Kind::Wayland, "", "Mutter (X11 frames)", false},
+        {Kind::Wayland, "KDE", "", false},
+        {Kind::Wayland, "", "KWin", false},
+        {Kind::Wayland, "plasma", "kwin_wayland", false},
+        {Kind::X11, "sway", "wlroots wm", false},
+        {Kind::Unknown, "", "", false},
+    };
+    for (const auto& c : cases) {
+        DesktopSession session;
+        session.kind = c.kind;
+        session.desktop = c.desktop;
+        EXPECT_EQ(session.panelBypassesWindowManager(c.windowManager), c.bypasses)
+            << c.desktop << " / " << c.windowManager;
+    }
+}
+
 // The real program on a Wayland session without XWayland: the message, and
 // no window attempted.
 TEST(DesktopSessionTest, ProgramQuitsWithoutXWayland) {

@@ -47,6 +47,7 @@ public:
     ~WaylandBackend() override;
 
     bool canPostAndWatch() const override { return false; }
+    bool watches() const override { return false; }
     bool post(const InputEvent& event) override;
     void releaseAll() override;
     // The protocol only posts: real keys are watched by the kernel-level
