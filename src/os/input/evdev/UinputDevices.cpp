@@ -95,8 +95,27 @@ bool UinputDevices::isOwnDevice(uint16_t vendor, uint16_t product) {
 }
 
 void UinputDevices::writeLocked(int type, int code, int value) {
-    libevdev_uinput_write_event(_keyboard, static_cast<unsigned>(type), static_cast<unsigned>(code),
-                                value);
+    if (_pendingCount == _pending.size())
+        flushLocked();
+    // The kernel stamps the time itself.
+    _pending[_pendingCount++] =
+        input_event{{}, static_cast<uint16_t>(type), static_cast<uint16_t>(code), value};
+}
+
+void UinputDevices::flushLocked() {
+    const char* data = reinterpret_cast<const char*>(_pending.data());
+    size_t left = _pendingCount * sizeof(input_event);
+    _pendingCount = 0;
+    const int fd = libevdev_uinput_get_fd(_keyboard);
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
 }
 
 void UinputDevices::syncLocked() {
@@ -134,11 +153,13 @@ void UinputDevices::setKey(int code, Holder holder, bool down, bool sync) {
         writeLocked(EV_KEY, code, isDown ? 1 : 0);
     if (sync)
         syncLocked();
+    flushLocked();
 }
 
 void UinputDevices::sync() {
     std::lock_guard lock(_mutex);
     syncLocked();
+    flushLocked();
 }
 
 void UinputDevices::repeatKey(int code) {
@@ -149,6 +170,7 @@ void UinputDevices::repeatKey(int code) {
         return;
     writeLocked(EV_KEY, code, 2);
     syncLocked();
+    flushLocked();
 }
 
 bool UinputDevices::isDown(int code) const {
@@ -170,6 +192,7 @@ void UinputDevices::releaseHolder(uint8_t holders) {
     }
     if (wrote)
         syncLocked();
+    flushLocked();
     if (_pointer && holders == 0) {
         for (int code = BTN_MOUSE; code < BTN_JOYSTICK; ++code)
             libevdev_uinput_write_event(_pointer, EV_KEY, static_cast<unsigned>(code), 0);

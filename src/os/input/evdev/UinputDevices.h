@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <linux/input.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -64,6 +65,7 @@ public:
         }
         if (!pressed.empty())
             syncLocked();
+        flushLocked();
     }
     // Inside around()'s write only.
     void writeKeyboardUnlocked(int type, int code, int value);
@@ -94,12 +96,17 @@ private:
     UinputDevices(libevdev_uinput* keyboard, std::string uinputPath);
     void writeLocked(int type, int code, int value);
     void syncLocked();
+    // Writes the events gathered under the lock in one system call: a
+    // stamped key's three frames then wake the readers once, not three times.
+    void flushLocked();
 
     mutable std::mutex _mutex;
     libevdev_uinput* _keyboard;
     libevdev_uinput* _pointer = nullptr;
     std::string _uinputPath;
     std::array<uint8_t, 0x300> _holders{};
+    std::array<input_event, 64> _pending{};
+    size_t _pendingCount = 0;
     bool _capsLed = false;
 };
 
