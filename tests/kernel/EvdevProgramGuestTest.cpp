@@ -1,6 +1,8 @@
 // The real program on the evdev backend, in the guest: Orvix in a private X
 // session (for its panel) with InputBackend=evdev, a stand-in keyboard, and
-// what Orvix's virtual keyboard sends.
+// what Orvix's virtual keyboard sends, read from its device and, through a
+// display server that reads the kernel's devices as a desktop's does, by an
+// application.
 #include "../e2e/TapPanelPixels.h"
 #include "GuestDevices.h"
 #include "XSession.h"
@@ -8,10 +10,14 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
+#include <memory>
+#include <optional>
 
 using namespace orvix::test;
 using orvix::input::UinputDevices;
@@ -22,87 +28,196 @@ namespace {
 constexpr int kCodeA = 0;
 constexpr int kCodeShift = 56;
 
-TEST(EvdevProgramGuestTest, LatchedShiftReachesRealKeysAndClicksGoOutThroughUinput) {
-    if (!canUseUinput())
-        GTEST_SKIP() << "needs /dev/uinput: runs in the guest (tests/kernel/run-in-guest)";
-    StandInDevice keyboard;
-    ASSERT_TRUE(keyboard.ok());
-    XSession x;
-    ASSERT_TRUE(x.isRunning());
-    ASSERT_TRUE(x.writeOrvixConfig("[General]\nmoveToApplicationsFolderAlertSuppress=true\n"
-                                   "FeedbackSuppress=true\nCheckForUpdates=false\n"
-                                   "SUEnableAutomaticChecks=false\nInputBackend=evdev\n"));
-    x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), "0", "0"});
-    QProcess* orvix = x.startOrvix();
-    ASSERT_TRUE(orvix->waitForStarted(10000));
-    const QString panel = x.waitForWindowOfPid(orvix->processId(), 180000);
-    ASSERT_FALSE(panel.isEmpty()) << orvix->readAll().toStdString();
-    const std::string node =
-        findDeviceNode(UinputDevices::kVendor, UinputDevices::kKeyboardProduct);
-    ASSERT_FALSE(node.empty());
-    DeviceReader reader(node);
+class EvdevProgramGuestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!canUseUinput())
+            GTEST_SKIP() << "needs /dev/uinput: runs in the guest (tests/kernel/run-in-guest)";
+        ASSERT_TRUE(keyboard.ok());
+        ASSERT_TRUE(x.isRunning());
+        ASSERT_TRUE(x.writeOrvixConfig("[General]\nmoveToApplicationsFolderAlertSuppress=true\n"
+                                       "FeedbackSuppress=true\nCheckForUpdates=false\n"
+                                       "SUEnableAutomaticChecks=false\nInputBackend=evdev\n"));
+        x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), "0", "0"});
+        orvix = x.startOrvix();
+        ASSERT_TRUE(orvix->waitForStarted(10000));
+        panel = x.waitForWindowOfPid(orvix->processId(), 180000);
+        ASSERT_FALSE(panel.isEmpty()) << orvix->readAll().toStdString();
+        const std::string node =
+            findDeviceNode(UinputDevices::kVendor, UinputDevices::kKeyboardProduct);
+        ASSERT_FALSE(node.empty());
+        reader.emplace(node);
 
-    // Grabbed once the stand-in's keys come out of Orvix's virtual keyboard.
-    ASSERT_TRUE(XSession::waitFor(
-        [&] {
-            keyboard.tap(KEY_F24);
-            return reader.waitFor(KEY_F24, 0, 200);
-        },
-        30000));
-
-    TapPanelPixels pixels(x.display(), panel.toULong());
-    ASSERT_TRUE(pixels.isOpen());
-    // Drawn and settled: two grabs in a row agree.
-    for (int code : {kCodeA, kCodeShift}) {
-        QImage previous;
+        // Grabbed once the stand-in's keys come out of Orvix's virtual keyboard.
         ASSERT_TRUE(XSession::waitFor(
             [&] {
-                const QImage now = pixels.grabKey(code);
-                const bool same = !now.isNull() && !previous.isNull() &&
-                                  TapPanelPixels::meanDifference(now, previous) == 0 &&
-                                  TapPanelPixels::meanLuminance(now) > 0;
-                previous = now;
-                return same;
+                keyboard.tap(KEY_F24);
+                return reader->waitFor(KEY_F24, 0, 200);
             },
-            60000));
-        ASSERT_TRUE(pixels.rememberUnlit(code));
-    }
-    keyboard.key(KEY_A, 1);
-    EXPECT_TRUE(XSession::waitFor([&] { return pixels.isLit(kCodeA); }, 20000))
-        << "a real A lights the panel's A";
-    keyboard.key(KEY_A, 0);
-    EXPECT_EQ(reader.take(2), (Keys{{KEY_A, 1}, {KEY_A, 0}})) << "and passes unchanged";
+            30000));
 
-    auto click = [&](int code) {
-        const auto rect = pixels.keyRect(code);
+        pixels = std::make_unique<TapPanelPixels>(x.display(), panel.toULong());
+        ASSERT_TRUE(pixels->isOpen());
+        // Drawn and settled: two grabs in a row agree.
+        for (int code : {kCodeA, kCodeShift}) {
+            QImage previous;
+            ASSERT_TRUE(XSession::waitFor(
+                [&] {
+                    const QImage now = pixels->grabKey(code);
+                    const bool same = !now.isNull() && !previous.isNull() &&
+                                      TapPanelPixels::meanDifference(now, previous) == 0 &&
+                                      TapPanelPixels::meanLuminance(now) > 0;
+                    previous = now;
+                    return same;
+                },
+                60000));
+            ASSERT_TRUE(pixels->rememberUnlit(code));
+        }
+    }
+    void TearDown() override {
+        if (HasFailure() && orvix)
+            std::fprintf(stderr, "Orvix said:\n%s\n", orvix->readAll().constData());
+    }
+
+    void click(int code) {
+        const auto rect = pixels->keyRect(code);
         ASSERT_TRUE(rect.has_value());
         const auto g = x.windowGeometry(panel);
         x.click(g.x + rect->center().x(), g.y + rect->center().y());
-    };
-    click(kCodeShift); // latches Shift: nothing is sent for it
-    ASSERT_TRUE(XSession::waitFor([&] { return pixels.isLit(kCodeShift); }, 30000));
+    }
+    void latchShift() {
+        click(kCodeShift); // nothing is sent for it
+        ASSERT_TRUE(XSession::waitFor([&] { return pixels->isLit(kCodeShift); }, 30000));
+    }
+
+    StandInDevice keyboard;
+    XSession x;
+    QProcess* orvix = nullptr;
+    QString panel;
+    std::optional<DeviceReader> reader;
+    std::unique_ptr<TapPanelPixels> pixels;
+};
+
+TEST_F(EvdevProgramGuestTest, LatchedShiftReachesRealKeysAndClicksGoOutThroughUinput) {
+    keyboard.key(KEY_A, 1);
+    EXPECT_TRUE(XSession::waitFor([&] { return pixels->isLit(kCodeA); }, 20000))
+        << "a real A lights the panel's A";
+    keyboard.key(KEY_A, 0);
+    EXPECT_EQ(reader->take(2), (Keys{{KEY_A, 1}, {KEY_A, 0}})) << "and passes unchanged";
+
+    latchShift();
     keyboard.tap(KEY_A);
-    EXPECT_EQ(reader.take(6), (Keys{{KEY_LEFTSHIFT, 1},
-                                    {KEY_A, 1},
-                                    {KEY_LEFTSHIFT, 0},
-                                    {KEY_LEFTSHIFT, 1},
-                                    {KEY_A, 0},
-                                    {KEY_LEFTSHIFT, 0}}))
+    EXPECT_EQ(reader->take(6), (Keys{{KEY_LEFTSHIFT, 1},
+                                     {KEY_A, 1},
+                                     {KEY_LEFTSHIFT, 0},
+                                     {KEY_LEFTSHIFT, 1},
+                                     {KEY_A, 0},
+                                     {KEY_LEFTSHIFT, 0}}))
         << "with Shift latched on the panel, a real a leaves as A";
     click(kCodeA);
-    EXPECT_EQ(reader.take(4),
+    EXPECT_EQ(reader->take(4),
               (Keys{{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}))
         << "a click on the panel's A goes out through uinput, shifted";
 
     keyboard.key(KEY_LEFTCTRL, 1);
-    EXPECT_EQ(reader.take(1), (Keys{{KEY_LEFTCTRL, 1}}));
+    EXPECT_EQ(reader->take(1), (Keys{{KEY_LEFTCTRL, 1}}));
     kill(static_cast<pid_t>(orvix->processId()), SIGKILL);
-    EXPECT_TRUE(reader.waitUntilGone()) << "the virtual keyboard goes, and its keys with it";
+    EXPECT_TRUE(reader->waitUntilGone()) << "the virtual keyboard goes, and its keys with it";
     EXPECT_TRUE(XSession::waitFor([&] { return keyboard.grabbable(); }))
         << "the keyboard is free again";
     keyboard.key(KEY_LEFTCTRL, 0);
-    if (HasFailure())
-        std::fprintf(stderr, "Orvix said:\n%s\n", orvix->readAll().constData());
+}
+
+// An Xorg that finds its keyboards through udev and reads them with libinput,
+// as a desktop's display server does, and an application on it: what reaches
+// the application is what users get.
+TEST_F(EvdevProgramGuestTest, AnApplicationOnADisplayServerReadingTheDevicesGetsTheStampedKeys) {
+    // udev tells libinput what each device is; the guest runs no udev of its
+    // own.
+    QProcessEnvironment udevEnv = QProcessEnvironment::systemEnvironment();
+    udevEnv.insert(QStringLiteral("SYSTEMD_IGNORE_CHROOT"), QStringLiteral("1"));
+    QProcess udevd;
+    udevd.setProcessEnvironment(udevEnv);
+    udevd.setProcessChannelMode(QProcess::ForwardedChannels);
+    udevd.start(QStringLiteral("/lib/systemd/systemd-udevd"), {});
+    ASSERT_TRUE(udevd.waitForStarted(5000));
+    auto udevadm = [&](const QStringList& arguments) {
+        QProcess p;
+        p.setProcessEnvironment(udevEnv);
+        p.start(QStringLiteral("udevadm"), arguments);
+        return p.waitForFinished(30000) && p.exitCode() == 0;
+    };
+    ASSERT_TRUE(XSession::waitFor([&] {
+        return udevadm({QStringLiteral("control"), QStringLiteral("--ping")});
+    }));
+    ASSERT_TRUE(udevadm({QStringLiteral("trigger"), QStringLiteral("--action=add"),
+                         QStringLiteral("--subsystem-match=input")}));
+    ASSERT_TRUE(udevadm({QStringLiteral("settle"), QStringLiteral("--timeout=30")}));
+
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("xorg.conf")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("Section \"Device\"\n  Identifier \"dummy\"\n  Driver \"dummy\"\n"
+                 "  VideoRam 16384\nEndSection\n"
+                 "Section \"Screen\"\n  Identifier \"screen\"\n  Device \"dummy\"\n"
+                 "  DefaultDepth 24\n  SubSection \"Display\"\n    Depth 24\n"
+                 "    Modes \"1024x768\"\n  EndSubSection\nEndSection\n");
+    config.close();
+    XSession desktop({.windowManager = false,
+                      .server = QStringLiteral("Xorg"),
+                      .serverArguments = {
+                          QStringLiteral("-config"), config.fileName(), QStringLiteral("-logfile"),
+                          dir.filePath(QStringLiteral("Xorg.log")), QStringLiteral("-novtswitch"),
+                          QStringLiteral("-sharevts"), QStringLiteral("vt1")}});
+    ASSERT_TRUE(desktop.isRunning());
+    QProcess* app = desktop.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
+    QString seen;
+    auto presses = [&] {
+        seen += QString::fromUtf8(app->readAll());
+        QStringList keys;
+        static const QRegularExpression press(QStringLiteral("^press \\d+ (\\S+) "),
+                                              QRegularExpression::MultilineOption);
+        // The taps of b that found Xorg reading are not counted.
+        for (auto it = press.globalMatch(seen); it.hasNext();) {
+            const QString sym = it.next().captured(1);
+            if (!sym.startsWith(QStringLiteral("Shift")) && sym != QStringLiteral("b"))
+                keys << sym;
+        }
+        return keys;
+    };
+    ASSERT_TRUE(XSession::waitFor([&] { return presses(), seen.contains("focus-in"); }, 30000));
+
+    // Xorg reads Orvix's virtual keyboard, through which the grabbed
+    // stand-in's keys come.
+    ASSERT_TRUE(XSession::waitFor(
+        [&] {
+            keyboard.tap(KEY_B);
+            return presses(), seen.contains(QStringLiteral(" b "));
+        },
+        30000))
+        << seen.toStdString();
+
+    latchShift();
+    keyboard.tap(KEY_A);
+    EXPECT_TRUE(XSession::waitFor([&] { return presses() == QStringList{"A"}; }))
+        << "a real a, with Shift latched on the panel: " << seen.toStdString();
+    click(kCodeA);
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return presses() == (QStringList{"A", "A"});
+    })) << "a click on the panel's A: "
+        << seen.toStdString();
+
+    // Killed with Shift still latched: nothing stays down, and the stand-in,
+    // given back, types plainly.
+    kill(static_cast<pid_t>(orvix->processId()), SIGKILL);
+    EXPECT_TRUE(reader->waitUntilGone());
+    ASSERT_TRUE(XSession::waitFor([&] { return keyboard.grabbable(); }));
+    keyboard.tap(KEY_C);
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return presses() == (QStringList{"A", "A", "c"});
+    })) << seen.toStdString();
+    udevadm({QStringLiteral("control"), QStringLiteral("--exit")});
+    udevd.waitForFinished(5000);
 }
 
 } // namespace

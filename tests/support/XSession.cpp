@@ -76,12 +76,12 @@ bool XSession::startServer() {
         // Keep the write end open across exec: Xvfb reports its display on it.
         ::fcntl(writeFd, F_SETFD, 0);
     });
-    server->start(QStringLiteral("Xvfb"),
-                  QStringList{QStringLiteral("-displayfd"), QString::number(writeFd),
-                              QStringLiteral("-screen"), QStringLiteral("0"), _options.screen,
-                              QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                              QStringLiteral("-noreset")} +
-                      _options.serverArguments);
+    QStringList arguments{QStringLiteral("-displayfd"), QString::number(writeFd),
+                          QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                          QStringLiteral("-noreset")};
+    if (_options.server == QStringLiteral("Xvfb"))
+        arguments << QStringLiteral("-screen") << QStringLiteral("0") << _options.screen;
+    server->start(_options.server, arguments + _options.serverArguments);
     ::close(fds[1]);
     const bool started = server->waitForStarted(5000);
     _processes.push_back(std::move(server));

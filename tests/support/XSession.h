@@ -19,6 +19,9 @@ class XSession {
 public:
     struct Options {
         bool windowManager = true;
+        // Xvfb, or Xorg where the server must read the kernel's input
+        // devices (its configuration then comes in `serverArguments`).
+        QString server = QStringLiteral("Xvfb");
         QString screen = QStringLiteral("1280x800x24");
         // Added to Xvfb's command line, e.g. {"-extension", "XTEST"} for a
         // server without XTEST.
