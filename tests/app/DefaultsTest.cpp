@@ -49,18 +49,6 @@ TEST_F(DefaultsTest, EmptyDatabaseReadsRegisteredDefaults) {
     }
 }
 
-TEST_F(DefaultsTest, AutomaticChecksForcedOffOnEveryLaunch) {
-    writeFile("[General]\nSUEnableAutomaticChecks=true\n");
-    {
-        auto d = load();
-        EXPECT_FALSE(d->boolForKey(settings::kEnableAutomaticChecks));
-        d->setBool(true, settings::kEnableAutomaticChecks);
-    }
-    auto again = load();
-    EXPECT_FALSE(again->boolForKey(settings::kEnableAutomaticChecks));
-    EXPECT_TRUE(again->hasStoredValue(settings::kEnableAutomaticChecks));
-}
-
 TEST_F(DefaultsTest, StoredValuesSurviveReload) {
     {
         auto d = load();

@@ -17,19 +17,16 @@ namespace {
 
 using MenusTest = test::ControllerFixture;
 
-QStringList titles(QMenu* menu) {
+QStringList titles(QMenu* menu, bool checkedOnly = false) {
     QStringList result;
     for (QAction* item : menu->actions())
-        result << item->text();
+        if (!checkedOnly || item->isChecked())
+            result << item->text();
     return result;
 }
 
 QStringList checkedTitles(QMenu* menu) {
-    QStringList result;
-    for (QAction* item : menu->actions())
-        if (item->isChecked())
-            result << item->text();
-    return result;
+    return titles(menu, true);
 }
 
 TEST_F(MenusTest, ThemesMenuHasSixTaggedItemsAndChecksTheSetting) {
