@@ -57,11 +57,6 @@ QStringList XRecorder::waitForEvents(int count, int timeoutMs) {
     return events();
 }
 
-QStringList XRecorder::allLines() {
-    readAvailable();
-    return _lines;
-}
-
 void XRecorder::clear() {
     // Drain until the client has been quiet for a while, so events of an
     // earlier step cannot show up in the next one.

@@ -65,8 +65,6 @@ public:
     // Waits until at least `count` event lines (press/release) arrived, and
     // then a little longer for stragglers; answers all event lines so far.
     QStringList waitForEvents(int count, int timeoutMs = 5000);
-    // Lines seen so far without waiting, events and focus changes alike.
-    QStringList allLines();
     void clear();
 
 private:
