@@ -4,11 +4,9 @@
 #include "os/input/EventFlags.h"
 #include "os/input/X11Backend.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <atomic>
 #include <gtest/gtest.h>
-#include <thread>
 
 using namespace orvix;
 using namespace orvix::input;
@@ -74,29 +72,6 @@ TEST(TapThreadFailureTest, NoTapRunsTheFailureHandler) {
     EXPECT_FALSE(rig.start(backend, true, false, [&] { failed = true; }));
     EXPECT_TRUE(XSession::waitFor([&] { return failed.load(); }, 5000));
     EXPECT_FALSE(rig.thread->isRunning());
-}
-
-// A hand-off that runs late, because the main thread was busy past the
-// limit, still plays the modifier press and release it stood for, in order.
-TEST(MainThreadHandOffTest, LateHandOffsKeepEachModifierChange) {
-    orvix::test::FakeBackend backend;
-    orvix::test::FakeLighter lighter;
-    Sounds sounds;
-    KeyInput input(backend, lighter,
-                   [&](int32_t code, int32_t state) { sounds.emplace_back(code, state); });
-    QObject context;
-    MainThreadHandOff handOff(&context, input, std::chrono::milliseconds(5));
-    std::thread tap([&] {
-        input.setHeldFlags(kFlagShift);
-        handOff.performUpdateHeldModifiersAndWait();
-        input.setHeldFlags(0);
-        handOff.performUpdateHeldModifiersAndWait();
-    });
-    tap.join(); // both waits ran out: nothing has run on the main thread yet
-    EXPECT_TRUE(sounds.empty());
-    EXPECT_TRUE(handOff.takeTimedOut());
-    QCoreApplication::processEvents();
-    EXPECT_EQ(sounds, (Sounds{{keycode::Command, 1}, {keycode::Command, 0}}));
 }
 
 } // namespace
