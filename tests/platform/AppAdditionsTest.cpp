@@ -98,11 +98,7 @@ TEST(AppAdditionsTest, AccessibilityTextAndHelpPageTable) {
     };
     for (const TableRow& row : rows) {
         PinnedVersion pin(row.version);
-        SCOPED_TRACE(QStringLiteral("%1.%2.%3")
-                         .arg(row.version.major)
-                         .arg(row.version.minor)
-                         .arg(row.version.bugFix)
-                         .toStdString());
+        SCOPED_TRACE(row.version.major * 10000 + row.version.minor * 100 + row.version.bugFix);
         const QString text = UniversalAccess::informativeTextForSystem("Orvix");
         EXPECT_NE(text.indexOf(QLatin1String(row.textMarker)), -1) << text.toStdString();
         EXPECT_EQ(UniversalAccess::helpPageForSystem(), row.page);
