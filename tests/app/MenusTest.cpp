@@ -123,10 +123,7 @@ TEST_F(MenusTest, StatusItemClicksToggleHidingOrOpenTheMenu) {
     launch();
     StatusItem* item = controller->statusItem();
     ASSERT_NE(item, nullptr);
-    item->handleActivation(QSystemTrayIcon::Trigger, Qt::NoModifier, false);
-    EXPECT_TRUE(controller->isHidden());
-    item->handleActivation(QSystemTrayIcon::Trigger, Qt::NoModifier, false);
-    EXPECT_FALSE(controller->isHidden());
+    // A plain click hides and shows: LifetimeTest.TrayClickHidesThePanelAndLeavesTheIcon.
     item->handleActivation(QSystemTrayIcon::Trigger, Qt::ControlModifier, false);
     EXPECT_FALSE(controller->isHidden());
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->gearMenu()->isVisible(); }, 2000));
