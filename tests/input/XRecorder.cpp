@@ -87,20 +87,12 @@ QString XProbe::downKeys() {
     return down.join(u' ');
 }
 
-unsigned XProbe::modifiers() {
+unsigned XProbe::modifiers(bool lockedOnly) {
     if (_beforeQuery)
         _beforeQuery();
     XkbStateRec state{};
     XkbGetState(_display, XkbUseCoreKbd, &state);
-    return state.mods;
-}
-
-unsigned XProbe::lockedModifiers() {
-    if (_beforeQuery)
-        _beforeQuery();
-    XkbStateRec state{};
-    XkbGetState(_display, XkbUseCoreKbd, &state);
-    return state.locked_mods;
+    return lockedOnly ? state.locked_mods : state.mods;
 }
 
 void XProbe::lockCaps(bool on) {

@@ -46,8 +46,9 @@ public:
     ~XProbe();
     bool isOpen() const { return _display != nullptr; }
     QString downKeys(); // X keycodes, space-separated
-    unsigned modifiers();
-    unsigned lockedModifiers();
+    // The modifiers in force, or only those locked.
+    unsigned modifiers(bool lockedOnly = false);
+    unsigned lockedModifiers() { return modifiers(true); }
     // The user's own Caps Lock, on or off.
     void lockCaps(bool on);
 
