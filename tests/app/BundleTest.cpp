@@ -30,14 +30,6 @@ TEST(BundleTest, HelperProgramsAreFoundBesideTheProgramThenInLibexec) {
     EXPECT_TRUE(Bundle::pathForAuxiliaryExecutable(QStringLiteral("no-such-helper")).isEmpty());
 }
 
-TEST(BundleTest, InformationValuesComeFromTheBuild) {
-    EXPECT_EQ(Bundle::name(), QStringLiteral("Orvix"));
-    EXPECT_FALSE(Bundle::shortVersion().isEmpty());
-    EXPECT_FALSE(Bundle::buildVersion().isEmpty());
-    EXPECT_TRUE(Bundle::identifier().contains(u'.'));
-    EXPECT_TRUE(Bundle::copyright().contains(QChar(0x00a9)));
-}
-
 TEST(BundleTest, MissingResourcesAnswerEmpty) {
     const Bundle& bundle = Bundle::mainBundle();
     EXPECT_TRUE(bundle.pathForResource(QStringLiteral("no-such-resource"), QStringLiteral("png"))

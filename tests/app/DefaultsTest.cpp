@@ -1,9 +1,10 @@
 #include "settings/Defaults.h"
 
 #include "LogCapture.h"
+#include "ToolRun.h"
 #include "settings/Settings.h"
 
-#include <QFile>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -17,9 +18,7 @@ protected:
     QString path() const { return dir.path() + QStringLiteral("/Orvix/Orvix.conf"); }
     void writeFile(const QByteArray& contents) {
         QDir().mkpath(dir.path() + QStringLiteral("/Orvix"));
-        QFile f(path());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(contents);
+        ASSERT_TRUE(test::writeFile(path(), contents));
     }
     std::unique_ptr<Defaults> load() {
         auto d = std::make_unique<Defaults>(path());
@@ -47,18 +46,6 @@ TEST_F(DefaultsTest, EmptyDatabaseReadsRegisteredDefaults) {
         EXPECT_FALSE(d->objectForKey(key).isValid()) << qPrintable(key);
         EXPECT_FALSE(d->boolForKey(key));
     }
-}
-
-TEST_F(DefaultsTest, AutomaticChecksForcedOffOnEveryLaunch) {
-    writeFile("[General]\nSUEnableAutomaticChecks=true\n");
-    {
-        auto d = load();
-        EXPECT_FALSE(d->boolForKey(settings::kEnableAutomaticChecks));
-        d->setBool(true, settings::kEnableAutomaticChecks);
-    }
-    auto again = load();
-    EXPECT_FALSE(again->boolForKey(settings::kEnableAutomaticChecks));
-    EXPECT_TRUE(again->hasStoredValue(settings::kEnableAutomaticChecks));
 }
 
 TEST_F(DefaultsTest, StoredValuesSurviveReload) {
@@ -159,9 +146,7 @@ TEST_F(DefaultsTest, UnreadableFileIsSetAsideAndDefaultsApply) {
     const QStringList files = QDir(dir.path() + QStringLiteral("/Orvix"))
                                   .entryList({"Orvix.conf.unreadable-*"}, QDir::Files);
     ASSERT_EQ(files.size(), 1);
-    QFile kept(dir.path() + QStringLiteral("/Orvix/") + files.first());
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), garbage);
+    EXPECT_EQ(test::readFile(dir.path() + QStringLiteral("/Orvix/") + files.first()), garbage);
     EXPECT_EQ(load()->integerForKey(settings::kTheme), 4);
 }
 

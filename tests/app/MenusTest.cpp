@@ -17,19 +17,16 @@ namespace {
 
 using MenusTest = test::ControllerFixture;
 
-QStringList titles(QMenu* menu) {
+QStringList titles(QMenu* menu, bool checkedOnly = false) {
     QStringList result;
     for (QAction* item : menu->actions())
-        result << item->text();
+        if (!checkedOnly || item->isChecked())
+            result << item->text();
     return result;
 }
 
 QStringList checkedTitles(QMenu* menu) {
-    QStringList result;
-    for (QAction* item : menu->actions())
-        if (item->isChecked())
-            result << item->text();
-    return result;
+    return titles(menu, true);
 }
 
 TEST_F(MenusTest, ThemesMenuHasSixTaggedItemsAndChecksTheSetting) {
@@ -126,10 +123,7 @@ TEST_F(MenusTest, StatusItemClicksToggleHidingOrOpenTheMenu) {
     launch();
     StatusItem* item = controller->statusItem();
     ASSERT_NE(item, nullptr);
-    item->handleActivation(QSystemTrayIcon::Trigger, Qt::NoModifier, false);
-    EXPECT_TRUE(controller->isHidden());
-    item->handleActivation(QSystemTrayIcon::Trigger, Qt::NoModifier, false);
-    EXPECT_FALSE(controller->isHidden());
+    // A plain click hides and shows: LifetimeTest.TrayClickHidesThePanelAndLeavesTheIcon.
     item->handleActivation(QSystemTrayIcon::Trigger, Qt::ControlModifier, false);
     EXPECT_FALSE(controller->isHidden());
     EXPECT_TRUE(QTest::qWaitFor([&] { return controller->gearMenu()->isVisible(); }, 2000));

@@ -1,17 +1,17 @@
 #include "os/SingleInstance.h"
 
+#include "TempHome.h"
+#include "ToolRun.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -22,28 +22,7 @@ namespace {
 
 class SingleInstanceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(runtime.isValid());
-        saved = qgetenv("XDG_RUNTIME_DIR");
-        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                  QFileDevice::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    }
-    void TearDown() override { qputenv("XDG_RUNTIME_DIR", saved); }
-
-    // A socket file nobody listens on, as a killed copy leaves behind.
-    static void makeStaleSocket(const QString& path) {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        qstrncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path);
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        ::close(fd);
-        ASSERT_TRUE(QFile::exists(path));
-    }
-
-    QTemporaryDir runtime;
-    QByteArray saved;
+    orvix::test::TempHome home{true};
 };
 
 TEST_F(SingleInstanceTest, EndpointIgnoresCaseOfIdentifier) {
@@ -51,24 +30,7 @@ TEST_F(SingleInstanceTest, EndpointIgnoresCaseOfIdentifier) {
               SingleInstance::endpointFor(QStringLiteral("ORG.ORVIX.orvix")));
     EXPECT_NE(SingleInstance::endpointFor(QStringLiteral("org.orvix.Orvix")),
               SingleInstance::endpointFor(QStringLiteral("org.orvix.Other")));
-    EXPECT_TRUE(SingleInstance::endpointFor(QStringLiteral("a")).startsWith(runtime.path()));
-}
-
-TEST_F(SingleInstanceTest, SecondCopyFindsFirstAndAsksItToReopen) {
-    SingleInstance first(QStringLiteral("org.orvix.Test"));
-    ASSERT_EQ(first.claim(), SingleInstance::Outcome::Primary);
-    QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
-
-    // The second copy lives on another thread, as it would in another process,
-    // so the first can answer while the second waits.
-    std::atomic<int> outcome{-1};
-    std::thread second([&] {
-        SingleInstance copy(QStringLiteral("ORG.orvix.test"));
-        outcome = static_cast<int>(copy.claim());
-    });
-    EXPECT_TRUE(reopened.wait(5000));
-    second.join();
-    EXPECT_EQ(outcome.load(), static_cast<int>(SingleInstance::Outcome::Duplicate));
+    EXPECT_TRUE(SingleInstance::endpointFor(QStringLiteral("a")).startsWith(home.runtimeDir()));
 }
 
 TEST_F(SingleInstanceTest, CopiesStartedTogetherLeaveExactlyOneFirst) {
@@ -103,7 +65,11 @@ TEST_F(SingleInstanceTest, CopiesStartedTogetherLeaveExactlyOneFirst) {
 }
 
 TEST_F(SingleInstanceTest, StaleEndpointDoesNotStopLaunch) {
-    makeStaleSocket(SingleInstance::endpointFor(QStringLiteral("org.orvix.Test")));
+    // A socket file nobody listens on, as a killed copy leaves behind.
+    const int stale = orvix::test::bindUnixSocket(
+        SingleInstance::endpointFor(QStringLiteral("org.orvix.Test")), false);
+    ASSERT_GE(stale, 0);
+    ::close(stale);
     SingleInstance copy(QStringLiteral("org.orvix.Test"));
     EXPECT_EQ(copy.claim(), SingleInstance::Outcome::Primary);
     // It really listens now: a later copy finds it.
@@ -119,13 +85,9 @@ TEST_F(SingleInstanceTest, StaleEndpointDoesNotStopLaunch) {
 
 TEST_F(SingleInstanceTest, UnresponsiveFirstCopyDoesNotHangTheSecond) {
     // A listener that accepts connections but never answers.
-    const QString path = SingleInstance::endpointFor(QStringLiteral("org.orvix.Test"));
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    qstrncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
+    const int fd = orvix::test::bindUnixSocket(
+        SingleInstance::endpointFor(QStringLiteral("org.orvix.Test")), true);
+    ASSERT_GE(fd, 0);
 
     SingleInstance copy(QStringLiteral("org.orvix.Test"));
     copy.setReplyTimeout(400);

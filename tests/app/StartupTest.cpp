@@ -1,5 +1,4 @@
 #include "ControllerFixture.h"
-#include "app/AppController.h"
 #include "app/KeyboardView.h"
 #include "app/MyApplication.h"
 #include "app/MyPanel.h"
@@ -8,13 +7,9 @@
 #include "platform/SUUpdater.h"
 #include "platform/UniversalAccess.h"
 #include "render/KeyControl.h"
-#include "settings/Defaults.h"
-#include "settings/Settings.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -59,9 +54,7 @@ TEST_F(StartupTest, TrayAndUpdateCheckWaitForThePanelsFirstFrame) {
 
 TEST_F(StartupTest, PanelFadesInFromZeroToInactiveTransparency) {
     defaults->setFloat(0.35, settings::kInactiveTransparency);
-    AppController::initialize(*defaults);
-    controller = std::make_unique<AppController>(*defaults, environment());
-    controller->awakeFromNib();
+    create();
     MyPanel* panel = controller->keyboardWindow();
     EXPECT_DOUBLE_EQ(panel->windowOpacity(), 0.0);
     EXPECT_FALSE(panel->isVisible());
@@ -99,16 +92,6 @@ TEST_F(StartupTest, TransparencyChangeShowsAtOnceAndPointerRestoresRule) {
     EXPECT_TRUE(waitForOpacity(panel, 0.0));
 }
 
-TEST_F(StartupTest, FrameIsSavedAndRestoredUnderKeyboard) {
-    launch();
-    controller->keyboardWindow()->setGeometry(40, 50, 500, 215);
-    controller->applicationWillTerminate();
-    EXPECT_EQ(defaults->stringForKey(settings::kKeyboardFrame), QStringLiteral("40 50 500 215"));
-    controller.reset();
-    launch();
-    EXPECT_EQ(controller->keyboardWindow()->geometry(), QRect(40, 50, 500, 215));
-}
-
 TEST_F(StartupTest, UnusableSavedFrameOpensCentred) {
     for (const char* bad : {"garbage", "1 2 3", "0 0 -5 -5", "99999 99999 500 200", "a b c d"}) {
         defaults->setObject(QString::fromLatin1(bad), settings::kKeyboardFrame);
@@ -121,19 +104,15 @@ TEST_F(StartupTest, UnusableSavedFrameOpensCentred) {
     }
 }
 
-} // namespace
-
-namespace {
-
-using LookPreparationTest = orvix::test::ControllerFixture;
+using LookPreparationTest = test::ControllerFixture;
 
 // Nothing is hovered or pressed, yet every key has both looks at hand.
-bool looksAreReady(const QList<orvix::KeyControl*>& keys) {
+bool looksAreReady(const QList<KeyControl*>& keys) {
     return QTest::qWaitFor(
         [&] {
-            for (orvix::KeyControl* key : keys)
-                if (!key->hasCachedImage(orvix::KeyControl::Pressed) ||
-                    !key->hasCachedImage(orvix::KeyControl::Hover))
+            for (KeyControl* key : keys)
+                if (!key->hasCachedImage(KeyControl::Pressed) ||
+                    !key->hasCachedImage(KeyControl::Hover))
                     return false;
             return true;
         },
@@ -142,7 +121,7 @@ bool looksAreReady(const QList<orvix::KeyControl*>& keys) {
 
 TEST_F(LookPreparationTest, PressedAndHoverLooksAreReadyAfterLaunchAndAfterAResize) {
     launch();
-    const QList<orvix::KeyControl*> keys = controller->keyboardView()->keyControls();
+    const QList<KeyControl*> keys = controller->keyboardView()->keyControls();
     ASSERT_EQ(keys.size(), 78);
     EXPECT_TRUE(looksAreReady(keys));
 
@@ -154,10 +133,6 @@ TEST_F(LookPreparationTest, PressedAndHoverLooksAreReadyAfterLaunchAndAfterAResi
     EXPECT_TRUE(looksAreReady(keys));
 }
 
-} // namespace
-
-namespace {
-
 // The permission alert hides the panel and quits after it; a panel the user
 // had hidden stays hidden while it shows.
 TEST_F(StartupTest, PermissionAlertLeavesAHiddenPanelHidden) {
@@ -166,10 +141,7 @@ TEST_F(StartupTest, PermissionAlertLeavesAHiddenPanelHidden) {
     env.accessProbe = [lack] {
         return *lack ? InputAccessLack::X11Xtest : InputAccessLack::Nothing;
     };
-    AppController::initialize(*defaults);
-    controller = std::make_unique<AppController>(*defaults, env);
-    controller->awakeFromNib();
-    controller->applicationDidFinishLaunching();
+    launch(env);
     MyPanel* panel = controller->keyboardWindow();
     controller->hide();
     ASSERT_FALSE(panel->isVisible());

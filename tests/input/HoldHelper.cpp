@@ -1,8 +1,8 @@
 // Test helper: keeps Control locked, posts a key down with modifiers and then
-// ends in a chosen way,
-// so the tests can see what each way of ending leaves in the X session.
+// ends in a chosen way, so the tests can see what each way of ending leaves in
+// the X session.
 //
-//   input_hold_helper DISPLAY STATEFILE hold|term|segv|exit|graceful [WATCHDOG]
+//   input_hold_helper DISPLAY STATEFILE hold|term|segv|exit|graceful
 //
 // Prints "holding" once the key is down, then: hold and term wait for a
 // signal, segv crashes, exit calls exit() without the usual shut-down, and
@@ -27,7 +27,7 @@ void askToQuit(int) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 && argc != 5)
+    if (argc != 4)
         return 2;
     const char* mode = argv[3];
     // "graceful": a polite quit path of the program's own, installed first,
@@ -38,8 +38,6 @@ int main(int argc, char** argv) {
     options.displayName = argv[1];
     options.statePath = argv[2];
     options.emergencyRelease = strcmp(mode, "hold") != 0;
-    if (argc == 5)
-        options.watchdogPath = argv[4];
     // Deliberately never destroyed: the point is to end without it.
     X11Backend* backend = X11Backend::open(options).release();
     if (!backend)

@@ -15,14 +15,13 @@ namespace {
 
 // Flags by letter: L Caps Lock, S Shift, C Control, A Option, M Command,
 // F Function; other bits in hex.
+const std::pair<uint64_t, char> kLetters[] = {{kFlagAlphaShift, 'L'}, {kFlagShift, 'S'},
+                                              {kFlagControl, 'C'},    {kFlagAlternate, 'A'},
+                                              {kFlagCommand, 'M'},    {kFlagSecondaryFn, 'F'}};
+
 std::string letters(uint64_t flags) {
     std::string out;
-    for (auto [bit, letter] : {std::pair{kFlagAlphaShift, 'L'},
-                               {kFlagShift, 'S'},
-                               {kFlagControl, 'C'},
-                               {kFlagAlternate, 'A'},
-                               {kFlagCommand, 'M'},
-                               {kFlagSecondaryFn, 'F'}})
+    for (auto [bit, letter] : kLetters)
         if (flags & bit)
             out += letter;
     if (const uint64_t rest = flags & ~kModifierMask) {
@@ -33,9 +32,19 @@ std::string letters(uint64_t flags) {
     return out;
 }
 
-class KeyInputTest : public ::testing::Test {
-protected:
-    KeyInputTest()
+uint64_t flagsOf(std::string text) {
+    uint64_t flags = 0;
+    for (auto [bit, letter] : kLetters)
+        if (!text.empty() && text.front() == letter) {
+            flags |= bit;
+            text.erase(0, 1);
+        }
+    return flags | (text.empty() ? 0 : std::stoull(text, nullptr, 16));
+}
+
+// Key input over recording fakes.
+struct KeyRig {
+    KeyRig()
         : input(backend, lighter,
                 [this](int32_t code, int32_t state) { sounds.emplace_back(code, state); }) {}
 
@@ -74,6 +83,22 @@ protected:
         input.setHeldFlags(flags);
         input._updateHeldModifiers();
     }
+    // "p56", "r56" and "c56" press, release and click key 56; "hS" hands over
+    // real held flags (letters as above).
+    void run(const std::string& steps) {
+        std::istringstream in(steps);
+        for (std::string step; in >> step;) {
+            if (step[0] == 'h') {
+                realFlags(flagsOf(step.substr(1)));
+                continue;
+            }
+            const int32_t code = std::stoi(step.substr(1));
+            if (step[0] != 'r')
+                input.keyPressed(code);
+            if (step[0] != 'p')
+                input.keyReleased(code);
+        }
+    }
 
     FakeBackend backend;
     FakeLighter lighter;
@@ -81,45 +106,69 @@ protected:
     KeyInput input;
 };
 
-TEST_F(KeyInputTest, ShiftLatchTypesCapitalAndReleasesOnSecondClick) {
-    input.keyPressed(56); // first click latches: only the press reaches us
-    EXPECT_EQ(lit(), "56 60");
-    click(0);
-    EXPECT_EQ(lit(), "56 60");
-    input.keyReleased(56); // second click releases
-    EXPECT_EQ(posts(), "56+S 0+S 0-S 56-");
-    EXPECT_EQ(lit(), "");
-    EXPECT_EQ(played(), "56+ 0+ 0- 56-");
-    EXPECT_EQ(input.latchedFlags(), 0u);
-    EXPECT_EQ(input.effectiveFlags(), 0u);
-}
+class KeyInputTest : public ::testing::Test, public KeyRig {};
 
-// Twins share one bit: a click on either lit one releases it.
-TEST_F(KeyInputTest, TwinsShareTheirBit) {
+// Step sequences (KeyRig::run) from a fresh start; at the end, what was
+// posted and played (where given), the lit keys, and the latched and the
+// effective flags as "latched/effective".
+TEST(KeyInputSequences, PostsSoundsLightsAndFlags) {
     const struct {
-        int32_t pressed, released;
-        uint64_t bit;
-    } twins[] = {{56, 60, kFlagShift}, {54, 55, kFlagCommand}, {61, 58, kFlagAlternate}};
-    for (auto [pressed, released, bit] : twins) {
-        input.keyPressed(pressed);
-        EXPECT_EQ(input.effectiveFlags(), bit) << pressed;
-        EXPECT_TRUE(lighter.isLit(released)) << pressed;
-        input.keyReleased(released);
-        EXPECT_EQ(posts(), std::to_string(pressed) + "+" + letters(bit) + " " +
-                               std::to_string(released) + "-");
-        EXPECT_EQ(lit(), "") << pressed;
+        const char *steps, *posts, *played, *lit, *flags;
+    } rows[] = {
+        // The first click on Shift latches it (only its press reaches us);
+        // the second releases it.
+        {"p56", "56+S", "56+", "56 60", "S/S"},
+        {"p56 c0", "56+S 0+S 0-S", "56+ 0+ 0-", "56 60", "S/S"},
+        {"p56 c0 r56", "56+S 0+S 0-S 56-", "56+ 0+ 0- 56-", "", "/"},
+        // Twins share one bit: a click on either lit one releases it.
+        {"p54", "54+M", nullptr, "54 55", "M/M"},
+        {"p61", "61+A", nullptr, "58 61", "A/A"},
+        {"p56 r60", "56+S 60-", nullptr, "", "/"},
+        {"p54 r55", "54+M 55-", nullptr, "", "/"},
+        {"p61 r58", "61+A 58-", nullptr, "", "/"},
+        // Caps Lock latches until it is clicked again.
+        {"p57 c0 c1", "57+L 0+L 0-L 1+L 1-L", nullptr, "57", "L/L"},
+        {"p57 c0 c1 r57", "57+L 0+L 0-L 1+L 1-L 57-", nullptr, "", "/"},
+        // Function remaps presses of its six keys only; the sound is that of
+        // the key clicked, not of the key posted.
+        {"p63 c123 c0", "63+F 115+F 123-F 0+F 0-F", "63+ 123+ 123- 0+ 0-", "63", "F/F"},
+        // A real Function key remaps clicks too; device bits ride along.
+        {"hF100", "", nullptr, "63", "/F100"},
+        {"hF100 c36", "76+F100 36-F100", nullptr, "63", "/F100"},
+        // A key lit only by a real one counts as latched: its click is a release.
+        {"hS r56", "56-S", nullptr, "56 60", "/S"},
+        // Real modifiers play Command's sounds; one event that releases Shift
+        // and presses Control plays both, release first; bits outside the
+        // modifier mask play nothing but still count as held.
+        {"hA", "", "55+", "58 61", "/A"},
+        {"hA h0", "", "55+ 55-", "", "/"},
+        {"hS hC", "", "55+ 55- 55+", "59", "/C"},
+        {"hS hC hC2", "", "55+ 55- 55+", "59", "/C2"},
+        // Latched and held combine; a held key whose latch goes stays lit.
+        {"p59 hS", nullptr, nullptr, "56 59 60", "C/SC"},
+        {"p59 hS h0", nullptr, nullptr, "59", "C/C"},
+        {"p59 hC r59", nullptr, nullptr, "59", "/C"},
+        // Odd codes post as sixteen bits and latch nothing.
+        {"p-1 p70000", "65535+ 4464+", "-1+ 70000+", "", "/"},
+    };
+    for (const auto& row : rows) {
+        KeyRig rig;
+        rig.run(row.steps);
+        if (row.posts) {
+            EXPECT_EQ(rig.posts(), row.posts) << row.steps;
+        }
+        if (row.played) {
+            EXPECT_EQ(rig.played(), row.played) << row.steps;
+        }
+        EXPECT_EQ(rig.lit(), row.lit) << row.steps;
+        EXPECT_EQ(letters(rig.input.latchedFlags()) + "/" + letters(rig.input.effectiveFlags()),
+                  row.flags)
+            << row.steps;
     }
 }
 
-TEST_F(KeyInputTest, FunctionRemapsPressesOnlyAndNotPlainKeys) {
-    input.keyPressed(63);
-    EXPECT_EQ(lit(), "63");
-    click(123);
-    click(0);
-    EXPECT_EQ(posts(), "63+F 115+F 123-F 0+F 0-F");
-    // The sound is that of the clicked key, not of the key posted.
-    EXPECT_EQ(played(), "63+ 123+ 123- 0+ 0-");
-    input.keyReleased(63);
+TEST_F(KeyInputTest, FunctionReleasedLeavesItsKeysPlain) {
+    run("p63 r63");
     posts();
     click(123);
     EXPECT_EQ(posts(), "123+ 123-");
@@ -149,66 +198,6 @@ TEST_F(KeyInputTest, RemapTableBothWays) {
     EXPECT_EQ(lit(), "");
     EXPECT_EQ(played(), "115+ 115-");
     EXPECT_EQ(posts(), "");
-}
-
-TEST_F(KeyInputTest, RealFunctionKeyRemapsClicksToo) {
-    realFlags(kFlagSecondaryFn | 0x100); // device-dependent bits ride along
-    EXPECT_EQ(lit(), "63");
-    click(36);
-    EXPECT_EQ(posts(), "76+F100 36-F100");
-    EXPECT_EQ(input.latchedFlags(), 0u);
-}
-
-TEST_F(KeyInputTest, HeldModifiersPlayCommandSoundsReleaseFirst) {
-    realFlags(kFlagAlternate);
-    EXPECT_EQ(lit(), "58 61");
-    realFlags(0);
-    EXPECT_EQ(lit(), "");
-    EXPECT_EQ(played(), "55+ 55-");
-
-    // One event that releases Shift and presses Control: both sounds, release first.
-    realFlags(kFlagShift);
-    played();
-    realFlags(kFlagControl);
-    EXPECT_EQ(played(), "55- 55+");
-
-    // Bits outside the modifier mask play nothing but still count as held.
-    realFlags(kFlagControl | 0x2);
-    EXPECT_EQ(played(), "");
-    EXPECT_EQ(input.effectiveFlags(), kFlagControl | 0x2);
-}
-
-TEST_F(KeyInputTest, ClickOnKeyLitOnlyByRealKeyPostsUpAndStaysLit) {
-    realFlags(kFlagShift);
-    // The control counts as latched: its click arrives as a release.
-    input.keyReleased(56);
-    EXPECT_EQ(posts(), "56-S");
-    EXPECT_EQ(lit(), "56 60");
-}
-
-TEST_F(KeyInputTest, LatchedAndHeldCombine) {
-    input.keyPressed(59); // Control latched
-    realFlags(kFlagShift);
-    EXPECT_EQ(input.effectiveFlags(), kFlagControl | kFlagShift);
-    realFlags(0);
-    EXPECT_EQ(input.effectiveFlags(), kFlagControl);
-    EXPECT_EQ(lit(), "59");
-    // A held key whose latch is released stays lit.
-    realFlags(kFlagControl);
-    input.keyReleased(59);
-    EXPECT_EQ(lit(), "59");
-    EXPECT_EQ(input.latchedFlags(), 0u);
-}
-
-TEST_F(KeyInputTest, CapsLockLatchesUntilClickedAgain) {
-    input.keyPressed(57);
-    click(0);
-    click(1);
-    EXPECT_EQ(input.effectiveFlags(), kFlagAlphaShift);
-    EXPECT_EQ(lit(), "57");
-    input.keyReleased(57);
-    EXPECT_EQ(lit(), "");
-    EXPECT_EQ(posts(), "57+L 0+L 0-L 1+L 1-L 57-");
 }
 
 TEST_F(KeyInputTest, RightControlIsAPlainKey) {
@@ -249,14 +238,6 @@ TEST_F(KeyInputTest, FailedPostsChangeNoState) {
     input.keyReleased(56);
     EXPECT_EQ(input.latchedFlags(), 0u);
     EXPECT_EQ(played(), "56+ 56-");
-}
-
-TEST_F(KeyInputTest, OddCodesPostAsSixteenBitAndLatchNothing) {
-    input.keyPressed(-1);
-    input.keyPressed(70000);
-    EXPECT_EQ(posts(), "65535+ " + std::to_string(70000 & 0xFFFF) + "+");
-    EXPECT_EQ(input.latchedFlags(), 0u);
-    EXPECT_EQ(played(), "-1+ 70000+");
 }
 
 } // namespace

@@ -46,12 +46,10 @@ protected:
     }
 
     // Starts the helper, waits until it holds its key, and answers it.
-    QProcess* startHolder(const char* mode, bool watchdog = false) {
-        QStringList arguments{session->display(), statePath(), QString::fromLatin1(mode)};
-        if (watchdog)
-            arguments << QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix-watchdog");
-        QProcess* helper = session->start(
-            QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/input_hold_helper"), arguments);
+    QProcess* startHolder(const char* mode) {
+        QProcess* helper =
+            session->start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/input_hold_helper"),
+                           {session->display(), statePath(), QString::fromLatin1(mode)});
         QByteArray output;
         EXPECT_TRUE(XSession::waitFor(
             [&] {
@@ -101,16 +99,6 @@ TEST_F(StuckModifierTest, RecordOfALiveProcessIsLeftAloneAndCleanedUpAfterKill) 
     second = open();
     ASSERT_NE(second, nullptr);
     EXPECT_FALSE(second->cleanedUpEarlierRun());
-}
-
-TEST_F(StuckModifierTest, WatchdogReleasesTheMomentAKilledPosterIsGone) {
-    QProcess* helper = startHolder("hold", true);
-    helper->kill();
-    ASSERT_TRUE(helper->waitForFinished(5000));
-    EXPECT_TRUE(released()) << probe->downKeys().toStdString() << " down, locked 0x" << std::hex
-                            << probe->lockedModifiers();
-    // Its work done, the record goes.
-    EXPECT_TRUE(XSession::waitFor([this] { return !QFile::exists(statePath()); }, 5000));
 }
 
 TEST_F(StuckModifierTest, EveryWayOfEndingReleasesBeforeTheProcessEnds) {

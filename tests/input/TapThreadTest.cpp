@@ -4,11 +4,9 @@
 #include "os/input/EventFlags.h"
 #include "os/input/X11Backend.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <atomic>
 #include <gtest/gtest.h>
-#include <thread>
 
 using namespace orvix;
 using namespace orvix::input;
@@ -19,7 +17,8 @@ using Sounds = TapRig::Sounds;
 namespace {
 
 // Real keys (xdotool) through the tap thread to the key input on the main
-// thread, and posted keys that must not come back as real ones.
+// thread, and posted keys that must not come back as real ones. Real
+// modifiers and latches resting for real keys: TapTest, through the program.
 class TapThreadTest : public orvix::test::RecordedXSessionTest {
 protected:
     void SetUp() override {
@@ -49,18 +48,6 @@ TEST_F(TapThreadTest, RealKeysLightAndSoundOnTheMainThread) {
     ASSERT_TRUE(waitForSounds(2));
     EXPECT_FALSE(rig.lighter.isLit(123));
     EXPECT_EQ(rig.sounds, (Sounds{{115, 1}, {115, 0}}));
-
-    // A real modifier lights both twins and plays Command's sounds.
-    rig.sounds.clear();
-    xdotool({"keydown", "Shift_R"});
-    ASSERT_TRUE(waitForSounds(1));
-    EXPECT_TRUE(rig.lighter.isLit(56));
-    EXPECT_TRUE(rig.lighter.isLit(60));
-    EXPECT_EQ(rig.input->heldFlags(), kFlagShift);
-    xdotool({"keyup", "Shift_R"});
-    ASSERT_TRUE(waitForSounds(2));
-    EXPECT_FALSE(rig.lighter.isLit(56));
-    EXPECT_EQ(rig.sounds, (Sounds{{55, 1}, {55, 0}}));
     EXPECT_FALSE(failed);
 }
 
@@ -77,18 +64,6 @@ TEST_F(TapThreadTest, OwnClicksAreNotLitOrPlayedTwice) {
     EXPECT_EQ(rig.input->heldFlags(), 0u);
 }
 
-TEST_F(TapThreadTest, LatchedModifiersRestForRealKeys) {
-    rig.input->setModifiersObserver(
-        [this](uint64_t latched, uint64_t) { backend->setRestingFlags(latched); });
-    rig.input->keyPressed(56);
-    xdotool({"key", "a"});
-    EXPECT_EQ(recorder->waitForEvents(2), (QStringList{"press 38 A 0x1", "release 38 A 0x1"}));
-    recorder->clear();
-    rig.input->keyReleased(56);
-    xdotool({"key", "a"});
-    EXPECT_EQ(recorder->waitForEvents(2), (QStringList{"press 38 a 0x0", "release 38 a 0x0"}));
-}
-
 TEST(TapThreadFailureTest, NoTapRunsTheFailureHandler) {
     orvix::test::FakeBackend backend;
     std::atomic<bool> failed{false};
@@ -97,29 +72,6 @@ TEST(TapThreadFailureTest, NoTapRunsTheFailureHandler) {
     EXPECT_FALSE(rig.start(backend, true, false, [&] { failed = true; }));
     EXPECT_TRUE(XSession::waitFor([&] { return failed.load(); }, 5000));
     EXPECT_FALSE(rig.thread->isRunning());
-}
-
-// A hand-off that runs late, because the main thread was busy past the
-// limit, still plays the modifier press and release it stood for, in order.
-TEST(MainThreadHandOffTest, LateHandOffsKeepEachModifierChange) {
-    orvix::test::FakeBackend backend;
-    orvix::test::FakeLighter lighter;
-    Sounds sounds;
-    KeyInput input(backend, lighter,
-                   [&](int32_t code, int32_t state) { sounds.emplace_back(code, state); });
-    QObject context;
-    MainThreadHandOff handOff(&context, input, std::chrono::milliseconds(5));
-    std::thread tap([&] {
-        input.setHeldFlags(kFlagShift);
-        handOff.performUpdateHeldModifiersAndWait();
-        input.setHeldFlags(0);
-        handOff.performUpdateHeldModifiersAndWait();
-    });
-    tap.join(); // both waits ran out: nothing has run on the main thread yet
-    EXPECT_TRUE(sounds.empty());
-    EXPECT_TRUE(handOff.takeTimedOut());
-    QCoreApplication::processEvents();
-    EXPECT_EQ(sounds, (Sounds{{keycode::Command, 1}, {keycode::Command, 0}}));
 }
 
 } // namespace

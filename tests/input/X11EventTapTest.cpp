@@ -116,12 +116,6 @@ TEST_F(X11EventTapTest, RealKeysAndModifiers) {
                                        "up 115 0x60000", "flags 56 0x40000", "flags 59 0x0"}));
 }
 
-TEST_F(X11EventTapTest, CapsLockIsHeldUntilPressedAgain) {
-    xdotool({"key", "Caps_Lock", "key", "b", "key", "Caps_Lock"});
-    EXPECT_EQ(recorder.take(6), (Lines{"flags 57 0x10000", "flags 57 0x10000", "down 11 0x10000",
-                                       "up 11 0x10000", "flags 57 0x0", "flags 57 0x0"}));
-}
-
 TEST_F(X11EventTapTest, OwnPostsComeBackMarkedAndHoldNothing) {
     orvix::test::postKey(*backend, 0, true, kFlagCommand);
     orvix::test::postKey(*backend, 0, false, kFlagCommand);
@@ -133,18 +127,6 @@ TEST_F(X11EventTapTest, OwnPostsComeBackMarkedAndHoldNothing) {
     xdotool({"key", "a"});
     EXPECT_EQ(recorder.take(2), (Lines{"down 0 0x0", "up 0 0x0"}));
     EXPECT_EQ(backend->ledger().pending(38, true), 0);
-}
-
-TEST_F(X11EventTapTest, HoldingAKeyReportsOneDownAndPressesAgainAreRepeats) {
-    // The server's own auto-repeat makes no raw events: one down, one up.
-    xdotool({"keydown", "a"});
-    std::this_thread::sleep_for(900ms); // past the server's repeat delay
-    xdotool({"keyup", "a"});
-    EXPECT_EQ(recorder.take(2), (Lines{"down 0 0x0", "up 0 0x0"}));
-
-    // A device that repeats by sending presses again gets them marked.
-    xdotool({"keydown", "s", "keydown", "s", "keyup", "s"});
-    EXPECT_EQ(recorder.take(3), (Lines{"down 1 0x0", "down 1 0x0 repeat", "up 1 0x0"}));
 }
 
 TEST_F(X11EventTapTest, DisabledTapSeesNothingAndSlowCallbacksTimeOut) {

@@ -57,11 +57,6 @@ QStringList XRecorder::waitForEvents(int count, int timeoutMs) {
     return events();
 }
 
-QStringList XRecorder::allLines() {
-    readAvailable();
-    return _lines;
-}
-
 void XRecorder::clear() {
     // Drain until the client has been quiet for a while, so events of an
     // earlier step cannot show up in the next one.
@@ -92,20 +87,12 @@ QString XProbe::downKeys() {
     return down.join(u' ');
 }
 
-unsigned XProbe::modifiers() {
+unsigned XProbe::modifiers(bool lockedOnly) {
     if (_beforeQuery)
         _beforeQuery();
     XkbStateRec state{};
     XkbGetState(_display, XkbUseCoreKbd, &state);
-    return state.mods;
-}
-
-unsigned XProbe::lockedModifiers() {
-    if (_beforeQuery)
-        _beforeQuery();
-    XkbStateRec state{};
-    XkbGetState(_display, XkbUseCoreKbd, &state);
-    return state.locked_mods;
+    return lockedOnly ? state.locked_mods : state.mods;
 }
 
 void XProbe::lockCaps(bool on) {

@@ -46,8 +46,9 @@ public:
     ~XProbe();
     bool isOpen() const { return _display != nullptr; }
     QString downKeys(); // X keycodes, space-separated
-    unsigned modifiers();
-    unsigned lockedModifiers();
+    // The modifiers in force, or only those locked.
+    unsigned modifiers(bool lockedOnly = false);
+    unsigned lockedModifiers() { return modifiers(true); }
     // The user's own Caps Lock, on or off.
     void lockCaps(bool on);
 
@@ -65,8 +66,6 @@ public:
     // Waits until at least `count` event lines (press/release) arrived, and
     // then a little longer for stragglers; answers all event lines so far.
     QStringList waitForEvents(int count, int timeoutMs = 5000);
-    // Lines seen so far without waiting, events and focus changes alike.
-    QStringList allLines();
     void clear();
 
 private:

@@ -8,8 +8,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using orvix::test::builtProgram;
@@ -143,15 +141,8 @@ TEST_F(CommandLineTest, ResetSettingsMovesTheFileAsideAndKeepsIt) {
 
 TEST_F(CommandLineTest, ResetSettingsRefusesWhileOrvixRuns) {
     // A running copy listens at its single-instance endpoint.
-    const QByteArray endpoint = QFile::encodeName(home.filePath("run/org.orvix.orvix.instance"));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const int fd = orvix::test::bindUnixSocket(home.filePath("run/org.orvix.orvix.instance"), true);
     ASSERT_GE(fd, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(size_t(endpoint.size()), sizeof address.sun_path);
-    std::memcpy(address.sun_path, endpoint.constData(), size_t(endpoint.size()));
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
 
     const QByteArray mine = "[General]\nTheme=2\n";
     ASSERT_TRUE(orvix::test::writeFile(settingsPath(), mine));

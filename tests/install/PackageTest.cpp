@@ -7,6 +7,7 @@
 #include "BuildInfo.h"
 #include "ToolRun.h"
 #include "XSession.h"
+#include "platform/SymlinksAndAliases.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -19,6 +20,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+using orvix::shellQuote;
 using orvix::test::runTool;
 using orvix::test::ToolRun;
 using orvix::test::XSession;
@@ -34,12 +36,6 @@ ToolRun sh(const QString& command, int timeoutMs = 600000) {
     return runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, env, timeoutMs);
 }
 
-QString quoted(const QString& s) {
-    QString q = s;
-    q.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return QLatin1Char('\'') + q + QLatin1Char('\'');
-}
-
 QSet<QString> installedPackages() {
     const ToolRun r = sh(QStringLiteral(
         "dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\\n' | awk '/^ii/ {print $2}'"));
@@ -50,7 +46,7 @@ QSet<QString> installedPackages() {
 bool isInstalled(const QString& package) {
     return sh(QStringLiteral(
                   "dpkg-query -W -f='${db:Status-Abbrev}' %1 2>/dev/null | grep -q '^ii'")
-                  .arg(quoted(package)))
+                  .arg(shellQuote(package)))
                .exitCode == 0;
 }
 
@@ -76,8 +72,8 @@ protected:
         ASSERT_FALSE(before.isEmpty()) << "cannot list the installed packages";
         if (isInstalled(kPackage)) {
             // Keep the user's own copy to put it back afterwards.
-            const ToolRun r =
-                sh(QStringLiteral("cd %1 && dpkg-repack %2").arg(quoted(work.path()), kPackage));
+            const ToolRun r = sh(
+                QStringLiteral("cd %1 && dpkg-repack %2").arg(shellQuote(work.path()), kPackage));
             ASSERT_EQ(r.exitCode, 0) << tail(r.err);
             keptCopy = QDir(work.path()).entryList({QStringLiteral("orvix_*.deb")}).value(0);
             ASSERT_FALSE(keptCopy.isEmpty());
@@ -101,7 +97,7 @@ protected:
         QStringList added;
         for (const QString& p : installedPackages())
             if (!before.contains(p) && p != kPackage)
-                added << quoted(p);
+                added << shellQuote(p);
         // Never a mass removal, whatever went wrong.
         if (added.size() > 40) {
             ADD_FAILURE() << "not removing packages the install may have added: "
@@ -112,7 +108,8 @@ protected:
             EXPECT_EQ(r.exitCode, 0) << tail(r.err);
         }
         if (!keptCopy.isEmpty()) {
-            const ToolRun r = sh(QStringLiteral("apt-get install -y -qq %1").arg(quoted(keptCopy)));
+            const ToolRun r =
+                sh(QStringLiteral("apt-get install -y -qq %1").arg(shellQuote(keptCopy)));
             EXPECT_EQ(r.exitCode, 0) << "could not reinstall the earlier copy: " << tail(r.err);
             if (wasAuto)
                 sh(QStringLiteral("apt-mark auto %1").arg(kPackage));
@@ -131,7 +128,7 @@ protected:
 TEST_F(PackageTest, InstallsStartsAndPurgesCleanly) {
     // The package's own build tree is reused from run to run.
     const ToolRun built =
-        sh(QStringLiteral("%1 package").arg(quoted(kSource + QStringLiteral("/scripts/build"))),
+        sh(QStringLiteral("%1 package").arg(shellQuote(kSource + QStringLiteral("/scripts/build"))),
            3000000);
     ASSERT_EQ(built.exitCode, 0) << tail(built.out) << tail(built.err);
     const QString deb = built.out.trimmed().split(QLatin1Char('\n')).last();
@@ -141,7 +138,7 @@ TEST_F(PackageTest, InstallsStartsAndPurgesCleanly) {
 
     // What the package holds, to check that all of it goes again.
     const ToolRun listing =
-        sh(QStringLiteral("dpkg-deb --fsys-tarfile %1 | tar -t").arg(quoted(deb)));
+        sh(QStringLiteral("dpkg-deb --fsys-tarfile %1 | tar -t").arg(shellQuote(deb)));
     ASSERT_EQ(listing.exitCode, 0);
     QStringList files, dirs;
     for (QString entry : listing.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
@@ -155,26 +152,27 @@ TEST_F(PackageTest, InstallsStartsAndPurgesCleanly) {
     ASSERT_TRUE(files.contains(QStringLiteral("/usr/share/man/man1/orvix.1.gz")));
 
     // Checked the way Debian and software centres check packages.
-    const ToolRun unpacked =
-        sh(QStringLiteral("dpkg-deb -x %1 %2").arg(quoted(deb), quoted(work.filePath("root"))));
+    const ToolRun unpacked = sh(QStringLiteral("dpkg-deb -x %1 %2")
+                                    .arg(shellQuote(deb), shellQuote(work.filePath("root"))));
     ASSERT_EQ(unpacked.exitCode, 0) << tail(unpacked.err);
-    const ToolRun desktop =
-        sh(QStringLiteral("desktop-file-validate %1 2>&1")
-               .arg(quoted(work.filePath("root/usr/share/applications/org.orvix.Orvix.desktop"))));
+    const ToolRun desktop = sh(
+        QStringLiteral("desktop-file-validate %1 2>&1")
+            .arg(shellQuote(work.filePath("root/usr/share/applications/org.orvix.Orvix.desktop"))));
     EXPECT_EQ(desktop.exitCode, 0) << tail(desktop.out);
     EXPECT_TRUE(desktop.out.isEmpty()) << tail(desktop.out);
     // The screenshots are published with the release, not reachable from here.
-    const ToolRun appstream =
-        sh(QStringLiteral("appstreamcli validate --no-net %1 2>&1")
-               .arg(quoted(work.filePath("root/usr/share/metainfo/org.orvix.Orvix.metainfo.xml"))));
+    const ToolRun appstream = sh(QStringLiteral("appstreamcli validate --no-net %1 2>&1")
+                                     .arg(shellQuote(work.filePath(
+                                         "root/usr/share/metainfo/org.orvix.Orvix.metainfo.xml"))));
     EXPECT_EQ(appstream.exitCode, 0) << tail(appstream.out);
-    const ToolRun lintian = sh(QStringLiteral("lintian --fail-on error %1 2>&1").arg(quoted(deb)));
+    const ToolRun lintian =
+        sh(QStringLiteral("lintian --fail-on error %1 2>&1").arg(shellQuote(deb)));
     EXPECT_EQ(lintian.exitCode, 0) << tail(lintian.out);
     EXPECT_FALSE(lintian.out.contains(QStringLiteral("E: "))) << tail(lintian.out);
 
     const ToolRun installed =
         sh(QStringLiteral("cd %1 && apt-get install -y -qq ./%2")
-               .arg(quoted(QFileInfo(deb).path()), quoted(QFileInfo(deb).fileName())));
+               .arg(shellQuote(QFileInfo(deb).path()), shellQuote(QFileInfo(deb).fileName())));
     ASSERT_EQ(installed.exitCode, 0) << tail(installed.out) << tail(installed.err);
     ASSERT_TRUE(isInstalled(kPackage));
 

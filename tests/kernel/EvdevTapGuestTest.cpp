@@ -3,15 +3,10 @@
 #include "../input/FakeBackend.h"
 #include "GuestDevices.h"
 #include "XSession.h"
-#include "app/input/EventTapHandler.h"
-#include "app/input/EventTapThread.h"
-#include "app/input/KeyInput.h"
-#include "app/input/MainThreadHandOff.h"
 #include "os/input/EventFlags.h"
 #include "os/input/evdev/EvdevBackend.h"
 #include "platform/InputBackendFactory.h"
 
-#include <QObject>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -53,32 +48,13 @@ protected:
         keyboard = std::make_unique<StandInDevice>();
         ASSERT_TRUE(keyboard->ok());
     }
-    void TearDown() override {
-        tapThread.reset();
-        handler.reset();
-        handOff.reset();
-        input.reset();
-        backend.reset();
-    }
-
-    // The same wiring as the application's: key input, the main-thread
-    // hand-off, the callback logic and the tap thread.
+    // The application's wiring of the tap (TapRig) on the evdev backend.
     void startTap(bool stampKeys, bool stampMouse = false) {
         backend = EvdevBackend::open({});
         ASSERT_NE(backend, nullptr);
         reader = std::make_unique<DeviceReader>(backend->devices().keyboardNode());
         ASSERT_TRUE(reader->ok());
-        input = std::make_unique<KeyInput>(*backend, lighter, [this](int32_t code, int32_t state) {
-            sounds.emplace_back(code, state);
-        });
-        handOff = std::make_unique<MainThreadHandOff>(&context, *input);
-        handler = std::make_unique<EventTapHandler>(*input, *handOff, stampKeys, stampMouse);
-        tapThread = std::make_unique<EventTapThread>(*handler);
-        EventTap::Options options;
-        options.stampKeys = stampKeys;
-        options.stampMouse = stampMouse;
-        tapThread->start(*backend, options, [] {});
-        ASSERT_TRUE(tapThread->waitUntilListening(std::chrono::seconds(10)));
+        ASSERT_TRUE(rig.start(*backend, stampKeys, stampMouse));
     }
 
     // Types `events` on the stand-in and returns what the virtual keyboard sent.
@@ -88,16 +64,13 @@ protected:
         return reader->take(expected);
     }
 
-    QObject context;
-    FakeLighter lighter;
-    std::vector<std::pair<int32_t, int32_t>> sounds;
     std::unique_ptr<StandInDevice> keyboard;
     std::unique_ptr<EvdevBackend> backend;
     std::unique_ptr<DeviceReader> reader;
-    std::unique_ptr<KeyInput> input;
-    std::unique_ptr<MainThreadHandOff> handOff;
-    std::unique_ptr<EventTapHandler> handler;
-    std::unique_ptr<EventTapThread> tapThread;
+    orvix::test::TapRig rig; // after the backend: ends before it
+    std::unique_ptr<KeyInput>& input = rig.input;
+    FakeLighter& lighter = rig.lighter;
+    orvix::test::TapRig::Sounds& sounds = rig.sounds;
 };
 
 TEST_F(EvdevTapGuestTest, StampingPassesKeysOnWithTheLatchedModifiersAroundThem) {
@@ -211,7 +184,7 @@ TEST_F(EvdevTapGuestTest, EndingTheTapLetsGoOfTheKeyboardAndItsKeys) {
     ASSERT_TRUE(passesOn(*keyboard, *reader));
     keyboard->key(KEY_A, 1);
     ASSERT_EQ(reader->take(1), (Keys{{KEY_A, 1}}));
-    tapThread.reset(); // as at quit
+    rig.thread.reset(); // as at quit
     EXPECT_EQ(reader->take(1), (Keys{{KEY_A, 0}})) << "the held key comes up on the virtual one";
     EXPECT_TRUE(keyboard->grabbable());
     keyboard->key(KEY_A, 0);

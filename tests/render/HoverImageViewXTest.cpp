@@ -11,9 +11,14 @@ TEST(HoverImageViewX, FadesWithTheRealPointer) {
     XSession x;
     ASSERT_TRUE(x.isRunning()) << "Xvfb or openbox did not start";
     x.setEnv(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // Relative to `window` when one is given: the window manager places the
+    // window in its own time, so only the window itself knows where the view is.
+    QString window;
     auto moveTo = [&](int px, int py) {
-        x.run(QStringLiteral("xdotool"),
-              {QStringLiteral("mousemove"), QString::number(px), QString::number(py)});
+        QStringList args{QStringLiteral("mousemove")};
+        if (!window.isEmpty())
+            args << QStringLiteral("--window") << window;
+        x.run(QStringLiteral("xdotool"), args << QString::number(px) << QString::number(py));
     };
     moveTo(5, 5);
     QProcess* probe = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/render_hover_probe"));
@@ -39,12 +44,15 @@ TEST(HoverImageViewX, FadesWithTheRealPointer) {
     const int width = view[3].toInt(), height = view[4].toInt();
     // Opaque at first, as if the pointer had started inside.
     ASSERT_FALSE(waitForLine(QStringLiteral("alpha 1")).isEmpty());
+    window = x.waitForWindowOfPid(probe->processId());
+    ASSERT_FALSE(window.isEmpty());
 
     moveTo(left + width / 2, top + height / 2);
     moveTo(left + width + 30, top + height / 2); // out, still over the window
     EXPECT_FALSE(waitForLine(QStringLiteral("alpha 0")).isEmpty()) << "no fade out on leave";
     moveTo(left + 10, top + 10);
     EXPECT_FALSE(waitForLine(QStringLiteral("alpha 1")).isEmpty()) << "no fade in on entry";
-    moveTo(2, 2); // off the window altogether
+    window.clear();
+    moveTo(2, 2); // off the view, at the screen's corner
     EXPECT_FALSE(waitForLine(QStringLiteral("alpha 0")).isEmpty());
 }

@@ -1,6 +1,6 @@
 // Shows one HoverImageView in a window on a real X server and reports on
-// standard output where the view lies and each opacity it settles at, so a
-// test can move the real pointer over it.
+// standard output where the view lies in its window and each opacity it
+// settles at, so a test can move the real pointer over it.
 #include "render/HoverImageView.h"
 
 #include <QApplication>
@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (!placed && view->isVisible()) {
-            const QPoint g = view->mapToGlobal(QPoint(0, 0));
-            std::printf("view %d %d %d %d\n", g.x(), g.y(), view->width(), view->height());
+            const QRect g = view->geometry(); // within the window, wherever that is put
+            std::printf("view %d %d %d %d\n", g.x(), g.y(), g.width(), g.height());
             placed = true;
         }
         const qreal alpha = view->alphaValue();

@@ -50,10 +50,6 @@ TEST(KeyboardTheme, DictionariesAreSharedAndIndexOutsideZeroToFiveIsWhite) {
     EXPECT_EQ(KeyboardTheme::shared().themeForKeyCode(0), nullptr); // the abstract base
     for (int32_t index : {0, 6, -1, 100, INT32_MIN, INT32_MAX})
         EXPECT_EQ(&KeyboardTheme::themeForIndex(index), &WhiteKeyboardTheme::shared()) << index;
-    const char* names[] = {"White",     "Black",      "Black (Illuminated)",
-                           "Checkered", "Left/Right", "Vexmor"};
-    for (int32_t index = 0; index <= 5; ++index)
-        EXPECT_EQ(KeyboardTheme::themeForIndex(index).themeName(), names[index]);
 }
 
 // The two mixed themes hand each key the white or the black set.

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <map>
 #include <string>
@@ -9,12 +10,14 @@
 namespace orvix::test {
 
 // Points HOME and the XDG folders at a fresh temporary folder for one test and
-// puts the previous values back afterwards.
+// puts the previous values back afterwards. With `privateRuntime`,
+// XDG_RUNTIME_DIR too, at a folder only the owner may enter (Qt and the
+// single-instance endpoint take no other).
 class TempHome {
 public:
-    TempHome() {
-        for (const char* name :
-             {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+    explicit TempHome(bool privateRuntime = false) {
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                                 "XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) {
             _saved[name] = qgetenv(name);
             _had[name] = qEnvironmentVariableIsSet(name);
         }
@@ -23,6 +26,12 @@ public:
         qputenv("XDG_DATA_HOME", (path() + "/.local/share").toLocal8Bit());
         qputenv("XDG_CACHE_HOME", (path() + "/.cache").toLocal8Bit());
         qputenv("XDG_STATE_HOME", (path() + "/.local/state").toLocal8Bit());
+        if (privateRuntime) {
+            QDir().mkpath(runtimeDir());
+            QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ExeOwner);
+            qputenv("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit());
+        }
     }
     ~TempHome() {
         for (const auto& [name, value] : _saved) {
@@ -34,6 +43,7 @@ public:
     }
     QString path() const { return _dir.path(); }
     QString file(const QString& relative) const { return _dir.filePath(relative); }
+    QString runtimeDir() const { return file(QStringLiteral("runtime")); }
 
 private:
     QTemporaryDir _dir;

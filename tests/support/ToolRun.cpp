@@ -2,6 +2,10 @@
 
 #include <QFile>
 #include <QProcess>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace orvix::test {
 
@@ -34,6 +38,22 @@ QByteArray readFile(const QString& path) {
 bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+int bindUnixSocket(const QString& path, bool listen) {
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (size_t(name.size()) >= sizeof address.sun_path)
+        return -1;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd >= 0 && (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                    (listen && ::listen(fd, 4) != 0))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace orvix::test

@@ -26,4 +26,9 @@ ToolRun runTool(const QString& program, const QStringList& arguments,
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);
 
+// A Unix socket bound at `path`, listening (a copy that accepts but never
+// answers) or not (the file a killed copy leaves behind); its descriptor, -1
+// on failure. The caller closes it.
+int bindUnixSocket(const QString& path, bool listen);
+
 } // namespace orvix::test
