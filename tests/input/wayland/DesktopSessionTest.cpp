@@ -1,6 +1,5 @@
 #include "os/DesktopSession.h"
 
-#include "WaylandSession.h"
 #include "XSession.h"
 
 #include <QProcess>
@@ -9,7 +8,6 @@
 #include <string>
 
 using orvix::DesktopSession;
-using orvix::test::WaylandSession;
 using orvix::test::XSession;
 
 namespace {
@@ -87,33 +85,6 @@ TEST(DesktopSessionTest, ProgramQuitsWithoutXWayland) {
     EXPECT_EQ(orvix.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(orvix.exitCode(), 1);
     EXPECT_TRUE(orvix.readAllStandardError().contains(orvix::kMissingXWaylandMessage));
-}
-
-// The real program on a sway session with XWayland: it picks X11 for its
-// panel by itself, which then shows there.
-TEST(DesktopSessionTest, ProgramShowsItsPanelThroughXWayland) {
-    WaylandSession session(WaylandSession::Compositor::Sway, true);
-    ASSERT_TRUE(session.isRunning()) << session.error().toStdString();
-    const QString display = session.xDisplay();
-    ASSERT_FALSE(display.isEmpty());
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DISPLAY"), display);
-    env.insert(QStringLiteral("ALSOFT_DRIVERS"), QStringLiteral("null"));
-    // As a Wayland desktop sets them; Qt alone would then try Wayland.
-    env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-    QProcess* orvix = session.start(XSession::orvixPath(), {}, env);
-    QString windows;
-    EXPECT_TRUE(XSession::waitFor(
-        [&] {
-            windows = session.run(QStringLiteral("xdotool"),
-                                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                   QStringLiteral("--class"), QStringLiteral("Orvix")},
-                                  env);
-            return !windows.trimmed().isEmpty() || orvix->state() == QProcess::NotRunning;
-        },
-        30000));
-    EXPECT_FALSE(windows.trimmed().isEmpty()) << orvix->readAll().toStdString();
 }
 
 } // namespace
