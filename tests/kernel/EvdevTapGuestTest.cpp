@@ -202,12 +202,24 @@ TEST_F(EvdevTapGuestTest, PanicChordLetsGoOfEveryGrabAndKey) {
         keyboard->key(code, 0);
 }
 
+// The keyboard plugged in is another remapper's virtual keyboard (keyd's
+// ids): for Orvix it is a keyboard like any other, grabbed and stamped.
 TEST_F(EvdevTapGuestTest, KeyboardsPluggedInWhileRunningAreTapped) {
     ASSERT_NO_FATAL_FAILURE(startTap(true));
     ASSERT_TRUE(passesOn(*keyboard, *reader));
-    StandInDevice second(StandInDevice::Keyboard, 0x5679);
-    ASSERT_TRUE(second.ok());
-    EXPECT_TRUE(passesOn(second, *reader));
+    StandInDevice remapper(StandInDevice::Keyboard, 0x0ade, 0x0fac);
+    ASSERT_TRUE(remapper.ok());
+    ASSERT_TRUE(passesOn(remapper, *reader));
+    input->keyPressed(keycode::Shift);
+    remapper.tap(KEY_A);
+    EXPECT_EQ(reader->take(6), (Keys{{KEY_LEFTSHIFT, 1},
+                                     {KEY_A, 1},
+                                     {KEY_LEFTSHIFT, 0},
+                                     {KEY_LEFTSHIFT, 1},
+                                     {KEY_A, 0},
+                                     {KEY_LEFTSHIFT, 0}}));
+    EXPECT_FALSE(remapper.grabbable());
+    input->keyReleased(keycode::Shift);
 }
 
 TEST_F(EvdevTapGuestTest, WithoutStampingKeyboardsAreOnlyRead) {

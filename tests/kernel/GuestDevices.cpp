@@ -29,11 +29,11 @@ bool canUseUinput() {
     return access("/dev/uinput", W_OK) == 0;
 }
 
-StandInDevice::StandInDevice(Kind kind, uint16_t product) {
+StandInDevice::StandInDevice(Kind kind, uint16_t product, uint16_t vendor) {
     libevdev* dev = libevdev_new();
     libevdev_set_name(dev, kind == Keyboard ? "Test keyboard" : "Test mouse");
     libevdev_set_id_bustype(dev, BUS_USB);
-    libevdev_set_id_vendor(dev, 0x1209);
+    libevdev_set_id_vendor(dev, vendor);
     libevdev_set_id_product(dev, product);
     libevdev_enable_event_type(dev, EV_KEY);
     if (kind == Keyboard) {

@@ -18,7 +18,8 @@ bool canUseUinput();
 class StandInDevice {
 public:
     enum Kind { Keyboard, Mouse };
-    explicit StandInDevice(Kind kind = Keyboard, uint16_t product = 0x5678);
+    explicit StandInDevice(Kind kind = Keyboard, uint16_t product = 0x5678,
+                           uint16_t vendor = 0x1209);
     ~StandInDevice();
     bool ok() const { return _uidev != nullptr; }
 
