@@ -1,5 +1,6 @@
 #include "TapPanelPixels.h"
 
+#include "XSession.h"
 #include "app/MyPanel.h"
 #include "render/KeyboardLayout.h"
 
@@ -103,6 +104,20 @@ bool TapPanelPixels::rememberUnlit(int code) {
         return false;
     _unlit[code] = std::move(image);
     return true;
+}
+
+bool TapPanelPixels::rememberUnlitOnceSettled(int code, int timeoutMs) {
+    QImage previous;
+    const bool settled = XSession::waitFor(
+        [&] {
+            const QImage now = grabKey(code);
+            const bool same = !now.isNull() && !previous.isNull() &&
+                              meanDifference(now, previous) == 0 && meanLuminance(now) > 0;
+            previous = now;
+            return same;
+        },
+        timeoutMs);
+    return settled && rememberUnlit(code);
 }
 
 double TapPanelPixels::meanDifference(const QImage& a, const QImage& b) {

@@ -30,6 +30,8 @@ public:
 
     // Keeps the current pixels of `code` as its unlit reference.
     bool rememberUnlit(int code);
+    // The same, once the key is drawn and settled (two grabs in a row agree).
+    bool rememberUnlitOnceSettled(int code, int timeoutMs);
     QImage unlitReference(int code) const {
         const auto it = _unlit.find(code);
         return it == _unlit.end() ? QImage() : it->second;

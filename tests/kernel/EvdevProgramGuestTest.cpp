@@ -8,7 +8,6 @@
 #include "XSession.h"
 #include "os/input/evdev/UinputDevices.h"
 
-#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -58,21 +57,8 @@ protected:
 
         pixels = std::make_unique<TapPanelPixels>(x.display(), panel.toULong());
         ASSERT_TRUE(pixels->isOpen());
-        // Drawn and settled: two grabs in a row agree.
-        for (int code : {kCodeA, kCodeShift}) {
-            QImage previous;
-            ASSERT_TRUE(XSession::waitFor(
-                [&] {
-                    const QImage now = pixels->grabKey(code);
-                    const bool same = !now.isNull() && !previous.isNull() &&
-                                      TapPanelPixels::meanDifference(now, previous) == 0 &&
-                                      TapPanelPixels::meanLuminance(now) > 0;
-                    previous = now;
-                    return same;
-                },
-                60000));
-            ASSERT_TRUE(pixels->rememberUnlit(code));
-        }
+        for (int code : {kCodeA, kCodeShift})
+            ASSERT_TRUE(pixels->rememberUnlitOnceSettled(code, 60000));
     }
     void TearDown() override {
         if (HasFailure() && orvix)
