@@ -1,5 +1,6 @@
 #include "app/AppController.h"
 
+#include "app/KeyClickPath.h"
 #include "app/KeyboardView.h"
 #include "app/MyApplication.h"
 #include "app/MyPanel.h"
@@ -336,6 +337,7 @@ void AppController::applicationDidFinishLaunching() {
     if (_tapThread)
         _tapThread->waitUntilListening(std::chrono::seconds(2));
 
+    _whenPanelAppears([this] { _startKeyClickPath(); });
     _whenPanelAppears([this] { _prepareKeyLooks(); });
     // A panel that stays hidden (an alert took its place) never paints.
     _appearanceFallback.start();
@@ -361,6 +363,18 @@ void AppController::_panelDidAppear() {
     }
     for (const std::function<void()>& work : std::exchange(_afterFirstFrame, {}))
         work();
+}
+
+void AppController::_startKeyClickPath() {
+    // Until it runs (and where it cannot), clicks reach the keys through the
+    // toolkit, which costs the main thread a second wake-up per click.
+    if (!_keyInput || !x11::isX11())
+        return;
+    _clickPath = new KeyClickPath(_keyboardWindow, _keyboardView->keyControls(), this);
+    if (!_clickPath->start()) {
+        delete _clickPath;
+        _clickPath = nullptr;
+    }
 }
 
 void AppController::_prepareKeyLooks() {

@@ -411,6 +411,31 @@ TEST_F(TypingTest, DragFromAToSLightsSOnTheWayAndTypesOnlyA) {
     expectNothingDownOrLocked();
 }
 
+// Clicks in quick succession type in the order they were made, with the latch
+// of the moment, one key per press: the two presses of a double click, a
+// millisecond apart, type two keys, not three.
+TEST_F(TypingTest, FastClicksTypeInOrderOncePerPress) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    QStringList chain;
+    for (const auto& [code, clicks] :
+         {std::pair{kShift, 1}, {kA, 1}, {kS, 2}, {kShift, 1}, {kA, 2}, {kS, 1}}) {
+        const QPoint p = keyCentre(code);
+        // The pause lets the server deliver the clicks before the pointer
+        // jumps on: a move can overtake button events still queued in it.
+        chain << QStringLiteral("mousemove") << QString::number(p.x()) << QString::number(p.y())
+              << QStringLiteral("click") << QStringLiteral("--repeat") << QString::number(clicks)
+              << QStringLiteral("--delay") << QStringLiteral("1") << QStringLiteral("1")
+              << QStringLiteral("sleep") << QStringLiteral("0.05");
+    }
+    xdotool(chain);
+    EXPECT_EQ(waitForPlainKeyEvents(12),
+              (QStringList{"press A 0x1", "release A 0x1", "press S 0x1", "release S 0x1",
+                           "press S 0x1", "release S 0x1", "press a 0x0", "release a 0x0",
+                           "press a 0x0", "release a 0x0", "press s 0x0", "release s 0x0"}));
+    expectNothingDownOrLocked();
+}
+
 // Whatever size is asked for, the panel keeps the keyboard's proportions, led
 // by the edge that was moved, no smaller than its minimum and on its screen.
 TEST_F(TypingTest, ResizeKeepsProportionsFromEitherEdgeWithinLimits) {

@@ -1,0 +1,195 @@
+#include "app/KeyClickPath.h"
+
+#include "os/Log.h"
+#include "os/X11ClickWatch.h"
+#include "os/X11Window.h"
+#include "render/KeyControl.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QSocketNotifier>
+#include <QWidget>
+
+namespace orvix {
+
+namespace {
+
+// X server times wrap after 49 days: compare them as a distance.
+bool earlier(uint32_t a, uint32_t b) {
+    return static_cast<int32_t>(a - b) < 0;
+}
+
+} // namespace
+
+KeyClickPath::KeyClickPath(QWidget* panel, const QList<KeyControl*>& keys, QObject* parent)
+    : QObject(parent), _panel(panel) {
+    for (KeyControl* key : keys)
+        key->installEventFilter(this);
+}
+
+KeyClickPath::~KeyClickPath() = default;
+
+bool KeyClickPath::start() {
+    if (!_panel || _watch)
+        return _watch != nullptr;
+    const std::string display = x11::displayName();
+    if (display.empty())
+        return false;
+    _watch = x11::ClickWatch::open(display, static_cast<unsigned long>(_panel->winId()));
+    if (!_watch) {
+        Log::write("Clicks on keys go through the toolkit: the display lacks XInput 2.2");
+        return false;
+    }
+    _notifier = new QSocketNotifier(_watch->descriptor(), QSocketNotifier::Read, this);
+    connect(_notifier, &QSocketNotifier::activated, this, &KeyClickPath::readClicks);
+    _panel->installEventFilter(this);
+    // The selection's round trip may have queued events the socket no longer shows.
+    readClicks();
+    return true;
+}
+
+void KeyClickPath::readClicks() {
+    if (!_watch || _reading)
+        return;
+    _reading = true;
+    x11::ClickWatch::Event event;
+    while (_watch->next(event)) {
+        if (event.kind == x11::ClickWatch::Event::Press)
+            press(event.time, event.x, event.y, event.rawRelease);
+        else
+            release(event.time);
+    }
+    _reading = false;
+}
+
+void KeyClickPath::press(uint32_t time, double x, double y, bool rawRelease) {
+    _lastSeenPress = time;
+    if (_toolkitOwnedPress && *_toolkitOwnedPress == time) {
+        _toolkitOwnedPress.reset();
+        return;
+    }
+    // A release that never came here: the key lets go before the next press.
+    if (_down)
+        release(time);
+    if (!_panel || !_panel->isVisible() || QApplication::activePopupWidget())
+        return;
+    // A modal window keeps clicks from the panel, as the toolkit would.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != _panel)
+        return;
+    const QPointF at = QPointF(x, y) / _panel->devicePixelRatioF();
+    auto* key = qobject_cast<KeyControl*>(_panel->childAt(at.toPoint()));
+    if (!key || !key->isEnabled())
+        return;
+    _takenTimes.push_back(time);
+    if (_takenTimes.size() > 32)
+        _takenTimes.pop_front();
+    _key = key;
+    _pressedAt = at;
+    _down = true;
+    _downTime = time;
+    _rawRelease = rawRelease;
+    ++_taken;
+    deliver(key, true, at, time);
+}
+
+void KeyClickPath::release(uint32_t time) {
+    if (!_down)
+        return;
+    _down = false;
+    if (KeyControl* key = _key)
+        deliver(key, false, _pressedAt, time);
+    _key = nullptr;
+}
+
+void KeyClickPath::deliver(KeyControl* key, bool down, QPointF inPanel, uint32_t time) {
+    QMouseEvent event(down ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease,
+                      key->mapFrom(_panel.data(), inPanel), inPanel, _panel->mapToGlobal(inPanel),
+                      Qt::LeftButton, down ? Qt::LeftButton : Qt::NoButton,
+                      QGuiApplication::keyboardModifiers());
+    event.setTimestamp(time);
+    QCoreApplication::sendEvent(key, &event);
+}
+
+bool KeyClickPath::seenPressAt(uint32_t time) const {
+    return _lastSeenPress && !earlier(*_lastSeenPress, time);
+}
+
+template <typename Done> void KeyClickPath::catchUp(Done done) {
+    readClicks();
+    if (done())
+        return;
+    QElapsedTimer waited;
+    waited.start();
+    for (qint64 left = kCatchUpMs; left > 0 && !done(); left = kCatchUpMs - waited.elapsed()) {
+        if (_watch->wait(static_cast<int>(left)))
+            readClicks();
+    }
+}
+
+bool KeyClickPath::toolkitPress(uint32_t time) {
+    // X sends the press to both connections at once: this one has it, or
+    // will in a moment.
+    catchUp([&] { return seenPressAt(time); });
+    while (!_takenTimes.empty() && earlier(_takenTimes.front(), time))
+        _takenTimes.pop_front();
+    if (!_takenTimes.empty() && _takenTimes.front() == time) {
+        _takenTimes.pop_front();
+        return true;
+    }
+    // Not a press this connection handed on: X gave it to a grab, or the
+    // key under it was not found here. The toolkit handles it as before.
+    if (!seenPressAt(time))
+        _toolkitOwnedPress = time;
+    if (_down)
+        release(time);
+    ++_leftToToolkit;
+    return false;
+}
+
+bool KeyClickPath::toolkitRelease(uint32_t time) {
+    if (!_toolkitCopyIsOurs)
+        return false;
+    _toolkitCopyIsOurs = false;
+    if (_down && _downTime == _toolkitPressTime) {
+        if (_rawRelease)
+            catchUp([&] { return !_down || _downTime != _toolkitPressTime; });
+        // No raw release came: this copy ends the click.
+        if (_down && _downTime == _toolkitPressTime)
+            release(time);
+    }
+    return true;
+}
+
+bool KeyClickPath::eventFilter(QObject* watched, QEvent* event) {
+    if (!_watch)
+        return false;
+    const QEvent::Type type = event->type();
+    if (type == QEvent::WinIdChange && watched == _panel) {
+        _watch->watch(static_cast<unsigned long>(_panel->winId()));
+        readClicks();
+        return false;
+    }
+    if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick &&
+         type != QEvent::MouseButtonRelease) ||
+        !event->spontaneous() || watched == _panel)
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton)
+        return false;
+    const auto time = static_cast<uint32_t>(mouse->timestamp());
+    bool swallow = false;
+    if (type != QEvent::MouseButtonRelease) {
+        // The second press of a double click comes as a double click alone.
+        swallow = toolkitPress(time);
+        _toolkitPressTime = time;
+        _toolkitCopyIsOurs = swallow;
+    } else {
+        swallow = toolkitRelease(time);
+    }
+    if (swallow)
+        event->accept();
+    return swallow;
+}
+
+} // namespace orvix
