@@ -56,14 +56,14 @@ void KeyClickPath::readClicks() {
     x11::ClickWatch::Event event;
     while (_watch->next(event)) {
         if (event.kind == x11::ClickWatch::Event::Press)
-            press(event.time, event.x, event.y, event.rawRelease);
+            press(event.time, QPointF(event.x, event.y), event.onScreen, event.rawRelease);
         else
             release(event.time);
     }
     _reading = false;
 }
 
-void KeyClickPath::press(uint32_t time, double x, double y, bool rawRelease) {
+void KeyClickPath::press(uint32_t time, QPointF at, bool onScreen, bool rawRelease) {
     _lastSeenPress = time;
     if (_toolkitOwnedPress && *_toolkitOwnedPress == time) {
         _toolkitOwnedPress.reset();
@@ -77,7 +77,9 @@ void KeyClickPath::press(uint32_t time, double x, double y, bool rawRelease) {
     // A modal window keeps clicks from the panel, as the toolkit would.
     if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != _panel)
         return;
-    const QPointF at = QPointF(x, y) / _panel->devicePixelRatioF();
+    at /= _panel->devicePixelRatioF();
+    if (onScreen)
+        at = _panel->mapFromGlobal(at);
     auto* key = qobject_cast<KeyControl*>(_panel->childAt(at.toPoint()));
     if (!key || !key->isEnabled())
         return;
@@ -94,6 +96,7 @@ void KeyClickPath::press(uint32_t time, double x, double y, bool rawRelease) {
 }
 
 void KeyClickPath::release(uint32_t time) {
+    _releaseButtonEvents = _watch->buttonEvents();
     if (!_down)
         return;
     _down = false;
@@ -147,7 +150,7 @@ bool KeyClickPath::toolkitPress(uint32_t time) {
     return false;
 }
 
-bool KeyClickPath::toolkitRelease(uint32_t time) {
+bool KeyClickPath::toolkitRelease(uint32_t time, QPointF globalPosition) {
     if (!_toolkitCopyIsOurs)
         return false;
     _toolkitCopyIsOurs = false;
@@ -158,6 +161,8 @@ bool KeyClickPath::toolkitRelease(uint32_t time) {
         if (_down && _downTime == _toolkitPressTime)
             release(time);
     }
+    const QPointF onScreen = globalPosition * _panel->devicePixelRatioF();
+    _watch->pointerAt(onScreen.x(), onScreen.y(), _releaseButtonEvents);
     return true;
 }
 
@@ -185,7 +190,7 @@ bool KeyClickPath::eventFilter(QObject* watched, QEvent* event) {
         _toolkitPressTime = time;
         _toolkitCopyIsOurs = swallow;
     } else {
-        swallow = toolkitRelease(time);
+        swallow = toolkitRelease(time, mouse->globalPosition());
     }
     if (swallow)
         event->accept();

@@ -59,11 +59,12 @@ protected:
 
 private:
     void readClicks();
-    void press(uint32_t time, double x, double y, bool rawRelease);
+    // `at` in the panel's pixels, or on the screen's.
+    void press(uint32_t time, QPointF at, bool onScreen, bool rawRelease);
     void release(uint32_t time);
     void deliver(KeyControl* key, bool down, QPointF inPanel, uint32_t time);
     bool toolkitPress(uint32_t time);
-    bool toolkitRelease(uint32_t time);
+    bool toolkitRelease(uint32_t time, QPointF globalPosition);
     bool seenPressAt(uint32_t time) const;
     // Reads this connection until `done` or kCatchUpMs have passed.
     template <typename Done> void catchUp(Done done);
@@ -91,6 +92,10 @@ private:
     // (then so are its double-click and release).
     uint32_t _toolkitPressTime = 0;
     bool _toolkitCopyIsOurs = false;
+    // The connection's count of button events when it read the last release:
+    // the toolkit's copy of that release tells where the pointer is, so the
+    // next press on the same spot can be taken early.
+    unsigned _releaseButtonEvents = 0;
     unsigned _taken = 0;
     unsigned _leftToToolkit = 0;
 };

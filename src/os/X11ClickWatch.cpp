@@ -1,5 +1,6 @@
 #include "os/X11ClickWatch.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <initializer_list>
@@ -7,19 +8,12 @@
 
 namespace orvix::x11 {
 
-struct ClickWatch::Private {
-    Display* display = nullptr;
-    int opcode = 0;
-    // The raw button of each device's last raw press, indexed by device id:
-    // raw events name buttons before the button map, ordinary ones after it.
-    int lastRawPress[256] = {};
-    // The click in progress: its device and raw button.
-    bool down = false;
-    int downDevice = 0;
-    int downRawButton = 0;
-};
-
 namespace {
+
+// Modifiers that make a click something else: window managers bind them.
+// Caps Lock and Num Lock (Mod2) change nothing about a click.
+constexpr unsigned kClickModifiers =
+    ShiftMask | ControlMask | Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask;
 
 void select(Display* display, Window window, std::initializer_list<int> events) {
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
@@ -33,6 +27,58 @@ void select(Display* display, Window window, std::initializer_list<int> events) 
 }
 
 } // namespace
+
+struct ClickWatch::Private {
+    Display* display = nullptr;
+    int opcode = 0;
+    Window window = None;
+    int xkbEvent = -1;
+    // Logical button of each raw (device) button.
+    unsigned char buttonMap[256] = {};
+    // The raw button of each device's last raw press, indexed by device id:
+    // raw events name buttons before the button map, ordinary ones after it.
+    int lastRawPress[256] = {};
+    // What is known of the pointer: over the window, where on the screen (as
+    // of the last button event), and the modifiers held.
+    bool inside = false;
+    bool positionKnown = false;
+    double x = 0, y = 0;
+    unsigned heldModifiers = 0;
+    unsigned buttonEvents = 0;
+    // The click in progress: its device and raw button, and the time of a
+    // press reported early (its own copy is passed over when it comes).
+    bool down = false;
+    int downDevice = 0;
+    int downRawButton = 0;
+    bool earlyPending = false;
+    uint32_t earlyTime = 0;
+
+    void readButtonMap() {
+        for (int i = 0; i < 256; ++i)
+            buttonMap[i] = static_cast<unsigned char>(i);
+        unsigned char map[256];
+        const int count = XGetPointerMapping(display, map, 256);
+        for (int i = 0; i < count && i < 255; ++i)
+            buttonMap[i + 1] = map[i];
+    }
+
+    // The press that `raw` reports, when it surely goes to the window.
+    bool earlyPress(const XIRawEvent* raw, ClickWatch::Event& out) const {
+        if (!inside || !positionKnown || (heldModifiers & kClickModifiers) ||
+            buttonMap[raw->detail & 0xff] != 1)
+            return false;
+        out = {Event::Press, static_cast<uint32_t>(raw->time), x, y, true, true};
+        return true;
+    }
+
+    void pointerSeen(double rootX, double rootY, unsigned modifiers) {
+        inside = true;
+        positionKnown = true;
+        x = rootX;
+        y = rootY;
+        heldModifiers = modifiers;
+    }
+};
 
 std::unique_ptr<ClickWatch> ClickWatch::open(const std::string& displayName, unsigned long window) {
     Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
@@ -49,6 +95,16 @@ std::unique_ptr<ClickWatch> ClickWatch::open(const std::string& displayName, uns
         return nullptr;
     }
     select(display, DefaultRootWindow(display), {XI_RawButtonPress, XI_RawButtonRelease});
+    d->readButtonMap();
+    // Modifier keys pressed or released without a pointer event between.
+    int xkbOpcode = 0, xkbError = 0, xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(display, &xkbOpcode, &d->xkbEvent, &xkbError, &xkbMajor, &xkbMinor)) {
+        XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbModifierStateMask,
+                              XkbModifierStateMask);
+        XkbStateRec state{};
+        if (XkbGetState(display, XkbUseCoreKbd, &state) == Success)
+            d->heldModifiers = state.base_mods | state.latched_mods;
+    }
     std::unique_ptr<ClickWatch> watch(new ClickWatch(std::move(d)));
     watch->watch(window);
     return watch;
@@ -61,9 +117,24 @@ ClickWatch::~ClickWatch() {
 }
 
 void ClickWatch::watch(unsigned long window) {
-    select(d->display, window, {XI_ButtonPress});
+    d->window = window;
+    d->inside = false;
+    d->positionKnown = false;
+    select(d->display, window, {XI_ButtonPress, XI_Motion, XI_Enter, XI_Leave});
     // The selection is in force before the caller relies on it.
     XSync(d->display, False);
+}
+
+unsigned ClickWatch::buttonEvents() const {
+    return d->buttonEvents;
+}
+
+void ClickWatch::pointerAt(double x, double y, unsigned buttonEvents) {
+    if (buttonEvents != d->buttonEvents || !d->inside)
+        return;
+    d->positionKnown = true;
+    d->x = x;
+    d->y = y;
 }
 
 int ClickWatch::descriptor() const {
@@ -81,6 +152,17 @@ bool ClickWatch::next(Event& out) {
     while (XPending(d->display) > 0) {
         XEvent event;
         XNextEvent(d->display, &event);
+        if (event.type == d->xkbEvent) {
+            const auto* xkb = reinterpret_cast<const XkbStateNotifyEvent*>(&event);
+            if (xkb->xkb_type == XkbStateNotify)
+                d->heldModifiers = xkb->base_mods | xkb->latched_mods;
+            continue;
+        }
+        if (event.type == MappingNotify) {
+            if (event.xmapping.request == MappingPointer)
+                d->readButtonMap();
+            continue;
+        }
         XGenericEventCookie* cookie = &event.xcookie;
         if (cookie->type != GenericEvent || cookie->extension != d->opcode ||
             !XGetEventData(d->display, cookie))
@@ -89,8 +171,21 @@ bool ClickWatch::next(Event& out) {
         switch (cookie->evtype) {
         case XI_RawButtonPress: {
             const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-            if (raw->sourceid >= 0 && raw->sourceid < 256)
-                d->lastRawPress[raw->sourceid] = raw->detail;
+            if (raw->sourceid < 0 || raw->sourceid >= 256)
+                break;
+            d->lastRawPress[raw->sourceid] = raw->detail;
+            ++d->buttonEvents;
+            const bool early = !d->down && d->earlyPress(raw, out);
+            // While a button is down the pointer's moves go to the grab.
+            d->positionKnown = false;
+            if (early) {
+                d->down = true;
+                d->downDevice = raw->sourceid;
+                d->downRawButton = raw->detail;
+                d->earlyPending = true;
+                d->earlyTime = out.time;
+                found = true;
+            }
             break;
         }
         case XI_ButtonPress: {
@@ -98,25 +193,50 @@ bool ClickWatch::next(Event& out) {
             // Only the left button clicks keys; a wheel notch is a press too.
             if (press->detail != 1)
                 break;
+            if (d->earlyPending && static_cast<uint32_t>(press->time) == d->earlyTime) {
+                d->earlyPending = false;
+                break;
+            }
             const int source = press->sourceid >= 0 && press->sourceid < 256 ? press->sourceid : 0;
             const bool emulated = press->flags & XIPointerEmulated;
             d->down = !emulated;
             d->downDevice = source;
             d->downRawButton = d->lastRawPress[source] ? d->lastRawPress[source] : press->detail;
-            out = {Event::Press, static_cast<uint32_t>(press->time), press->event_x, press->event_y,
-                   !emulated};
+            out = {Event::Press,   static_cast<uint32_t>(press->time),
+                   press->event_x, press->event_y,
+                   false,          !emulated};
             found = true;
             break;
         }
         case XI_RawButtonRelease: {
             const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+            ++d->buttonEvents;
+            d->positionKnown = false;
             if (d->down && raw->sourceid == d->downDevice && raw->detail == d->downRawButton) {
                 d->down = false;
-                out = {Event::Release, static_cast<uint32_t>(raw->time), 0, 0, true};
+                out = {Event::Release, static_cast<uint32_t>(raw->time), 0, 0, false, true};
                 found = true;
             }
             break;
         }
+        case XI_Motion: {
+            // Reported here only while no other client holds the pointer.
+            const auto* seen = static_cast<const XIDeviceEvent*>(cookie->data);
+            d->pointerSeen(seen->root_x, seen->root_y,
+                           static_cast<unsigned>(seen->mods.base | seen->mods.latched));
+            break;
+        }
+        case XI_Enter: {
+            const auto* seen = static_cast<const XIEnterEvent*>(cookie->data);
+            d->pointerSeen(seen->root_x, seen->root_y,
+                           static_cast<unsigned>(seen->mods.base | seen->mods.latched));
+            break;
+        }
+        case XI_Leave:
+            // Also when a grab takes the pointer: then nothing is known until it returns.
+            d->inside = false;
+            d->positionKnown = false;
+            break;
         default:
             break;
         }

@@ -10,17 +10,27 @@ namespace orvix::x11 {
 // an X connection of the caller's own: whoever reads it sees a click as soon
 // as the X server sends it, with no other thread in between.
 //
-// The presses come from an ordinary XInput 2 selection on the window, so a
-// press goes nowhere else than X itself sends it (a pointer grab of a menu
-// keeps it away). The window's owner keeps the implicit grab that follows, so
-// the release is read from the raw events of the same device and button,
-// which X reports whoever holds the pointer.
+// A press is reported as early as X tells of it: with its raw event, which X
+// sends before a window manager's passive grab gets the press (click to
+// raise) and replays it to the window, a round trip through the manager. It
+// is reported then only when it surely goes to the window, from what this
+// connection already knows (asking the server would wait behind the manager,
+// which holds the server while it raises): the pointer entered the window and
+// has not left it, nobody grabbed it away, no modifier key is held (managers
+// bind modifier clicks to moves and keep them), and its position is known
+// since the last button event (while a button is down, another client's grab
+// hides the pointer's moves). Otherwise the window's own copy of the press is
+// awaited, which goes where X sends it. The window's owner keeps the implicit grab that
+// follows, so the release is read from the raw events of the same device and
+// button, which X reports whoever holds the pointer.
 class ClickWatch {
 public:
     struct Event {
         enum Kind { Press, Release } kind = Press;
-        uint32_t time = 0;   // X server time, as the toolkit's copy of the event carries it
-        double x = 0, y = 0; // in the window, in pixels (presses only)
+        uint32_t time = 0; // X server time, as the toolkit's copy of the event carries it
+        // Presses only: where, in pixels, in the window or (early presses) on the screen.
+        double x = 0, y = 0;
+        bool onScreen = false;
         // A press emulated from a touch ends without a raw button release:
         // the window owner's own release is all there will be.
         bool rawRelease = true;
@@ -38,6 +48,12 @@ public:
     bool next(Event& event);
     // Waits up to `ms` for the socket to become readable.
     bool wait(int ms) const;
+
+    // Counts the raw button events so far: a pointer position learnt
+    // elsewhere holds only while no button event came after it.
+    unsigned buttonEvents() const;
+    // The pointer is at this screen position (pixels), as of `buttonEvents`.
+    void pointerAt(double x, double y, unsigned buttonEvents);
 
     ClickWatch(const ClickWatch&) = delete;
     ClickWatch& operator=(const ClickWatch&) = delete;

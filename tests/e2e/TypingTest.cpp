@@ -381,7 +381,7 @@ TEST_F(TypingTest, ResizeKeepsTheLayoutAspectRatioAcrossRelaunch) {
 // A press that is dragged to another key belongs to the key it began on:
 // that key goes down and comes up, while the keys under the pointer show
 // their hover look on the way.
-TEST_F(TypingTest, DragFromAToSLightsSOnTheWayAndTypesOnlyA) {
+TEST_F(TypingTest, DragFromAToSLightsSOnTheWayTypesOnlyAThenAClickThereTypesS) {
     ASSERT_FALSE(launch().isEmpty());
     ASSERT_TRUE(startRecorder());
     park();
@@ -401,6 +401,9 @@ TEST_F(TypingTest, DragFromAToSLightsSOnTheWayAndTypesOnlyA) {
         << "S did not light while the button was held over it";
     xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     EXPECT_EQ(waitForPlainKeyEvents(2), (QStringList{"press a 0x0", "release a 0x0"}));
+    // A click where the drag ended, the pointer unmoved, types the key under it.
+    xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    EXPECT_EQ(waitForPlainKeyEvents(4).mid(2), (QStringList{"press s 0x0", "release s 0x0"}));
 
     // Once the pointer has gone, both keys look as they did before.
     park();
