@@ -105,6 +105,7 @@ steps = {k: [] for k in ('X server delivers the press', 'Orvix wakes up', 'reads
                          'hands it to the key, posts', 'the post (XTest write)',
                          'X server delivers the key', 'recorder wakes and reads', 'total')}
 qt_reader_waits = []
+waits = [c for c in calls if proc(c) == 'o' and c['name'] in polls]
 presses = [i for i, c in enumerate(calls) if proc(c) == 'b' and c['name'] == 'writev' and c['ret'] == 36]
 # A button event is one 36-byte write: the release follows the key's arrival
 # at once, the press comes after the pause between clicks.
@@ -120,16 +121,17 @@ for i in (i for i in presses if is_press(i)):
         got = next(c for c in after if proc(c) == 'b' and c['name'] == 'recvmsg' and c['ret'] >= 32)
         window = [c for c in after if c['start'] < got['end']]
         deliver = next(c for c in window if proc(c) == 'x' and c['name'] in writes)
-        woke = next(c for c in window if proc(c) == 'o' and c['tid'] == orvix and c['name'] in polls
-                    and c['end'] > deliver['end'])
+        # A wait that ends here began long before: search them by their end.
+        woke = min((c for c in waits if c['tid'] == orvix and c['end'] > deliver['end']),
+                   key=lambda c: c['end'])
         read = next(c for c in window if proc(c) == 'o' and c['tid'] == orvix and c['name'] in ('recvmsg', 'read')
                     and c['start'] >= woke['end'] and c['ret'] > 0)
         post = next(c for c in window if proc(c) == 'o' and c['tid'] == orvix and c['name'] == 'writev'
                     and c['start'] >= read['end'] and c['fd'] != 3)
         key = [c for c in window if proc(c) == 'x' and c['name'] in writes and c['start'] >= post['end']][-1]
-    except (StopIteration, IndexError):
+    except (StopIteration, IndexError, ValueError):
         continue
-    first_orvix = next(c for c in window if proc(c) == 'o' and c['name'] in polls and c['end'] > deliver['end'])
+    first_orvix = min((c for c in waits if c['end'] > deliver['end']), key=lambda c: c['end'])
     if first_orvix['tid'] != orvix:
         qt_reader_waits.append(woke['end'] - first_orvix['end'])
     for name, value in zip(steps, (deliver['end'] - t0, woke['end'] - deliver['end'], read['end'] - woke['end'],

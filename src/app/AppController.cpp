@@ -248,6 +248,10 @@ void AppController::_noteInputLimitation() {
 }
 
 void AppController::keyPressed(KeyControl* key) {
+    if (key == _typedAhead) {
+        _typedAhead = nullptr;
+        return;
+    }
     if (_keyInput)
         _keyInput->keyPressed(static_cast<int32_t>(key->tag()));
 }
@@ -371,6 +375,11 @@ void AppController::_startKeyClickPath() {
     if (!_keyInput || !x11::isX11())
         return;
     _clickPath = new KeyClickPath(_keyboardWindow, _keyboardView->keyControls(), this);
+    _clickPath->setTypeAhead([this](KeyControl* key) {
+        if (key)
+            _keyInput->keyPressed(static_cast<int32_t>(key->tag()));
+        _typedAhead = key;
+    });
     if (!_clickPath->start()) {
         delete _clickPath;
         _clickPath = nullptr;

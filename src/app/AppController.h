@@ -166,6 +166,8 @@ private:
     MyPanel* _keyboardWindow = nullptr;
     KeyboardView* _keyboardView = nullptr;
     KeyClickPath* _clickPath = nullptr;
+    // The key whose press was posted ahead of its key control's handling.
+    KeyControl* _typedAhead = nullptr;
     std::unique_ptr<input::InputBackend> _backend;
     std::function<InputAccessLack()> _backendAccessProbe;
     InputLimitation _inputLimitation = InputLimitation::None;

@@ -78,8 +78,9 @@ void KeyClickPath::press(uint32_t time, QPointF at, bool onScreen, bool rawRelea
     if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != _panel)
         return;
     at /= _panel->devicePixelRatioF();
+    // A top-level's geometry is on the screen: no need to ask the window system.
     if (onScreen)
-        at = _panel->mapFromGlobal(at);
+        at -= _panel->geometry().topLeft();
     auto* key = qobject_cast<KeyControl*>(_panel->childAt(at.toPoint()));
     if (!key || !key->isEnabled())
         return;
@@ -92,7 +93,13 @@ void KeyClickPath::press(uint32_t time, QPointF at, bool onScreen, bool rawRelea
     _downTime = time;
     _rawRelease = rawRelease;
     ++_taken;
+    // As the key will decide: a latched toggling key's press only marks its release.
+    const bool typeAhead = _typeAhead && !key->toggles() && !KeyControl::releasePending();
+    if (typeAhead)
+        _typeAhead(key);
     deliver(key, true, at, time);
+    if (typeAhead)
+        _typeAhead(nullptr);
 }
 
 void KeyClickPath::release(uint32_t time) {

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -50,6 +51,13 @@ public:
     unsigned clicksTaken() const { return _taken; }
     unsigned clicksLeftToToolkit() const { return _leftToToolkit; }
 
+    // Told of a plain key just before a press that types it is handed to the
+    // key, and with none right after: the key can be posted before the key's
+    // look and the toolkit's event handling run. Toggling keys are handed on
+    // as they are: their look is part of their latching.
+    using TypeAhead = std::function<void(KeyControl* key)>;
+    void setTypeAhead(TypeAhead typeAhead) { _typeAhead = std::move(typeAhead); }
+
     // Longest the main thread waits for this connection's copy of a press or
     // release the toolkit delivered first.
     static constexpr int kCatchUpMs = 20;
@@ -70,6 +78,7 @@ private:
     template <typename Done> void catchUp(Done done);
 
     QPointer<QWidget> _panel;
+    TypeAhead _typeAhead;
     std::unique_ptr<x11::ClickWatch> _watch;
     QSocketNotifier* _notifier = nullptr;
 
