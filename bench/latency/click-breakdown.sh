@@ -7,7 +7,8 @@
 #
 #   bench/latency/click-breakdown.sh [BUILD_DIR] [CLICKS] [ORVIX]
 #
-# ORVIX defaults to BUILD_DIR/bin/orvix (pass another build to compare). Needs
+# ORVIX defaults to BUILD_DIR/bin/orvix (pass another build to compare);
+# KEEP=1 keeps the work directory with the decoded trace. Needs
 # perf (with the right to trace other processes), xvfb, openbox, xdotool and
 # python3. Tracing costs each system call a few microseconds, so the steps add
 # up to more than bench_latency measures untraced; compare steps, not totals.
