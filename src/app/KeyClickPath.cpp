@@ -28,7 +28,10 @@ KeyClickPath::KeyClickPath(QWidget* panel, const QList<KeyControl*>& keys, QObje
         key->installEventFilter(this);
 }
 
-KeyClickPath::~KeyClickPath() = default;
+KeyClickPath::~KeyClickPath() {
+    // The notifier goes before the socket it watches.
+    delete _notifier;
+}
 
 bool KeyClickPath::start() {
     if (!_panel || _watch)
