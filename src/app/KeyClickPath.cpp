@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QInputDevice>
 #include <QMouseEvent>
 #include <QSocketNotifier>
 #include <QWidget>
@@ -59,31 +60,25 @@ void KeyClickPath::readClicks() {
     x11::ClickWatch::Event event;
     while (_watch->next(event)) {
         if (event.kind == x11::ClickWatch::Event::Press)
-            press(event.time, QPointF(event.x, event.y), event.onScreen, event.rawRelease);
+            press(event.time, event.onWindow, QPointF(event.x, event.y));
         else
             release(event.time);
     }
     _reading = false;
 }
 
-void KeyClickPath::press(uint32_t time, QPointF at, bool onScreen, bool rawRelease) {
+void KeyClickPath::press(uint32_t time, bool onPanel, QPointF at) {
     _lastSeenPress = time;
-    if (_toolkitOwnedPress && *_toolkitOwnedPress == time) {
-        _toolkitOwnedPress.reset();
-        return;
-    }
     // A release that never came here: the key lets go before the next press.
     if (_down)
         release(time);
-    if (!_panel || !_panel->isVisible() || QApplication::activePopupWidget())
+    if (!onPanel || !_panel || !_panel->isVisible() || QApplication::activePopupWidget())
         return;
     // A modal window keeps clicks from the panel, as the toolkit would.
     if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != _panel)
         return;
-    at /= _panel->devicePixelRatioF();
     // A top-level's geometry is on the screen: no need to ask the window system.
-    if (onScreen)
-        at -= _panel->geometry().topLeft();
+    at = at / _panel->devicePixelRatioF() - _panel->geometry().topLeft();
     auto* key = qobject_cast<KeyControl*>(_panel->childAt(at.toPoint()));
     if (!key || !key->isEnabled())
         return;
@@ -94,7 +89,6 @@ void KeyClickPath::press(uint32_t time, QPointF at, bool onScreen, bool rawRelea
     _pressedAt = at;
     _down = true;
     _downTime = time;
-    _rawRelease = rawRelease;
     ++_taken;
     // As the key will decide: a latched toggling key's press only marks its release.
     const bool typeAhead = _typeAhead && !key->toggles() && !KeyControl::releasePending();
@@ -150,10 +144,8 @@ bool KeyClickPath::toolkitPress(uint32_t time) {
         _takenTimes.pop_front();
         return true;
     }
-    // Not a press this connection handed on: X gave it to a grab, or the
-    // key under it was not found here. The toolkit handles it as before.
-    if (!seenPressAt(time))
-        _toolkitOwnedPress = time;
+    // Not a press handed on here: it was not sure to reach the panel, or
+    // the key under it was not found. The toolkit handles it as before.
     if (_down)
         release(time);
     ++_leftToToolkit;
@@ -165,8 +157,7 @@ bool KeyClickPath::toolkitRelease(uint32_t time, QPointF globalPosition) {
         return false;
     _toolkitCopyIsOurs = false;
     if (_down && _downTime == _toolkitPressTime) {
-        if (_rawRelease)
-            catchUp([&] { return !_down || _downTime != _toolkitPressTime; });
+        catchUp([&] { return !_down || _downTime != _toolkitPressTime; });
         // No raw release came: this copy ends the click.
         if (_down && _downTime == _toolkitPressTime)
             release(time);
@@ -194,7 +185,13 @@ bool KeyClickPath::eventFilter(QObject* watched, QEvent* event) {
         return false;
     const auto time = static_cast<uint32_t>(mouse->timestamp());
     bool swallow = false;
-    if (type != QEvent::MouseButtonRelease) {
+    // A touch's press has no raw button event to wait for.
+    const bool fromMouse =
+        !mouse->device() || mouse->device()->type() == QInputDevice::DeviceType::Mouse;
+    if (type != QEvent::MouseButtonRelease && !fromMouse) {
+        _toolkitPressTime = time;
+        _toolkitCopyIsOurs = false;
+    } else if (type != QEvent::MouseButtonRelease) {
         // The second press of a double click comes as a double click alone.
         swallow = toolkitPress(time);
         _toolkitPressTime = time;

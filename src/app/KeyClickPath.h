@@ -25,18 +25,20 @@ class ClickWatch;
 //
 // The toolkit reads the window system on a thread of its own and wakes the
 // main thread for each event: two wake-ups before a key is posted. Here the
-// main thread reads left-button presses on the panel, and their releases, on
-// an X connection of its own, so the socket wakes it directly, and hands each
-// to the key control under the pointer at once, as the toolkit would: the
-// control's own handling (looks, latching, the key delegate) runs unchanged.
-// The toolkit's copies of those presses and releases are swallowed, so
-// nothing happens twice; its moves still reach the control, which follows the
-// pointer over its neighbours while the button is down.
+// main thread reads left-button presses that surely go to the panel, and
+// their releases, on an X connection of its own (x11::ClickWatch), so the
+// socket wakes it directly, and hands each to the key control under the
+// pointer at once, as the toolkit would: the control's own handling (looks,
+// latching, the key delegate) runs unchanged. The toolkit's copies of those
+// presses and releases are swallowed, so nothing happens twice; its moves
+// still reach the control, which follows the pointer over its neighbours
+// while the button is down.
 //
 // Every press and release reaches the keys in the order X sent them, whichever
 // copy the main thread reads first: a toolkit copy that comes first makes the
-// connection read what it has (waiting a moment if need be); a press this
-// connection never sees (X gave it to a grab) takes the toolkit's way.
+// connection read what it has (waiting a moment if need be). A press the
+// connection could not place on the panel, or one from a touch, takes the
+// toolkit's way as before.
 class KeyClickPath : public QObject {
     Q_OBJECT
 public:
@@ -67,8 +69,8 @@ protected:
 
 private:
     void readClicks();
-    // `at` in the panel's pixels, or on the screen's.
-    void press(uint32_t time, QPointF at, bool onScreen, bool rawRelease);
+    // `at` on the screen, in pixels, when the press surely goes to the panel.
+    void press(uint32_t time, bool onPanel, QPointF at);
     void release(uint32_t time);
     void deliver(KeyControl* key, bool down, QPointF inPanel, uint32_t time);
     bool toolkitPress(uint32_t time);
@@ -88,15 +90,11 @@ private:
     QPointF _pressedAt;
     bool _down = false;
     uint32_t _downTime = 0;
-    bool _rawRelease = true;
     bool _reading = false;
     // Presses handed to keys here whose toolkit copies are still to come.
     std::deque<uint32_t> _takenTimes;
     // The last press this connection read, handed on or not.
     std::optional<uint32_t> _lastSeenPress;
-    // A press the toolkit delivered itself (this connection had not seen it):
-    // this connection's copy of it, should it come late, is passed over.
-    std::optional<uint32_t> _toolkitOwnedPress;
     // The toolkit's last press on a key: its time, and whether it was swallowed
     // (then so are its double-click and release).
     uint32_t _toolkitPressTime = 0;

@@ -35,9 +35,6 @@ struct ClickWatch::Private {
     int xkbEvent = -1;
     // Logical button of each raw (device) button.
     unsigned char buttonMap[256] = {};
-    // The raw button of each device's last raw press, indexed by device id:
-    // raw events name buttons before the button map, ordinary ones after it.
-    int lastRawPress[256] = {};
     // What is known of the pointer: over the window, where on the screen (as
     // of the last button event), and the modifiers held.
     bool inside = false;
@@ -45,13 +42,10 @@ struct ClickWatch::Private {
     double x = 0, y = 0;
     unsigned heldModifiers = 0;
     unsigned buttonEvents = 0;
-    // The click in progress: its device and raw button, and the time of a
-    // press reported early (its own copy is passed over when it comes).
+    // The click in progress on the window: its device and raw button.
     bool down = false;
     int downDevice = 0;
     int downRawButton = 0;
-    bool earlyPending = false;
-    uint32_t earlyTime = 0;
 
     void readButtonMap() {
         for (int i = 0; i < 256; ++i)
@@ -62,13 +56,10 @@ struct ClickWatch::Private {
             buttonMap[i + 1] = map[i];
     }
 
-    // The press that `raw` reports, when it surely goes to the window.
-    bool earlyPress(const XIRawEvent* raw, ClickWatch::Event& out) const {
-        if (!inside || !positionKnown || (heldModifiers & kClickModifiers) ||
-            buttonMap[raw->detail & 0xff] != 1)
-            return false;
-        out = {Event::Press, static_cast<uint32_t>(raw->time), x, y, true, true};
-        return true;
+    // Whether the press `raw` reports surely goes to the window.
+    bool onWindow(const XIRawEvent* raw) const {
+        return inside && positionKnown && !(heldModifiers & kClickModifiers) &&
+               buttonMap[raw->detail & 0xff] == 1;
     }
 
     void pointerSeen(double rootX, double rootY, unsigned modifiers) {
@@ -120,7 +111,7 @@ void ClickWatch::watch(unsigned long window) {
     d->window = window;
     d->inside = false;
     d->positionKnown = false;
-    select(d->display, window, {XI_ButtonPress, XI_Motion, XI_Enter, XI_Leave});
+    select(d->display, window, {XI_Motion, XI_Enter, XI_Leave});
     // The selection is in force before the caller relies on it.
     XSync(d->display, False);
 }
@@ -173,39 +164,21 @@ bool ClickWatch::next(Event& out) {
             const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
             if (raw->sourceid < 0 || raw->sourceid >= 256)
                 break;
-            d->lastRawPress[raw->sourceid] = raw->detail;
             ++d->buttonEvents;
-            const bool early = !d->down && d->earlyPress(raw, out);
-            // While a button is down the pointer's moves go to the grab.
-            d->positionKnown = false;
-            if (early) {
-                d->down = true;
-                d->downDevice = raw->sourceid;
-                d->downRawButton = raw->detail;
-                d->earlyPending = true;
-                d->earlyTime = out.time;
+            if (d->buttonMap[raw->detail & 0xff] == 1) {
+                out = {Event::Press, static_cast<uint32_t>(raw->time), false, 0, 0};
+                if (!d->down && d->onWindow(raw)) {
+                    out.onWindow = true;
+                    out.x = d->x;
+                    out.y = d->y;
+                    d->down = true;
+                    d->downDevice = raw->sourceid;
+                    d->downRawButton = raw->detail;
+                }
                 found = true;
             }
-            break;
-        }
-        case XI_ButtonPress: {
-            const auto* press = static_cast<const XIDeviceEvent*>(cookie->data);
-            // Only the left button clicks keys; a wheel notch is a press too.
-            if (press->detail != 1)
-                break;
-            if (d->earlyPending && static_cast<uint32_t>(press->time) == d->earlyTime) {
-                d->earlyPending = false;
-                break;
-            }
-            const int source = press->sourceid >= 0 && press->sourceid < 256 ? press->sourceid : 0;
-            const bool emulated = press->flags & XIPointerEmulated;
-            d->down = !emulated;
-            d->downDevice = source;
-            d->downRawButton = d->lastRawPress[source] ? d->lastRawPress[source] : press->detail;
-            out = {Event::Press,   static_cast<uint32_t>(press->time),
-                   press->event_x, press->event_y,
-                   false,          !emulated};
-            found = true;
+            // While a button is down the pointer's moves go to the grab.
+            d->positionKnown = false;
             break;
         }
         case XI_RawButtonRelease: {
@@ -214,7 +187,7 @@ bool ClickWatch::next(Event& out) {
             d->positionKnown = false;
             if (d->down && raw->sourceid == d->downDevice && raw->detail == d->downRawButton) {
                 d->down = false;
-                out = {Event::Release, static_cast<uint32_t>(raw->time), 0, 0, false, true};
+                out = {Event::Release, static_cast<uint32_t>(raw->time), false, 0, 0};
                 found = true;
             }
             break;

@@ -10,30 +10,31 @@ namespace orvix::x11 {
 // an X connection of the caller's own: whoever reads it sees a click as soon
 // as the X server sends it, with no other thread in between.
 //
-// A press is reported as early as X tells of it: with its raw event, which X
-// sends before a window manager's passive grab gets the press (click to
-// raise) and replays it to the window, a round trip through the manager. It
-// is reported then only when it surely goes to the window, from what this
-// connection already knows (asking the server would wait behind the manager,
-// which holds the server while it raises): the pointer entered the window and
-// has not left it, nobody grabbed it away, no modifier key is held (managers
-// bind modifier clicks to moves and keep them), and its position is known
-// since the last button event (while a button is down, another client's grab
-// hides the pointer's moves). Otherwise the window's own copy of the press is
-// awaited, which goes where X sends it. The window's owner keeps the implicit grab that
-// follows, so the release is read from the raw events of the same device and
-// button, which X reports whoever holds the pointer.
+// Presses are read from their raw events, which X sends before anything else
+// of the press: before a window manager's passive grab gets it (click to
+// raise) and replays it to the window, a round trip through the manager. A
+// press is told as one on the window only when it surely goes there, from
+// what this connection already knows (asking the server would wait behind
+// the manager, which holds the server while it raises): the pointer entered
+// the window and has not left it (another client's grab makes it leave), no
+// modifier key is held (managers bind modifier clicks to moves and keep
+// them), and its position is known since the last button event (while a
+// button is down, a grab hides the pointer's moves). Any other press is told
+// without a position: the window's owner handles it as it comes.
+//
+// Nothing here selects the window's own button events: a second client
+// selecting them could take the implicit grab that follows a press from the
+// window's owner. The release is read from the raw events of the same device
+// and button, which X reports whoever holds the pointer.
 class ClickWatch {
 public:
     struct Event {
         enum Kind { Press, Release } kind = Press;
         uint32_t time = 0; // X server time, as the toolkit's copy of the event carries it
-        // Presses only: where, in pixels, in the window or (early presses) on the screen.
+        // Presses only: whether it surely goes to the window, and then where
+        // on the screen, in pixels.
+        bool onWindow = false;
         double x = 0, y = 0;
-        bool onScreen = false;
-        // A press emulated from a touch ends without a raw button release:
-        // the window owner's own release is all there will be.
-        bool rawRelease = true;
     };
 
     // Null when there is no X server here or it lacks XInput 2.2.
