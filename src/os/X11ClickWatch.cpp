@@ -31,7 +31,6 @@ void select(Display* display, Window window, std::initializer_list<int> events) 
 struct ClickWatch::Private {
     Display* display = nullptr;
     int opcode = 0;
-    Window window = None;
     int xkbEvent = -1;
     // Logical button of each raw (device) button.
     unsigned char buttonMap[256] = {};
@@ -108,7 +107,6 @@ ClickWatch::~ClickWatch() {
 }
 
 void ClickWatch::watch(unsigned long window) {
-    d->window = window;
     d->inside = false;
     d->positionKnown = false;
     select(d->display, window, {XI_Motion, XI_Enter, XI_Leave});
