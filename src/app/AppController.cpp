@@ -1,5 +1,6 @@
 #include "app/AppController.h"
 
+#include "app/KeyClickPath.h"
 #include "app/KeyboardView.h"
 #include "app/MyApplication.h"
 #include "app/MyPanel.h"
@@ -247,6 +248,10 @@ void AppController::_noteInputLimitation() {
 }
 
 void AppController::keyPressed(KeyControl* key) {
+    if (key == _typedAhead) {
+        _typedAhead = nullptr;
+        return;
+    }
     if (_keyInput)
         _keyInput->keyPressed(static_cast<int32_t>(key->tag()));
 }
@@ -336,6 +341,7 @@ void AppController::applicationDidFinishLaunching() {
     if (_tapThread)
         _tapThread->waitUntilListening(std::chrono::seconds(2));
 
+    _whenPanelAppears([this] { _startKeyClickPath(); });
     _whenPanelAppears([this] { _prepareKeyLooks(); });
     // A panel that stays hidden (an alert took its place) never paints.
     _appearanceFallback.start();
@@ -361,6 +367,23 @@ void AppController::_panelDidAppear() {
     }
     for (const std::function<void()>& work : std::exchange(_afterFirstFrame, {}))
         work();
+}
+
+void AppController::_startKeyClickPath() {
+    // Until it runs (and where it cannot), clicks reach the keys through the
+    // toolkit, which costs the main thread a second wake-up per click.
+    if (!_keyInput || !x11::isX11())
+        return;
+    _clickPath = new KeyClickPath(_keyboardWindow, _keyboardView->keyControls(), this);
+    _clickPath->setTypeAhead([this](KeyControl* key) {
+        if (key)
+            _keyInput->keyPressed(static_cast<int32_t>(key->tag()));
+        _typedAhead = key;
+    });
+    if (!_clickPath->start()) {
+        delete _clickPath;
+        _clickPath = nullptr;
+    }
 }
 
 void AppController::_prepareKeyLooks() {

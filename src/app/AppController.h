@@ -29,6 +29,7 @@ class Defaults;
 class EventTapHandler;
 class EventTapThread;
 class KeyInput;
+class KeyClickPath;
 class MainThreadHandOff;
 class KeyboardView;
 class MyPanel;
@@ -116,6 +117,7 @@ public:
     MyPanel* keyboardWindow() const { return _keyboardWindow; }
     KeyboardView* keyboardView() const { return _keyboardView; }
     KeyInput* keyInput() const { return _keyInput.get(); }
+    KeyClickPath* keyClickPath() const { return _clickPath; }
     input::InputBackend* inputBackend() const { return _backend.get(); }
     QMenu* gearMenu() const { return _gearMenu; }
     QMenu* themesMenu() const { return _themesMenu; }
@@ -148,6 +150,7 @@ private:
     void _noteInputLimitation();
     void _updateRestingModifiers();
     void _prepareKeyLooks();
+    void _startKeyClickPath();
     void _whenPanelAppears(std::function<void()> work);
     void _panelDidAppear();
     void observeValueForKeyPath(const QString& key);
@@ -162,6 +165,9 @@ private:
     QStringList _launchSteps;
     MyPanel* _keyboardWindow = nullptr;
     KeyboardView* _keyboardView = nullptr;
+    KeyClickPath* _clickPath = nullptr;
+    // The key whose press was posted ahead of its key control's handling.
+    KeyControl* _typedAhead = nullptr;
     std::unique_ptr<input::InputBackend> _backend;
     std::function<InputAccessLack()> _backendAccessProbe;
     InputLimitation _inputLimitation = InputLimitation::None;

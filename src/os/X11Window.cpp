@@ -18,6 +18,11 @@ Display* display() {
 }
 } // namespace
 
+std::string displayName() {
+    Display* dpy = display();
+    return dpy ? std::string(DisplayString(dpy)) : std::string();
+}
+
 bool isX11() {
     return display() != nullptr;
 }

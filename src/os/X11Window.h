@@ -10,6 +10,9 @@ namespace orvix::x11 {
 // True when the program runs on an X11 display (not offscreen, not Wayland).
 bool isX11();
 
+// The display the toolkit talks to, as XOpenDisplay takes it; empty without one.
+std::string displayName();
+
 // Whether Caps Lock is locked on the X server's core keyboard.
 bool capsLockOn();
 

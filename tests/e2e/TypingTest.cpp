@@ -381,7 +381,7 @@ TEST_F(TypingTest, ResizeKeepsTheLayoutAspectRatioAcrossRelaunch) {
 // A press that is dragged to another key belongs to the key it began on:
 // that key goes down and comes up, while the keys under the pointer show
 // their hover look on the way.
-TEST_F(TypingTest, DragFromAToSLightsSOnTheWayAndTypesOnlyA) {
+TEST_F(TypingTest, DragFromAToSLightsSOnTheWayTypesOnlyAThenAClickThereTypesS) {
     ASSERT_FALSE(launch().isEmpty());
     ASSERT_TRUE(startRecorder());
     park();
@@ -401,6 +401,9 @@ TEST_F(TypingTest, DragFromAToSLightsSOnTheWayAndTypesOnlyA) {
         << "S did not light while the button was held over it";
     xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     EXPECT_EQ(waitForPlainKeyEvents(2), (QStringList{"press a 0x0", "release a 0x0"}));
+    // A click where the drag ended, the pointer unmoved, types the key under it.
+    xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    EXPECT_EQ(waitForPlainKeyEvents(4).mid(2), (QStringList{"press s 0x0", "release s 0x0"}));
 
     // Once the pointer has gone, both keys look as they did before.
     park();
@@ -408,6 +411,31 @@ TEST_F(TypingTest, DragFromAToSLightsSOnTheWayAndTypesOnlyA) {
         const QImage shot = screen();
         return whole(shot, kS) == whole(before, kS) && whole(shot, kA) == whole(before, kA);
     })) << "a key kept its hover or pressed look";
+    expectNothingDownOrLocked();
+}
+
+// Clicks in quick succession type in the order they were made, with the latch
+// of the moment, one key per press: the two presses of a double click, a
+// millisecond apart, type two keys, not three.
+TEST_F(TypingTest, FastClicksTypeInOrderOncePerPress) {
+    ASSERT_FALSE(launch().isEmpty());
+    ASSERT_TRUE(startRecorder());
+    QStringList chain;
+    for (const auto& [code, clicks] :
+         {std::pair{kShift, 1}, {kA, 1}, {kS, 2}, {kShift, 1}, {kA, 2}, {kS, 1}}) {
+        const QPoint p = keyCentre(code);
+        // The pause lets the server deliver the clicks before the pointer
+        // jumps on: a move can overtake button events still queued in it.
+        chain << QStringLiteral("mousemove") << QString::number(p.x()) << QString::number(p.y())
+              << QStringLiteral("click") << QStringLiteral("--repeat") << QString::number(clicks)
+              << QStringLiteral("--delay") << QStringLiteral("1") << QStringLiteral("1")
+              << QStringLiteral("sleep") << QStringLiteral("0.05");
+    }
+    xdotool(chain);
+    EXPECT_EQ(waitForPlainKeyEvents(12),
+              (QStringList{"press A 0x1", "release A 0x1", "press S 0x1", "release S 0x1",
+                           "press S 0x1", "release S 0x1", "press a 0x0", "release a 0x0",
+                           "press a 0x0", "release a 0x0", "press s 0x0", "release s 0x0"}));
     expectNothingDownOrLocked();
 }
 

@@ -45,8 +45,7 @@ int32_t KeyInput::reverseRemap(int32_t code) {
 }
 
 void KeyInput::keyPressed(int32_t code) {
-    if (_playSound)
-        _playSound(code, 1);
+    const int32_t clicked = code;
     bool remapped = false;
     if (effectiveFlags() & kFlagSecondaryFn) {
         const int32_t to = functionRemap(code);
@@ -59,18 +58,21 @@ void KeyInput::keyPressed(int32_t code) {
             _updateModifiers();
         }
     }
+    // The key goes out first; the sound can start a moment later unheard.
     _postKey(code, true);
+    if (_playSound)
+        _playSound(clicked, 1);
 }
 
 void KeyInput::keyReleased(int32_t code) {
-    if (_playSound)
-        _playSound(code, 0);
     if (const uint64_t bit = modifierBitForKeyCode(code)) {
         _latchedFlags.store(latchedFlags() & ~bit, std::memory_order_release);
         _updateModifiers();
     }
     // Never remapped: the release names the key that was clicked.
     _postKey(code, false);
+    if (_playSound)
+        _playSound(code, 0);
 }
 
 void KeyInput::_postKey(int32_t code, bool down) {
