@@ -40,22 +40,9 @@ protected:
         pixels = std::make_unique<TapPanelPixels>(x.display(), panel.toULong());
         if (!pixels->isOpen())
             return false;
-        // Drawn and settled: two grabs in a row agree.
-        for (int code : keys) {
-            QImage previous;
-            const bool settled = XSession::waitFor(
-                [&] {
-                    const QImage now = pixels->grabKey(code);
-                    const bool same = !now.isNull() && !previous.isNull() &&
-                                      TapPanelPixels::meanDifference(now, previous) == 0 &&
-                                      TapPanelPixels::meanLuminance(now) > 0;
-                    previous = now;
-                    return same;
-                },
-                10000);
-            if (!settled || !pixels->rememberUnlit(code))
+        for (int code : keys)
+            if (!pixels->rememberUnlitOnceSettled(code, 10000))
                 return false;
-        }
         return true;
     }
 
