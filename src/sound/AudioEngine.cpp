@@ -170,9 +170,10 @@ void AudioEngine::holdSinkLocked() {
         return;
     _lastHolderTry = now;
     const bool holding = _holder.open();
+    // Counted from now, so a device just opened for a key is not paused
+    // under it.
+    _pauser.requestResume(now);
     _pauser.setIdlePause(holding);
-    if (!holding)
-        _pauser.requestResume(); // nothing else keeps the output awake
 }
 
 void AudioEngine::finishOpeningLocked() {
