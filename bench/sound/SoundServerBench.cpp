@@ -17,6 +17,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
 #include <QStringList>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -117,9 +120,9 @@ void report(const char* what, Figures f) {
     const auto at = [&](double q) {
         return f.ms[std::min(f.ms.size() - 1, static_cast<size_t>(q * f.ms.size()))];
     };
-    std::printf("%-16s key to onset: median %.1f ms, p99 %.1f ms, min %.1f, max %.1f (%zu keys, "
-                "%d lost)\n",
-                what, at(0.5), at(0.99), f.ms.front(), f.ms.back(), f.ms.size(), f.lost);
+    std::printf("%-16s key to onset: median %.1f ms, p90 %.1f ms, p99 %.1f ms, min %.1f, max %.1f "
+                "(%zu keys, %d lost)\n",
+                what, at(0.5), at(0.9), at(0.99), f.ms.front(), f.ms.back(), f.ms.size(), f.lost);
 }
 
 // Presses and releases "a" through XTest `keys` times, `gapMs` apart, and
@@ -155,7 +158,7 @@ Figures timeKeys(Display* display, MonitorRecording& recording, int keys, int ga
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int keys = 200, idleSeconds = 60, gapMs = 1200, typingGapMs = 250;
+    int keys = 200, idleSeconds = 60, gapMs = 3000, typingGapMs = 250;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == "--keys")
@@ -202,12 +205,33 @@ int main(int argc, char** argv) {
                                return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
                            }())
                                .section(u' ', 0, 2)));
-    std::printf("stream: %s\n",
-                qPrintable(server.pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")})
-                               .split(u'\n')
-                               .filter(QStringLiteral("Latency"))
-                               .join(QStringLiteral("; "))
-                               .simplified()));
+    // Each stream's buffer as the server granted it, and the latency it
+    // asked of the graph: the server's quantum is the least of those asked
+    // by the streams that run.
+    const auto streams = [&] {
+        QStringList lines;
+        for (const QJsonValue& input :
+             QJsonDocument::fromJson(
+                 server
+                     .pactl({QStringLiteral("-f"), QStringLiteral("json"), QStringLiteral("list"),
+                             QStringLiteral("sink-inputs")})
+                     .toUtf8())
+                 .array()) {
+            const QJsonValue props = input[QStringLiteral("properties")];
+            const auto prop = [&](const char* key) {
+                return props[QString::fromLatin1(key)].toString();
+            };
+            lines << QStringLiteral("\"%1\" %2 latency %3, minreq %4 B, tlength %5 B (%6)")
+                         .arg(prop("media.name"),
+                              input[QStringLiteral("corked")].toBool() ? QStringLiteral("corked")
+                                                                       : QStringLiteral("running"),
+                              prop("node.latency"), prop("pulse.attr.minreq"),
+                              prop("pulse.attr.tlength"),
+                              input[QStringLiteral("sample_specification")].toString());
+        }
+        return lines.join(QStringLiteral("; "));
+    };
+    std::printf("streams at start: %s\n", qPrintable(streams()));
 
     // Idle: after the launch's own work (pooled threads end after 30 s).
     XSession::waitFor([] { return false; }, 35000);
@@ -217,6 +241,7 @@ int main(int argc, char** argv) {
     const auto pwBefore = threadCosts(pipewire), pulseBefore = threadCosts(pulse);
     XSession::waitFor([] { return false; }, idleSeconds * 1000);
     reportIdle("orvix idle", pid, before, idleSeconds);
+    std::printf("streams idle: %s\n", qPrintable(streams()));
     reportIdle("pipewire", pipewire, pwBefore, idleSeconds);
     reportIdle("pipewire-pulse", pulse, pulseBefore, idleSeconds);
 

@@ -8,6 +8,7 @@
 #include <AL/alext.h>
 #include <QByteArray>
 #include <QFile>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -150,8 +151,29 @@ bool AudioEngine::openOutputLocked() {
         return false;
     }
     _canTellDisconnect = alcIsExtensionPresent(_device, "ALC_EXT_disconnect");
+    // OpenAL Soft's file writer and silent output reach no sound server.
+    const QByteArray name = alcGetString(_device, ALC_DEVICE_SPECIFIER);
+    _holderWanted = name != "Wave File Writer" && name != "No Output";
     finishOpeningLocked();
+    _lastHolderTry = {};
+    holdSinkLocked();
     return true;
+}
+
+void AudioEngine::holdSinkLocked() {
+    if (!_holderWanted || !_held || _holder.holding() || !_pauser.isActive())
+        return;
+    // A server that refused a moment ago is not asked again on every key.
+    const auto now = std::chrono::steady_clock::now();
+    if (_lastHolderTry != std::chrono::steady_clock::time_point{} &&
+        now - _lastHolderTry < std::chrono::milliseconds(kRetryMs))
+        return;
+    _lastHolderTry = now;
+    const bool holding = _holder.open();
+    // Counted from now, so a device just opened for a key is not paused
+    // under it.
+    _pauser.requestResume(now);
+    _pauser.setIdlePause(holding);
 }
 
 void AudioEngine::finishOpeningLocked() {
@@ -195,6 +217,7 @@ void AudioEngine::closeOutputLocked() {
     // Closing works on a paused device as on a running one; only the thread
     // that pauses it has to be gone first.
     _pauser.stop();
+    _holder.close();
     if (!_voices.empty()) {
         for (unsigned voice : _voices)
             alSourceStop(voice);
@@ -224,8 +247,10 @@ bool AudioEngine::outputUsableLocked() {
         ALCint connected = ALC_TRUE;
         if (_canTellDisconnect)
             alcGetIntegerv(_device, ALC_CONNECTED, 1, &connected);
-        if (connected)
+        if (connected) {
+            holdSinkLocked();
             return true;
+        }
         if (!_lostLogged)
             Log::write("Audio output lost; reconnecting");
         _lostLogged = true;
@@ -351,6 +376,12 @@ int32_t AudioEngine::createSound(const QString& path, uint32_t* soundID) {
     const int32_t status = decodeFile(path, record.samples, record.channels, record.rate);
     if (status != kNoError)
         return status;
+    // Below -66 dBFS throughout: inaudible, such as the keep-alive's
+    // dithered silence.
+    record.silent = std::all_of(record.samples.begin(), record.samples.end(),
+                                [](int16_t v) { return v >= -kSilentPeak && v <= kSilentPeak; });
+    record.length = std::chrono::microseconds(static_cast<int64_t>(record.samples.size()) *
+                                              1000000 / record.channels / record.rate);
 
     std::lock_guard lock(_mutex);
     if (_shutDown)
@@ -385,6 +416,10 @@ void AudioEngine::play(uint32_t soundID) {
     auto it = _sounds.find(soundID);
     if (it == _sounds.end() || !outputUsableLocked() || _voices.empty() || !it->second.buffer)
         return;
+    // Silence on a paused mixer (the keep-alive's tick while the holder
+    // keeps the output awake) would only wake the mixer for nothing.
+    if (it->second.silent && _pauser.paused())
+        return;
     // Take the first idle voice from the cursor on; when all are busy the
     // cursor's voice, the one started longest ago, is cut short.
     size_t chosen = _nextVoice;
@@ -403,9 +438,9 @@ void AudioEngine::play(uint32_t soundID) {
     alSourcei(voice, AL_BUFFER, static_cast<ALint>(it->second.buffer));
     alSourcePlay(voice);
     _voiceSound[chosen] = soundID;
-    // A paused device (the system went to sleep) starts the voice from its
-    // first frame when it resumes, so nothing is lost to the resume.
-    _pauser.requestResume();
+    // A paused device starts the voice from its first frame when it
+    // resumes, so nothing is lost to the resume.
+    _pauser.requestResume(std::chrono::steady_clock::now() + it->second.length);
 }
 
 void AudioEngine::dispose(uint32_t soundID) {
@@ -433,10 +468,16 @@ void AudioEngine::holdOutput(bool held) {
     if (held == _held)
         return;
     _held = held;
-    if (held)
-        _pauser.requestResume();
-    else
+    if (held) {
+        _pauser.requestResume(std::chrono::steady_clock::now());
+        _lastHolderTry = {};
+        holdSinkLocked();
+    } else {
+        // Before the system sleeps: nothing of ours keeps the output busy.
+        _pauser.setIdlePause(false);
         _pauser.requestPause();
+        _holder.close();
+    }
 }
 
 AudioEngine::OutputInfo AudioEngine::outputInfo() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sound/DevicePauser.h"
+#include "sound/SinkHolder.h"
 #include "sound/SystemSoundService.h"
 
 #include <QByteArray>
@@ -24,11 +25,15 @@ namespace orvix {
 //
 // The output device is open exactly while a sound exists: the first sound
 // opens it and disposing of the last closes it, so with no sound theme the
-// program holds no stream at all. While open, the device keeps running, so
-// the sound server never suspends the output because of us and the first key
-// after a pause is heard at once and whole. Only a released hold (the
-// keep-alive stopping before the system sleeps) pauses it, on a thread of
-// its own (DevicePauser); the next hold or play resumes it.
+// program holds no stream at all. While open, the sound server never
+// suspends the output because of us, so the first key after a pause is heard
+// at once and whole. Through a sound server a second, silent stream that
+// never carries data holds the output awake (SinkHolder), and the device's
+// mixer pauses two seconds after the last sound and resumes with the next: a
+// running mixer wakes once per period. Without the holder the device keeps
+// running. A released hold (the keep-alive stopping before the system
+// sleeps) pauses the device and lets the output go; pausing and resuming
+// run on a thread of their own (DevicePauser).
 //
 // When the sound server goes away, the device says so (ALC_EXT_disconnect).
 // The next play - a key, or the keep-alive's tick - then opens a new device,
@@ -47,6 +52,8 @@ public:
     static constexpr int kSampleRate = 48000;
     // The longest sound we decode (frames times channels), about 87 s of mono at 48 kHz.
     static constexpr int64_t kMaxSamples = 1 << 22;
+    // The loudest sample of a sound that counts as silence.
+    static constexpr int16_t kSilentPeak = 16;
     // An output that could not be opened is not tried again sooner than this.
     static constexpr int kRetryMs = 1000;
 
@@ -98,6 +105,8 @@ private:
         std::vector<int16_t> samples;
         int channels = 1;
         int rate = 0;
+        bool silent = false; // no sample above kSilentPeak: nothing to hear
+        std::chrono::microseconds length{0};
     };
 
     // Writes the library's settings for its first read; answers the file's path.
@@ -111,6 +120,9 @@ private:
     bool outputUsableLocked();
     bool loadBufferLocked(SoundRecord& record);
     void startPausingLocked();
+    // Opens the holder where the device goes through a sound server, and
+    // lets the device pause between sounds while it holds.
+    void holdSinkLocked();
 
     std::mutex _mutex;
     ALCdevice_struct* _device = nullptr;
@@ -132,6 +144,9 @@ private:
     size_t _nextVoice = 0;
     uint32_t _nextID = 1;
     std::unordered_map<uint32_t, SoundRecord> _sounds;
+    bool _holderWanted = false; // the device plays through a sound server
+    std::chrono::steady_clock::time_point _lastHolderTry;
+    SinkHolder _holder;
     DevicePauser _pauser;
 };
 

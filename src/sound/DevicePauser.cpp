@@ -3,6 +3,7 @@
 #include "os/Log.h"
 
 #include <AL/alc.h>
+#include <algorithm>
 #include <system_error>
 
 namespace orvix {
@@ -18,7 +19,8 @@ bool DevicePauser::start(ALCdevice_struct* device, DeviceCall pause, DeviceCall 
         _device = device;
         _pause = pause;
         _resume = resume;
-        _wantPaused = _isPaused = _failed = _quit = false;
+        _wantPaused = _isPaused = _failed = _quit = _idlePause = false;
+        _busyUntil = {};
     }
     try {
         _thread = std::thread([this] { run(); });
@@ -49,14 +51,26 @@ void DevicePauser::requestPause() {
     _changed.notify_all();
 }
 
-void DevicePauser::requestResume() {
+void DevicePauser::requestResume(Clock::time_point busyUntil) {
     // Called on every key press: only a change of wish wakes the thread, and
-    // it is woken after the lock is let go so it need not wait for it.
+    // it is woken after the lock is let go so it need not wait for it. A
+    // later end of sound is only noted; the thread finds it when it looks.
     {
         std::lock_guard lock(_mutex);
+        _busyUntil = std::max(_busyUntil, busyUntil);
         if (!_wantPaused)
             return;
         _wantPaused = false;
+    }
+    _changed.notify_all();
+}
+
+void DevicePauser::setIdlePause(bool enabled) {
+    {
+        std::lock_guard lock(_mutex);
+        if (_idlePause == enabled)
+            return;
+        _idlePause = enabled;
     }
     _changed.notify_all();
 }
@@ -80,9 +94,22 @@ bool DevicePauser::waitSettled(std::chrono::milliseconds limit) const {
 void DevicePauser::run() {
     std::unique_lock lock(_mutex);
     for (;;) {
-        _changed.wait(lock, [this] { return _quit || (!_failed && _isPaused != _wantPaused); });
         if (_quit)
             return;
+        if (_failed || _isPaused == _wantPaused) {
+            if (!_idlePause || _failed || _wantPaused) {
+                _changed.wait(lock);
+                continue;
+            }
+            // Running, and the output is kept awake elsewhere: pause once
+            // quiet. A sound asked for meanwhile moves the moment on.
+            const Clock::time_point quietAt = _busyUntil + kQuietBeforePause;
+            if (Clock::now() < quietAt) {
+                _changed.wait_until(lock, quietAt);
+                continue;
+            }
+            _wantPaused = true;
+        }
         const bool pause = _wantPaused;
         lock.unlock();
         alcGetError(_device); // clears an error left by anyone else

@@ -14,9 +14,15 @@ namespace orvix {
 // mixer thread, a round trip to the sound server - and the thread that plays
 // key sounds must not wait for that. Requests never block on the device; the
 // latest one wins, so a resume asked for while a pause is under way undoes it.
+//
+// With idle pausing on (something else keeps the output awake), the thread
+// also pauses the device itself once the last sound asked for has ended and
+// kQuietBeforePause has passed, so the mixer does not run between keys.
 class DevicePauser {
 public:
     using DeviceCall = void (*)(ALCdevice_struct*);
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kQuietBeforePause{2000};
 
     DevicePauser() = default;
     ~DevicePauser();
@@ -32,7 +38,9 @@ public:
     bool isActive() const { return _thread.joinable(); }
 
     void requestPause();
-    void requestResume();
+    // Resumes the device and keeps it running at least until `busyUntil`.
+    void requestResume(Clock::time_point busyUntil = {});
+    void setIdlePause(bool enabled);
 
     // True while the device is paused and no resume is pending.
     bool paused() const;
@@ -51,6 +59,8 @@ private:
     ALCdevice_struct* _device = nullptr;
     DeviceCall _pause = nullptr;
     DeviceCall _resume = nullptr;
+    bool _idlePause = false;
+    Clock::time_point _busyUntil;
     bool _wantPaused = false;
     bool _isPaused = false;
     bool _failed = false;

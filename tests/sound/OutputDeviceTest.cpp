@@ -5,9 +5,11 @@
 #include "WaveOutput.h"
 #include "sound/AudioEngine.h"
 #include "sound/AudioKeepAlive.h"
+#include "sound/DevicePauser.h"
 
 #include <QDir>
 #include <QTest>
+#include <atomic>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -52,9 +54,10 @@ protected:
 };
 
 TEST_F(OutputDeviceTest, RunsWhileSoundsExistAndTheFirstPlayAfterIdleIsWhole) {
-    // Idle for longer than any pause after a key ever waited: still mixing,
-    // so the sound server never sees a quiet stream.
-    QTest::qWait(1500);
+    // Idle for longer than a quiet mixer waits before it pauses: with
+    // nothing else to keep the output awake (no sound server here) it
+    // still mixes, so the output never sees a quiet stream.
+    QTest::qWait(static_cast<int>(DevicePauser::kQuietBeforePause.count()) + 500);
     EXPECT_FALSE(engine().outputPaused());
     EXPECT_TRUE(test::outputAdvances(300)) << "the mixer stopped while idle";
 
@@ -115,6 +118,43 @@ TEST_F(OutputDeviceTest, KeepAliveHoldsTheOutputAndPlaysAtOnce) {
     engine().play(tone);
     ASSERT_TRUE(engine().waitForOutput(3s));
     EXPECT_FALSE(engine().outputPaused());
+}
+
+// Idle pausing on its own, with calls that only count: the pause comes once
+// the last sound asked for has ended and the quiet time has passed, never
+// before, and the next sound undoes it.
+std::atomic<int> g_pauses{0}, g_resumes{0};
+TEST(DevicePauserTest, PausesOnlyOnceQuietAfterTheLastSound) {
+    using Clock = DevicePauser::Clock;
+    DevicePauser pauser;
+    ASSERT_TRUE(pauser.start(
+        nullptr, [](ALCdevice_struct*) { ++g_pauses; }, [](ALCdevice_struct*) { ++g_resumes; }));
+    const auto soundEnds = Clock::now() + 300ms;
+    pauser.requestResume(soundEnds);
+    pauser.setIdlePause(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pauser.paused(); }, 10000));
+    EXPECT_GE(Clock::now(), soundEnds + DevicePauser::kQuietBeforePause);
+    EXPECT_EQ(g_pauses, 1);
+
+    // A sound on the paused device resumes it; one asked for while it runs
+    // moves the pause on.
+    pauser.requestResume(Clock::now());
+    ASSERT_TRUE(pauser.waitSettled(3s));
+    EXPECT_EQ(g_resumes, 1);
+    const auto later = Clock::now() + 500ms;
+    pauser.requestResume(later);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pauser.paused(); }, 10000));
+    EXPECT_GE(Clock::now(), later + DevicePauser::kQuietBeforePause);
+    EXPECT_EQ(g_pauses, 2);
+
+    // Off again: a resumed device stays running.
+    pauser.setIdlePause(false);
+    pauser.requestResume(Clock::now());
+    ASSERT_TRUE(pauser.waitSettled(3s));
+    QTest::qWait(static_cast<int>(DevicePauser::kQuietBeforePause.count()) + 500);
+    EXPECT_FALSE(pauser.paused());
+    EXPECT_EQ(g_pauses, 2);
+    EXPECT_FALSE(pauser.failed());
 }
 
 // Shutting down ends the engine for the process, so these run in a child.

@@ -167,23 +167,35 @@ QString AudioServer::sinkState(const QString& name) const {
     return {};
 }
 
+QJsonArray AudioServer::list(const char* what) const {
+    return QJsonDocument::fromJson(pactl({QStringLiteral("-f"), QStringLiteral("json"),
+                                          QStringLiteral("list"), QString::fromLatin1(what)})
+                                       .toUtf8())
+        .array();
+}
+
+namespace {
+bool ownedBy(const QJsonValue& input, qint64 pid) {
+    return input[QStringLiteral("properties")][QStringLiteral("application.process.id")]
+               .toString() == QString::number(pid);
+}
+} // namespace
+
+int AudioServer::corkedStreams(qint64 pid) const {
+    int corked = 0;
+    for (const QJsonValue& input : list("sink-inputs"))
+        corked += ownedBy(input, pid) && input[QStringLiteral("corked")].toBool();
+    return corked;
+}
+
 QStringList AudioServer::sinksOfStreams(qint64 pid) const {
-    const auto list = [this](const char* what) {
-        return QJsonDocument::fromJson(pactl({QStringLiteral("-f"), QStringLiteral("json"),
-                                              QStringLiteral("list"), QString::fromLatin1(what)})
-                                           .toUtf8())
-            .array();
-    };
     QMap<int, QString> sinkNames;
     for (const QJsonValue& sink : list("sinks"))
         sinkNames.insert(sink[QStringLiteral("index")].toInt(),
                          sink[QStringLiteral("name")].toString());
     QStringList sinks;
     for (const QJsonValue& input : list("sink-inputs")) {
-        const QString owner =
-            input[QStringLiteral("properties")][QStringLiteral("application.process.id")]
-                .toString();
-        if (owner == QString::number(pid))
+        if (ownedBy(input, pid))
             sinks << sinkNames.value(input[QStringLiteral("sink")].toInt(), QStringLiteral("?"));
     }
     return sinks;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -41,6 +42,8 @@ public:
     QString sinkState(const QString& name) const;
     // The sinks that the process's playback streams go to, one entry per stream.
     QStringList sinksOfStreams(qint64 pid) const;
+    // How many of the process's playback streams are corked (paused).
+    int corkedStreams(qint64 pid) const;
     // Kills pipewire-pulse, waits until clients see it gone, and starts it
     // again. Its sinks go with it; make them again.
     bool restartPulse();
@@ -48,6 +51,7 @@ public:
     QString pactl(const QStringList& arguments, int* exitCode = nullptr) const;
 
 private:
+    QJsonArray list(const char* what) const;
     bool pactlOk(const QStringList& arguments) const;
     QProcess* start(const QString& program, const QStringList& arguments);
     bool startPulse();
