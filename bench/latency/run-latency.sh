@@ -21,33 +21,8 @@ for tool in Xvfb openbox xdotool dbus-daemon; do
 done
 [ -x "$orvix" ] && [ -x "$bench" ] || { echo "build orvix and bench_latency in $build first" >&2; exit 1; }
 
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-    rm -rf -- "$work"
-}
-trap cleanup EXIT
-
-# A home of our own, so no settings of the user's are read or written.
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
-export XDG_CACHE_HOME="$HOME/.cache" XDG_RUNTIME_DIR="$HOME/runtime"
-mkdir -p "$XDG_CONFIG_HOME/Orvix" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-printf '[General]\nCheckForUpdates=false\n' >"$XDG_CONFIG_HOME/Orvix/Orvix.conf"
-export QT_QPA_PLATFORM=xcb ALSOFT_DRIVERS=null
-unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
-
-exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 1280x800x24 -nolisten tcp -noreset 2>"$work/xvfb.log" &
-pids+=($!)
-read -r -t 10 number <&"$displayfd"
-exec {displayfd}>&-
-export DISPLAY=":$number"
+# shellcheck source=session.sh
+source "$(dirname "$0")/session.sh"
 # Onboard keeps its settings in GSettings (dconf, which needs the bus); with
 # the private home above it starts from its defaults: a plain floating
 # window, no first-run dialog.
