@@ -25,12 +25,7 @@ done
 
 # shellcheck source=session.sh
 source "$(dirname "$0")/session.sh"
-openbox --sm-disable 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
-    sleep 0.1
-done
+start_openbox
 xdotool mousemove 2 2
 
 "$orvix" >"$work/orvix.log" 2>&1 &

@@ -32,12 +32,7 @@ source "$(dirname "$0")/session.sh"
 } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
 pids+=("$bus_pid")
 export DBUS_SESSION_BUS_ADDRESS="$bus_address"
-openbox --sm-disable 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
-    sleep 0.1
-done
+start_openbox
 
 # The pointer away from where the panel opens.
 xdotool mousemove 2 2

@@ -28,3 +28,13 @@ pids+=($xvfb_pid)
 read -r -t 10 number <&"$displayfd"
 exec {displayfd}>&-
 export DISPLAY=":$number"
+
+# openbox on that display, once it has named itself.
+start_openbox() {
+    openbox --sm-disable 2>/dev/null &
+    pids+=($!)
+    for _ in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
+        sleep 0.1
+    done
+}

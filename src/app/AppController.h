@@ -117,7 +117,6 @@ public:
     MyPanel* keyboardWindow() const { return _keyboardWindow; }
     KeyboardView* keyboardView() const { return _keyboardView; }
     KeyInput* keyInput() const { return _keyInput.get(); }
-    KeyClickPath* keyClickPath() const { return _clickPath; }
     input::InputBackend* inputBackend() const { return _backend.get(); }
     QMenu* gearMenu() const { return _gearMenu; }
     QMenu* themesMenu() const { return _themesMenu; }

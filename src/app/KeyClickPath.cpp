@@ -89,7 +89,6 @@ void KeyClickPath::press(uint32_t time, bool onPanel, QPointF at) {
     _pressedAt = at;
     _down = true;
     _downTime = time;
-    ++_taken;
     // As the key will decide: a latched toggling key's press only marks its release.
     const bool typeAhead = _typeAhead && !key->toggles() && !KeyControl::releasePending();
     if (typeAhead)
@@ -148,7 +147,6 @@ bool KeyClickPath::toolkitPress(uint32_t time) {
     // the key under it was not found. The toolkit handles it as before.
     if (_down)
         release(time);
-    ++_leftToToolkit;
     return false;
 }
 

@@ -48,10 +48,6 @@ public:
     // Opens the connection and starts watching the panel; false (clicks take
     // the toolkit's way) where there is no X11 or no XInput 2.2.
     bool start();
-    bool isActive() const { return _watch != nullptr; }
-    // Clicks handled here, and toolkit copies of presses that took the toolkit's way.
-    unsigned clicksTaken() const { return _taken; }
-    unsigned clicksLeftToToolkit() const { return _leftToToolkit; }
 
     // Told of a plain key just before a press that types it is handed to the
     // key, and with none right after: the key can be posted before the key's
@@ -103,8 +99,6 @@ private:
     // the toolkit's copy of that release tells where the pointer is, so the
     // next press on the same spot can be taken early.
     unsigned _releaseButtonEvents = 0;
-    unsigned _taken = 0;
-    unsigned _leftToToolkit = 0;
 };
 
 } // namespace orvix

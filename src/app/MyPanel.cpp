@@ -161,6 +161,13 @@ QRect MyPanel::fittedFrame(const QRect& frame, bool heightLeads) const {
     return keptOnScreen(QRect(frame.topLeft(), size));
 }
 
+bool MyPanel::heightLeads(QSize from, QSize to) {
+    const qreal across = qAbs(to.width() - from.width()) / qreal(qMax(1, from.width()));
+    const qreal down =
+        qAbs(to.height() - from.height()) / qreal(qMax(1, from.height() - titleBarHeight()));
+    return down > across;
+}
+
 QRect MyPanel::keptOnScreen(const QRect& frame) const {
     const QRect area = availableArea(frame);
     if (area.isEmpty())
@@ -182,13 +189,8 @@ void MyPanel::_keepProportions() {
     _fitPending = false;
     if (_interactive)
         return;
-    if (_settledSize.isValid()) {
-        const int strip = titleBarHeight();
-        const qreal across = qAbs(width() - _settledSize.width()) / qreal(_settledSize.width());
-        const qreal down =
-            qAbs(height() - _settledSize.height()) / qreal(qMax(1, _settledSize.height() - strip));
-        _heightLeads = down > across;
-    }
+    if (_settledSize.isValid())
+        _heightLeads = heightLeads(_settledSize, size());
     const QRect frame = geometry();
     const QRect fitted = fittedFrame(frame, _heightLeads);
     // A pixel of rounding either way is not worth another round with the
@@ -217,12 +219,8 @@ void MyPanel::resizeEvent(QResizeEvent* event) {
     // the lead back.
     if (!_aspect.isEmpty() && !_interactive) {
         const QSize old = event->oldSize();
-        if (!_settledSize.isValid() && old.width() > 0 && old.height() > titleBarHeight()) {
-            const qreal across = qAbs(width() - old.width()) / qreal(old.width());
-            const qreal down =
-                qAbs(height() - old.height()) / qreal(old.height() - titleBarHeight());
-            _heightLeads = down > across;
-        }
+        if (!_settledSize.isValid() && old.width() > 0 && old.height() > titleBarHeight())
+            _heightLeads = heightLeads(old, size());
         if (!_fitPending) {
             _fitPending = true;
             QTimer::singleShot(0, this, &MyPanel::_keepProportions);
@@ -275,11 +273,9 @@ void ResizeGrip::mouseMoveEvent(QMouseEvent* event) {
     }
     const QPoint moved = event->globalPosition().toPoint() - _pressPosition;
     const QSize wanted(_pressSize.width() + moved.x(), _pressSize.height() + moved.y());
-    // The edge moved further, for its length, leads, as in the manager's resize.
-    const qreal across = qAbs(moved.x()) / qreal(qMax(1, _pressSize.width()));
-    const qreal down =
-        qAbs(moved.y()) / qreal(qMax(1, _pressSize.height() - MyPanel::titleBarHeight()));
-    const QRect fitted = panel->fittedFrame(QRect(panel->pos(), wanted), down > across);
+    // The edge moved further leads, as in the manager's resize.
+    const QRect fitted =
+        panel->fittedFrame(QRect(panel->pos(), wanted), MyPanel::heightLeads(_pressSize, wanted));
     if (fitted.size() != panel->size())
         panel->resize(fitted.size());
     event->accept();

@@ -66,6 +66,9 @@ public:
     // proportions (led by the height when `heightLeads`), at least the
     // minimum size, and inside the available area of its screen.
     QRect fittedFrame(const QRect& frame, bool heightLeads) const;
+    // Whether going from `from` to `to` moved the bottom edge further than
+    // the right one, each relative to its length (the keys' part for the height).
+    static bool heightLeads(QSize from, QSize to);
     // The frame moved, not resized, into the available area of its screen.
     QRect keptOnScreen(const QRect& frame) const;
     // The window manager resizes the panel from the pointer until the button

@@ -16,6 +16,25 @@ Display* display() {
         qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return native ? native->display() : nullptr;
 }
+// A property's items, as Xlib hands them (longs for format 32, bytes for
+// format 8); empty when the property is missing or of another type.
+template <typename T>
+std::vector<T> property(Display* dpy, Window window, Atom name, Atom type, long length) {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<T> items;
+    if (XGetWindowProperty(dpy, window, name, 0, length, False, type, &actualType, &format, &count,
+                           &after, &data) == Success &&
+        data && actualType == type) {
+        const T* first = reinterpret_cast<const T*>(data);
+        items.assign(first, first + count);
+    }
+    if (data)
+        XFree(data);
+    return items;
+}
 } // namespace
 
 std::string displayName() {
@@ -58,18 +77,7 @@ void setNetWmStates(QWindow* window, std::initializer_list<const char*> states) 
     if (!window->isVisible()) {
         // Before the map the manager reads the property itself; Qt keeps
         // atoms it does not manage when it writes its own.
-        std::vector<Atom> atoms;
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(dpy, xid, netWmState, 0, 64, False, XA_ATOM, &type, &format, &count,
-                               &after, &data) == Success &&
-            data) {
-            const Atom* existing = reinterpret_cast<const Atom*>(data);
-            atoms.assign(existing, existing + count);
-            XFree(data);
-        }
+        std::vector<Atom> atoms = property<Atom>(dpy, xid, netWmState, XA_ATOM, 64);
         for (const char* name : states) {
             const Atom atom = XInternAtom(dpy, name, False);
             if (std::find(atoms.begin(), atoms.end(), atom) == atoms.end())
@@ -103,38 +111,19 @@ std::string windowManagerName() {
     Display* dpy = display();
     if (!dpy)
         return {};
-    auto windowProperty = [dpy](Window window, const char* name) -> Window {
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        Window found = None;
-        if (XGetWindowProperty(dpy, window, XInternAtom(dpy, name, False), 0, 1, False, XA_WINDOW,
-                               &type, &format, &count, &after, &data) == Success &&
-            type == XA_WINDOW && format == 32 && count == 1)
-            found = *reinterpret_cast<Window*>(data);
-        if (data)
-            XFree(data);
-        return found;
+    const Atom checkAtom = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
+    const auto checkOf = [&](Window window) {
+        const auto found = property<Window>(dpy, window, checkAtom, XA_WINDOW, 1);
+        return found.size() == 1 ? found[0] : Window(None);
     };
-    const Window check = windowProperty(DefaultRootWindow(dpy), "_NET_SUPPORTING_WM_CHECK");
+    const Window check = checkOf(DefaultRootWindow(dpy));
     // A manager that died leaves the property behind: its window must name
     // itself too.
-    if (check == None || windowProperty(check, "_NET_SUPPORTING_WM_CHECK") != check)
+    if (check == None || checkOf(check) != check)
         return {};
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::string name;
-    if (XGetWindowProperty(dpy, check, XInternAtom(dpy, "_NET_WM_NAME", False), 0, 256, False,
-                           XInternAtom(dpy, "UTF8_STRING", False), &type, &format, &count, &after,
-                           &data) == Success &&
-        format == 8 && data)
-        name.assign(reinterpret_cast<const char*>(data), count);
-    if (data)
-        XFree(data);
-    return name;
+    const auto name = property<char>(dpy, check, XInternAtom(dpy, "_NET_WM_NAME", False),
+                                     XInternAtom(dpy, "UTF8_STRING", False), 256);
+    return {name.begin(), name.end()};
 }
 
 } // namespace orvix::x11

@@ -39,7 +39,7 @@ public:
 
     void requestPause();
     // Resumes the device and keeps it running at least until `busyUntil`.
-    void requestResume(Clock::time_point busyUntil = {});
+    void requestResume(Clock::time_point busyUntil);
     void setIdlePause(bool enabled);
 
     // True while the device is paused and no resume is pending.

@@ -17,8 +17,10 @@ struct BufferAttr {
 };
 constexpr int kSampleS16LE = 3;
 constexpr int kContextNoAutospawn = 1;
-constexpr int kContextReady = 4, kContextFailed = 5, kContextTerminated = 6;
-constexpr int kStreamReady = 2, kStreamFailed = 3, kStreamTerminated = 4;
+// Contexts and streams both end in "failed" and then "terminated", their
+// last two states: a state from "failed" on is an end.
+constexpr int kContextReady = 4, kContextFailed = 5;
+constexpr int kStreamReady = 2, kStreamFailed = 3;
 constexpr int kStreamNoFlags = 0;
 
 } // namespace
@@ -84,6 +86,19 @@ const SinkHolder::Api* SinkHolder::api() {
     return loaded;
 }
 
+void SinkHolder::stateChanged(int state, int failed) {
+    if (state >= failed)
+        _lost = true;
+    api()->loopSignal(_loop, 0);
+}
+
+bool SinkHolder::settle(int (*stateOf)(void*), void* object, int ready, int failed) {
+    int state;
+    while ((state = stateOf(object)) != ready && state < failed)
+        api()->loopWait(_loop);
+    return state == ready;
+}
+
 SinkHolder::~SinkHolder() {
     close();
 }
@@ -104,31 +119,18 @@ bool SinkHolder::open() {
     // Runs on the loop's thread: a dropped connection or stream is noted for
     // the next check, and whoever waits for a state change is woken.
     const auto contextChanged = [](void* context, void* self) {
-        auto* holder = static_cast<SinkHolder*>(self);
-        const int state = api()->contextState(context);
-        if (state == kContextFailed || state == kContextTerminated)
-            holder->_lost = true;
-        api()->loopSignal(holder->_loop, 0);
+        static_cast<SinkHolder*>(self)->stateChanged(api()->contextState(context), kContextFailed);
     };
     const auto streamChanged = [](void* stream, void* self) {
-        auto* holder = static_cast<SinkHolder*>(self);
-        const int state = api()->streamState(stream);
-        if (state == kStreamFailed || state == kStreamTerminated)
-            holder->_lost = true;
-        api()->loopSignal(holder->_loop, 0);
+        static_cast<SinkHolder*>(self)->stateChanged(api()->streamState(stream), kStreamFailed);
     };
 
     bool ready = false;
     _context = pa->contextNew(pa->loopApi(_loop), "Orvix");
     if (_context) {
         pa->contextSetStateCallback(_context, contextChanged, this);
-        if (pa->contextConnect(_context, nullptr, kContextNoAutospawn, nullptr) >= 0) {
-            int state;
-            while ((state = pa->contextState(_context)) != kContextReady &&
-                   state != kContextFailed && state != kContextTerminated)
-                pa->loopWait(_loop);
-            ready = state == kContextReady;
-        }
+        ready = pa->contextConnect(_context, nullptr, kContextNoAutospawn, nullptr) >= 0 &&
+                settle(pa->contextState, _context, kContextReady, kContextFailed);
     }
     if (ready) {
         const SampleSpec spec{kSampleS16LE, kRate, 2};
@@ -144,16 +146,9 @@ bool SinkHolder::open() {
         const BufferAttr attr{UINT32_MAX, (2 * kRequestFrames + kLatencyFrames) * 4, 0,
                               kRequestFrames * 4, UINT32_MAX};
         pa->streamSetStateCallback(_stream, streamChanged, this);
-        if (pa->streamConnectPlayback(_stream, nullptr, &attr, kStreamNoFlags, nullptr, nullptr) >=
-            0) {
-            int state;
-            while ((state = pa->streamState(_stream)) != kStreamReady && state != kStreamFailed &&
-                   state != kStreamTerminated)
-                pa->loopWait(_loop);
-            ready = state == kStreamReady;
-        } else {
-            ready = false;
-        }
+        ready = pa->streamConnectPlayback(_stream, nullptr, &attr, kStreamNoFlags, nullptr,
+                                          nullptr) >= 0 &&
+                settle(pa->streamState, _stream, kStreamReady, kStreamFailed);
     }
     pa->loopUnlock(_loop);
     _open = true; // so that close() takes down what was made

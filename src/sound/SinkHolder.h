@@ -37,6 +37,11 @@ public:
 private:
     struct Api;
     static const Api* api();
+    // On the loop's thread: notes a connection or stream that ended (a state
+    // from `failed` on) and wakes whoever waits.
+    void stateChanged(int state, int failed);
+    // With the loop locked: waits until the object is `ready` or has ended.
+    bool settle(int (*stateOf)(void*), void* object, int ready, int failed);
 
     void* _loop = nullptr;    // pa_threaded_mainloop
     void* _context = nullptr; // pa_context
