@@ -371,8 +371,10 @@ void AppController::_panelDidAppear() {
 
 void AppController::_startKeyClickPath() {
     // Until it runs (and where it cannot), clicks reach the keys through the
-    // toolkit, which costs the main thread a second wake-up per click.
-    if (!_keyInput || !x11::isX11())
+    // toolkit, which costs the main thread a second wake-up per click. Under
+    // XWayland the toolkit's way is kept: the raw events there come from the
+    // compositor's seat, and the short way has been measured on X11 only.
+    if (!_keyInput || DesktopSession::current().kind != DesktopSession::Kind::X11 || !x11::isX11())
         return;
     _clickPath = new KeyClickPath(_keyboardWindow, _keyboardView->keyControls(), this);
     _clickPath->setTypeAhead([this](KeyControl* key) {

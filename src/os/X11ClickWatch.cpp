@@ -119,7 +119,8 @@ unsigned ClickWatch::buttonEvents() const {
 }
 
 void ClickWatch::pointerAt(double x, double y, unsigned buttonEvents) {
-    if (buttonEvents != d->buttonEvents || !d->inside)
+    // A move read since that button event is newer than what the caller learnt.
+    if (buttonEvents != d->buttonEvents || !d->inside || d->positionKnown)
         return;
     d->positionKnown = true;
     d->x = x;

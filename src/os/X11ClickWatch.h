@@ -53,7 +53,8 @@ public:
     // Counts the raw button events so far: a pointer position learnt
     // elsewhere holds only while no button event came after it.
     unsigned buttonEvents() const;
-    // The pointer is at this screen position (pixels), as of `buttonEvents`.
+    // The pointer was at this screen position (pixels) as of `buttonEvents`;
+    // kept only when no move has been read since.
     void pointerAt(double x, double y, unsigned buttonEvents);
 
     ClickWatch(const ClickWatch&) = delete;

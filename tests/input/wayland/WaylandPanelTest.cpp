@@ -121,6 +121,19 @@ TEST_F(WaylandPanelTest, ClicksTypeIntoTheFocusedNativeClientWhichKeepsTheFocus)
         const QPoint p = keyCentre(g, code);
         ASSERT_TRUE(pointer.click(p.x(), p.y(), width, height));
     };
+    // Mapped for X is not yet on sway's screen: the panel is there once the
+    // pointer over it has left the client below.
+    const auto pointerLeftClient = [&] {
+        const QString seen = recorder.output();
+        return seen.lastIndexOf(QStringLiteral("wl_pointer] leave")) >
+               seen.lastIndexOf(QStringLiteral("wl_pointer] enter"));
+    };
+    int nudge = 0;
+    ASSERT_TRUE(recorder.waitUntil([&] {
+        const QPoint p = keyCentre(geometry(panel), kA);
+        pointer.moveTo(p.x() + (nudge++ % 2), p.y(), width, height);
+        return pointerLeftClient();
+    })) << recorder.output().toStdString();
 
     click(kA);
     click(kShift);
@@ -142,7 +155,8 @@ TEST_F(WaylandPanelTest, ClicksTypeIntoTheFocusedNativeClientWhichKeepsTheFocus)
     // client still has the focus afterwards. sway reports the pointer to a
     // surface that moves under a held button from where it was when the
     // button went down, so on a busy machine the panel may end a step or two
-    // off the pointer's path: it must have followed the drag, within that.
+    // off the pointer's path, further when the program is slow (a sanitizer
+    // build): it must have followed the drag, within that.
     const auto before = geometry(panel);
     ASSERT_TRUE(pointer.moveTo(before.x + before.width / 2, before.y + 8, width, height));
     ASSERT_TRUE(pointer.button(true));
@@ -154,8 +168,8 @@ TEST_F(WaylandPanelTest, ClicksTypeIntoTheFocusedNativeClientWhichKeepsTheFocus)
     EXPECT_TRUE(XSession::waitFor(
         [&] {
             moved = geometry(panel);
-            return moved.x <= before.x - 60 && moved.x >= before.x - 140 &&
-                   moved.y >= before.y + 30 && moved.y <= before.y + 70 &&
+            return moved.x <= before.x - 60 && moved.x >= before.x - 200 &&
+                   moved.y >= before.y + 30 && moved.y <= before.y + 100 &&
                    (before.x - moved.x) == 2 * (moved.y - before.y);
         },
         10000))
