@@ -6,10 +6,12 @@
 // whichever the keyboard types on) to the arrival of the KeyPress in its own
 // window. Both ends are read on one monotonic clock in one process.
 //
-//   bench_latency --keyboard orvix|xvkbd|onboard|matchbox-keyboard --window <id>
+//   bench_latency --keyboard orvix|xvkbd|onboard|matchbox-keyboard|reference-press|
+//                            reference-release --window <id>
 //                 [--clicks N] [--gap-ms M] [--samples FILE]
 //
-// Orvix's A key comes from its own layout and xvkbd's from its key windows.
+// Orvix's A key comes from its own layout and xvkbd's from its key windows;
+// the reference keyboard (bench_reference_keyboard) types A anywhere.
 // Onboard and matchbox-keyboard draw every key into one window, so their A
 // key is found by clicking along the home row from its middle leftwards until
 // a click types A: every click on the way types a home-row letter (or
@@ -92,6 +94,11 @@ std::optional<Point> orvixKeyA(Display* display, Window panel) {
                 static_cast<int>(std::lround(c.y() * (g.height - strip) / layout.height()))};
     }
     return std::nullopt;
+}
+
+Point centreOf(Display* display, Window window) {
+    const Rect g = rootGeometry(display, window);
+    return {g.x + g.width / 2, g.y + g.height / 2};
 }
 
 // xvkbd's keys are widgets with windows of their own, one window per row.
@@ -263,8 +270,9 @@ double percentile(std::vector<double> values, double p) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: bench_latency --keyboard orvix|xvkbd|onboard|matchbox-keyboard "
-                         "--window ID [--clicks N] [--gap-ms M] [--samples FILE]\n");
+    std::fprintf(stderr, "usage: bench_latency --keyboard orvix|xvkbd|onboard|matchbox-keyboard|"
+                         "reference-press|reference-release --window ID [--clicks N] [--gap-ms M] "
+                         "[--samples FILE]\n");
     return 2;
 }
 
@@ -290,8 +298,9 @@ int main(int argc, char** argv) {
         else
             return usage();
     }
+    const bool reference = keyboard == "reference-press" || keyboard == "reference-release";
     const bool known = keyboard == "orvix" || keyboard == "xvkbd" || keyboard == "onboard" ||
-                       keyboard == "matchbox-keyboard";
+                       keyboard == "matchbox-keyboard" || reference;
     if (!known || !target || clicks < 1)
         return usage();
 
@@ -310,6 +319,8 @@ int main(int argc, char** argv) {
     std::optional<Point> key;
     if (keyboard == "orvix")
         key = orvixKeyA(display, target);
+    else if (reference)
+        key = centreOf(display, target);
     else if (keyboard == "xvkbd")
         key = xvkbdKeyA(display, target);
     else if (keyboard == "onboard") // A at about 0.15 of the width, G at 0.4

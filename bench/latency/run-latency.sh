@@ -2,12 +2,15 @@
 # Click-to-key latency of Orvix and of the on-screen keyboards Debian ships
 # (xvkbd, Onboard, matchbox-keyboard), measured in the same run in a private
 # Xvfb with openbox and a session bus, one program after another. Prints one
-# table. The peers start as bench/compare/run-comparison starts them.
+# table. The peers start as bench/compare/run-comparison starts them. Two
+# last rows are the floor: bench_reference_keyboard, a one-thread Xlib window
+# that types on the press, then on the release.
 #
 #   bench/latency/run-latency.sh [BUILD_DIR] [CLICKS]
 #
 # Needs xvfb, openbox, xdotool and dbus-daemon, and the targets orvix,
-# orvix_resources and bench_latency built in BUILD_DIR. A peer that is not
+# orvix_resources, bench_latency and bench_reference_keyboard built in
+# BUILD_DIR. A peer that is not
 # installed (Debian packages xvkbd, onboard, matchbox-keyboard) is reported as
 # skipped.
 set -euo pipefail
@@ -82,3 +85,22 @@ wait "$orvix_pid" 2>/dev/null || true
 measure_peer xvkbd --name '^xvkbd - Virtual Keyboard$'
 measure_peer onboard --class '^onboard$'
 measure_peer matchbox-keyboard --name '^Keyboard$'
+
+reference="$build/bin/bench_reference_keyboard"
+for types_on in press release; do
+    if [ ! -x "$reference" ]; then
+        printf '%-17s skipped: not built\n' "reference-$types_on"
+        continue
+    fi
+    "$reference" --types-on "$types_on" &
+    reference_pid=$!
+    pids+=("$reference_pid")
+    window="$(timeout 20 bash -c "$(declare -f window_of); window_of $reference_pid")" || true
+    if [ -n "$window" ]; then
+        sleep 1
+        "$bench" --keyboard "reference-$types_on" --window "$window" --clicks "$clicks" ||
+            echo "reference-$types_on: failed ($?)"
+    fi
+    kill "$reference_pid" 2>/dev/null || true
+    wait "$reference_pid" 2>/dev/null || true
+done

@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QSocketNotifier>
 #include <QWidget>
+#include <sched.h>
 
 namespace orvix {
 
@@ -91,8 +92,14 @@ void KeyClickPath::press(uint32_t time, bool onPanel, QPointF at) {
     _downTime = time;
     // As the key will decide: a latched toggling key's press only marks its release.
     const bool typeAhead = _typeAhead && !key->toggles() && !KeyControl::releasePending();
-    if (typeAhead)
+    if (typeAhead) {
         _typeAhead(key);
+        // The X server is still delivering this press (to the toolkit, to the
+        // window manager's grab) and only then reads the key just posted; it
+        // often waits for this CPU. Letting it run first takes about a tenth
+        // off a click; the key's look and sound follow a moment later.
+        sched_yield();
+    }
     deliver(key, true, at, time);
     if (typeAhead)
         _typeAhead(nullptr);
