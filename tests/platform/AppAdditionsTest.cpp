@@ -89,15 +89,3 @@ TEST(AppAdditionsTest, ApplicationNameFillsEveryPlaceAndPercentStaysLiteral) {
     EXPECT_EQ(text.count("My 100% Keys"), 3) << text.toStdString();
     EXPECT_EQ(text.count('%'), 3) << text.toStdString(); // no placeholder left or eaten
 }
-
-TEST(AppAdditionsTest, InformationValues) {
-    const QVariantMap saved = AppAdditions::infoDictionary();
-    EXPECT_EQ(AppAdditions::applicationName(), "Orvix");
-    EXPECT_FALSE(AppAdditions::applicationVersion().isEmpty());
-    QVariantMap nameless = saved;
-    nameless.remove("CFBundleName");
-    AppAdditions::setInfoDictionary(nameless);
-    EXPECT_EQ(AppAdditions::applicationName(), "No Name");
-    EXPECT_EQ(AppAdditions::applicationIdentifier(), saved.value("CFBundleIdentifier").toString());
-    AppAdditions::setInfoDictionary(saved);
-}

@@ -203,6 +203,7 @@ TEST(FeedbackTest, NameFallbacks) {
     }
     InfoOverride none({{"CFBundleName", QVariant()}});
     EXPECT_EQ(Feedback::applicationName(), "this application");
+    EXPECT_EQ(AppAdditions::applicationName(), "No Name");
 }
 
 // The message goes through the desktop's URL handling, where a mail handler

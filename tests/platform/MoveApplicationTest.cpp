@@ -9,15 +9,12 @@
 #include "platform/SymlinksAndAliases.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QThread>
-#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -45,16 +42,12 @@ int sh(const QString& line) {
 struct MoveRig {
     test::TempHome home;
     test::MemorySettings settings;
-    QString homePath;
-    QString machineFolder;
-    QString bundlePath;
-    QStringList notWritable;
-    QList<QMessageBox*> alertsSeen;
-    QStringList alertTexts;
+    QString homePath, machineFolder, bundlePath, pkexecLog;
+    QStringList notWritable, alertTexts;
     AlertResult answer{AlertAnswer::First, false};
-    QString pkexecLog;
     QList<Command> detached;
     QList<int> exits;
+    QByteArray savedPath = qgetenv("PATH");
 
     explicit MoveRig(const QString& homeName = "home") {
         homePath = home.file(homeName);
@@ -70,11 +63,9 @@ struct MoveRig {
                           ("printf '%s\\n' \"$1\" >> " + shellQuote(pkexecLog) + "\n[ -e " +
                            shellQuote(home.file("deny")) + " ] && exit 126\nexec \"$@\"\n")
                               .toUtf8());
-        savedPath = qgetenv("PATH");
         qputenv("PATH", (home.file("fake bin") + ":").toLocal8Bit() + savedPath);
     }
     ~MoveRig() { qputenv("PATH", savedPath); }
-    QByteArray savedPath;
 
     QStringList pkexecCalls() const {
         return QString::fromUtf8(readFile(pkexecLog)).split('\n', Qt::SkipEmptyParts);

@@ -30,8 +30,7 @@ constexpr int kToneFrames = 2400;
 
 TEST(NoPauseExtensionTest, ReleasedHoldLeavesTheDeviceRunningAndSoundsPlay) {
     AudioEngine& engine = AudioEngine::sharedInstance();
-    const QString path = QDir(test::scratchDir()).filePath("tone.wav");
-    ASSERT_TRUE(test::writeTone(path, 0.5f, kToneFrames));
+    const QString path = test::scratchTone("tone.wav", 0.5f, kToneFrames);
     uint32_t tone = 0;
     ASSERT_EQ(engine.createSound(path, &tone), SystemSoundService::kNoError);
     engine.holdOutput(true);

@@ -24,12 +24,12 @@ AudioEngine& engine() {
     return AudioEngine::sharedInstance();
 }
 
-uint32_t makeTone(const QString& name, float level, int frames = kToneFrames) {
-    const QString path = QDir(test::scratchDir()).filePath(name + ".wav");
-    if (!test::writeTone(path, level, frames))
-        return 0;
+uint32_t makeTone(const QString& name, float level) {
     uint32_t id = 0;
-    return engine().createSound(path, &id) == SystemSoundService::kNoError ? id : 0;
+    return engine().createSound(test::scratchTone(name + ".wav", level), &id) ==
+                   SystemSoundService::kNoError
+               ? id
+               : 0;
 }
 
 // Plays `sound` from a wiped file and answers what was heard once it ended.
@@ -104,8 +104,7 @@ TEST_F(OutputDeviceTest, TheLastSoundClosesTheDeviceAndTheNextOpensIt) {
 }
 
 TEST_F(OutputDeviceTest, KeepAliveHoldsTheOutputAndPlaysAtOnce) {
-    // The keep-alive's sound is audible here so its play can be counted.
-    ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("silence.wav"), 0.5f, 4800));
+    ASSERT_TRUE(test::audibleSilence(4800));
     ASSERT_TRUE(test::wipeOutput());
     auto* keepAlive = AudioKeepAlive::sharedInstance();
     keepAlive->start();

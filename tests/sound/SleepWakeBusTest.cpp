@@ -40,7 +40,7 @@ TEST(SleepWakeBus, PrepareForSleepFromLogindPausesAndResumes) {
     ASSERT_TRUE(impostor.isConnected());
 
     test::useLoopback();
-    ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("silence.wav"), 0.5f));
+    ASSERT_TRUE(test::audibleSilence());
     orvix::test::LogCapture cap;
     AudioKeepAlive* keepAlive = AudioKeepAlive::sharedInstance();
     EXPECT_FALSE(cap.contains("No system bus"));

@@ -20,8 +20,7 @@ namespace {
 constexpr const char* kIdentifier = "0F8B4C6E-2D4A-4B7E-9C1D-3E5F7A9B1C2D";
 
 bool makeFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write("RIFF") == 4;
+    return test::writeFile(path, "RIFF");
 }
 
 struct Leftover {

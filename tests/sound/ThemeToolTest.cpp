@@ -1,3 +1,4 @@
+#include "AudioServer.h" // readSoundFile
 #include "SoundTestSupport.h"
 #include "ToolRun.h"
 #include "sound/KeyedArchive.h"
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <set>
-#include <sndfile.h>
 
 using namespace orvix;
 using Slot = SoundTheme::Slot;
@@ -41,9 +41,9 @@ protected:
 
 TEST_F(ThemeToolTest, CreateInfoExtractAndRecreateGiveTheSameTheme) {
     ASSERT_TRUE(test::writeTone(path("down 1.wav"), 0.3f));
-    ASSERT_TRUE(test::writeTone(path("down2.aiff"), 0.4f, 2400, 48, SF_FORMAT_AIFF));
+    ASSERT_TRUE(test::writeTone(path("down2.aiff"), 0.4f, 2400, test::kAiff));
     ASSERT_TRUE(test::writeTone(path("up.wav"), 0.2f));
-    ASSERT_TRUE(test::writeTone(path("space.caf"), 0.5f, 2400, 48, SF_FORMAT_CAF));
+    ASSERT_TRUE(test::writeTone(path("space.caf"), 0.5f, 2400, test::kCaf));
     writeText(path("theme.txt"), "# a test theme\n"
                                  "press *        \"down 1.wav\" down2.aiff\n"
                                  "press 49       space.caf\n"
@@ -171,17 +171,10 @@ TEST_F(ThemeToolTest, ShippedThemesAreCompleteAndPlay) {
             test::drain();
         }
     }
-    // The keep-alive's sound: inaudible but not pure digital silence.
-    SF_INFO info{};
-    SNDFILE* f = sf_open(ORVIX_TEST_SOURCE_DIR "/resources/bundle/silence.wav", SFM_READ, &info);
-    ASSERT_TRUE(f);
-    std::vector<short> samples(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_short(f, samples.data(), info.frames);
-    sf_close(f);
-    int peak = 0;
-    for (short s : samples)
-        peak = std::max(peak, std::abs(static_cast<int>(s)));
-    EXPECT_EQ(peak, 1);
+    // The keep-alive's sound (16-bit at 44.1 kHz): inaudible but not pure digital silence.
+    EXPECT_EQ(test::peak(test::readSoundFile(ORVIX_TEST_SOURCE_DIR "/resources/bundle/silence.wav",
+                                             44100)),
+              1.0f / 32768);
 }
 
 } // namespace

@@ -2,10 +2,6 @@
 
 #include <QJsonArray>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -88,8 +84,6 @@ public:
     bool waitForFrames(size_t count, int timeoutMs) const;
 
 private:
-    void read(int fd);
-
     struct Mark {
         size_t frames;
         std::chrono::steady_clock::time_point at;
