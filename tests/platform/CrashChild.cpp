@@ -3,7 +3,6 @@
 #include "platform/CrashReporter.h"
 
 #include <QCoreApplication>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>

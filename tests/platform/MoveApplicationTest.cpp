@@ -233,32 +233,27 @@ TEST(MoveApplicationTest, DoNotMoveWithAndWithoutTheBox) {
     EXPECT_TRUE(rig.exits.isEmpty());
 }
 
+// An earlier copy at the destination goes to the trash first.
 TEST(MoveApplicationTest, MoveCopiesTrashesRelaunchesAndExits) {
-    MoveRig rig("it's a home");
-    test::LogCapture cap;
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    const QString destination = rig.homeCopy();
-    EXPECT_TRUE(cap.contains("INFO -- Moving myself to the Applications folder"));
-    ASSERT_TRUE(QFile::exists(destination));
-    EXPECT_TRUE(QFileInfo(destination).isExecutable());
-    EXPECT_FALSE(QFile::exists(rig.bundlePath));
-    EXPECT_TRUE(QFile::exists(rig.trashed("Orvix.AppImage")));
-    ASSERT_EQ(rig.detached.size(), 1);
-    EXPECT_EQ(rig.detached[0].program, "/bin/sh");
-    EXPECT_EQ(rig.detached[0].arguments,
-              (QStringList{"-c", MoveApplication::relaunchLine(4242, destination)}));
-    EXPECT_EQ(rig.exits, QList<int>{0});
-}
-
-TEST(MoveApplicationTest, ExistingDestinationGoesToTheTrashFirst) {
-    MoveRig rig;
-    const QString destination = rig.homeCopy();
-    writeScript(destination, "# old version\n");
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    EXPECT_EQ(readFile(destination), "#!/bin/sh\nexit 0\n");
-    // The old copy is in the trash.
-    EXPECT_EQ(readFile(rig.trashed("Orvix.AppImage")), "#!/bin/sh\n# old version\n");
-    EXPECT_EQ(rig.exits, QList<int>{0});
+    for (bool earlier : {false, true}) {
+        MoveRig rig("it's a home");
+        const QString destination = rig.homeCopy();
+        if (earlier)
+            writeScript(destination, "# old version\n");
+        test::LogCapture cap;
+        EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
+        EXPECT_TRUE(cap.contains("INFO -- Moving myself to the Applications folder"));
+        EXPECT_EQ(readFile(destination), "#!/bin/sh\nexit 0\n");
+        EXPECT_TRUE(QFileInfo(destination).isExecutable());
+        EXPECT_FALSE(QFile::exists(rig.bundlePath));
+        EXPECT_EQ(readFile(rig.trashed("Orvix.AppImage")),
+                  earlier ? "#!/bin/sh\n# old version\n" : "#!/bin/sh\nexit 0\n");
+        ASSERT_EQ(rig.detached.size(), 1);
+        EXPECT_EQ(rig.detached[0].program, "/bin/sh");
+        EXPECT_EQ(rig.detached[0].arguments,
+                  (QStringList{"-c", MoveApplication::relaunchLine(4242, destination)}));
+        EXPECT_EQ(rig.exits, QList<int>{0});
+    }
 }
 
 TEST(MoveApplicationTest, DestinationAlreadyRunningIsSwitchedTo) {

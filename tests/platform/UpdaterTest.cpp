@@ -239,9 +239,7 @@ TEST(UpdaterTest, TheDownloadHelperEndsWithItsUpdater) {
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(helperPid)));
 }
 
-// Run only as the child of HelperDiesWithAKilledProgram: starts a check
-// against the parent's server, which never answers, prints the helper's pid,
-// and dies as kill -9 would.
+// Child of HelperDiesWithAKilledProgram: starts a check, prints the helper's pid, dies by SIGKILL.
 TEST(UpdaterTest, DISABLED_KilledDuringCheckChild) {
     SUUpdater updater;
     updater.setFeedURL(QUrl(qEnvironmentVariable("ORVIX_TEST_FEED")));
@@ -444,9 +442,8 @@ TEST(MachineIdentifierTest, ThreadsShareOneComputation) {
         EXPECT_EQ(r, QStringList{"3f4e9c8752b047698df3364d2d6924b6"});
 }
 
-// The running program: the real orvix in a private X server, its feed served
-// on loopback, a stand-in browser on PATH, and the update button read from
-// the screen's pixels.
+// The real orvix in a private X server: feed on loopback, a stand-in browser on
+// PATH, the update button read from the screen's pixels.
 class UpdaterProgramTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {

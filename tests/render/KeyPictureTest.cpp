@@ -4,7 +4,6 @@
 #include "render/Blur.h"
 
 #include <QPainter>
-#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace orvix;

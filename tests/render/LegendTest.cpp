@@ -114,9 +114,7 @@ TEST(LegendData, ShapesHaveTheContoursAndFormsOfTheirCharacters) {
     EXPECT_DOUBLE_EQ(legendForCode(61)->px + legendForCode(58)->px, 1.0);
 }
 
-// Every word label is measured where it is drawn: the extent of its pixels
-// in a rendered picture (two pixels per point, so a pixel is half a point)
-// against the box it must fill.
+// Word labels measured where drawn: their pixels (half a point each) against their box.
 TEST(LegendPictures, WordLabelsFillTheirBoxes) {
     const ThemeDictionary glyphsOnly = onlyLayers({"Glyphs"});
     constexpr qreal kScale = 2;
@@ -190,9 +188,8 @@ TEST(LegendData, ArrowsAreOneTriangleTurnedToPointTheirWay) {
     }
 }
 
-// Box legends keep their size on wider keys and land on whole points of the
-// key's own frame; key-relative ones stretch; edge-anchored ones hold their
-// distance from the key's left and top edges.
+// Box legends keep their size and land on whole points; key-relative ones stretch;
+// edge-anchored ones keep their distance from the left and top edges.
 TEST(LegendPlacement, EachFormFollowsTheKeyItsOwnWay) {
     const LegendData& ret = *legendForCode(36);
     const QRectF normal = legendBounds(ret, QRectF(0, 0, 93, 52));

@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QRectF>
 #include <initializer_list>
-#include <string>
 
 namespace orvix::test {
 

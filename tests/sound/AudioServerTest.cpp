@@ -1,7 +1,5 @@
-// Typing sounds through the desktop's real sound server: the real program in
-// a private X session, playing through OpenAL's pulse backend into a private
-// PipeWire (pipewire-pulse, WirePlumber) with null sinks, heard at the sinks'
-// monitors and compared with the theme's own samples.
+// The real program's typing sounds through a private PipeWire's null sinks, heard
+// at their monitors and compared with the theme's own samples.
 #include "AudioServer.h"
 
 #include "XSession.h"

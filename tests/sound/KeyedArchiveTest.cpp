@@ -360,9 +360,8 @@ TEST(KeyedArchiveMalformed, EveryTruncationAndByteFlipIsHandled) {
     EXPECT_GT(refused, 0);
 }
 
-// The macOS archives, the fuzzer's seeds and the inputs it once broke on: each
-// is refused with a reason, or decodes and survives a round trip through our
-// writer unchanged.
+// macOS archives, fuzz seeds and past crashers: refused with a reason, or decoded
+// and unchanged by a round trip through our writer.
 TEST(KeyedArchiveRoundTrip, MacOSArchivesAndFuzzCorpusKeepTheRoundTripProperty) {
     const QDir corpus(QStringLiteral(ORVIX_TEST_SOURCE_DIR "/tests/sound/fuzz/corpus"));
     ASSERT_GE(corpus.entryList(QDir::Files).size(), 4);

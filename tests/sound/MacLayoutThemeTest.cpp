@@ -11,10 +11,8 @@ using Slot = SoundTheme::Slot;
 
 namespace {
 
-// Builds a theme archive the way the macOS keyed archiver lays it out, with
-// libplist and by hand, independent of our writer: dictionary keys in another
-// order, NSMutableArray rows and lists, one shared NSNull, a sound shared by
-// three slots, NSURL objects with an empty base.
+// A theme laid out as macOS's keyed archiver does, built with libplist, not our
+// writer: other key order, NSMutableArray rows, one NSNull, shared sounds, NSURLs.
 class MacArchive {
 public:
     MacArchive() {

@@ -1,15 +1,11 @@
-// Without OpenAL Soft's pause extension the device keeps running across
-// sleep and every sound plays as it always did. OpenAL Soft always has the
-// extension, so this program hides it by standing in for the library's
-// extension query.
+// Without the pause extension (hidden here by wrapping the library's query) the
+// device keeps running across sleep and every sound plays.
 #include "SoundTestSupport.h"
 #include "WaveOutput.h"
 #include "sound/AudioEngine.h"
 
 #include <AL/alc.h>
-#include <QDir>
 #include <QTest>
-#include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <strings.h>

@@ -1,6 +1,4 @@
-// The output device on OpenAL Soft's wave-file writer: a playback device with
-// a real-time mixer thread that can be paused, and whose file shows every
-// mixed frame.
+// The output device on OpenAL Soft's wave-file writer (see WaveOutput.h).
 #include "SoundTestSupport.h"
 #include "WaveOutput.h"
 #include "sound/AudioEngine.h"
@@ -119,9 +117,8 @@ TEST_F(OutputDeviceTest, KeepAliveHoldsTheOutputAndPlaysAtOnce) {
     EXPECT_FALSE(engine().outputPaused());
 }
 
-// Idle pausing on its own, with calls that only count: the pause comes once
-// the last sound asked for has ended and the quiet time has passed, never
-// before, and the next sound undoes it.
+// Idle pausing with counting calls: paused only once the last sound has ended and
+// the quiet time passed; the next sound resumes.
 std::atomic<int> g_pauses{0}, g_resumes{0};
 TEST(DevicePauserTest, PausesOnlyOnceQuietAfterTheLastSound) {
     using Clock = DevicePauser::Clock;

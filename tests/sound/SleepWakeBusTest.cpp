@@ -5,9 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDir>
 #include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
 #include "AudioServer.h"
 
-#include "ToolRun.h"
 #include "XSession.h"
 
 #include <QDir>
@@ -8,7 +7,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QMap>
 #include <cmath>
 #include <csignal>
@@ -25,7 +23,9 @@ void dieWithParent() {
 }
 
 bool writeConfig(const QString& path, const QByteArray& text) {
-    return QDir().mkpath(QFileInfo(path).path()) && writeFile(path, text);
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(text) == text.size();
 }
 
 } // namespace
@@ -142,13 +142,9 @@ bool AudioServer::setDefaultSink(const QString& name) {
 }
 
 QString AudioServer::sinkState(const QString& name) const {
-    for (const QString& line :
-         pactl({QStringLiteral("list"), QStringLiteral("sinks"), QStringLiteral("short")})
-             .split(u'\n')) {
-        const QStringList fields = line.split(u'\t');
-        if (fields.size() >= 5 && fields[1] == name)
-            return fields[4].trimmed();
-    }
+    for (const QJsonValue& sink : list("sinks"))
+        if (sink[QStringLiteral("name")].toString() == name)
+            return sink[QStringLiteral("state")].toString();
     return {};
 }
 

@@ -14,11 +14,8 @@ namespace orvix::test {
 // test program); answers its address, empty when it did not start.
 QString startPrivateBus(QProcess& daemon);
 
-// A private PipeWire sound server as a desktop runs it: a D-Bus session bus,
-// pipewire, WirePlumber and pipewire-pulse in the runtime folder of the
-// environment given (an XSession's), with no sound cards (WirePlumber's
-// device monitors are off) and null sinks made through pactl. Every process
-// goes when the server does, also when the test program dies.
+// A private PipeWire (session bus, pipewire, WirePlumber, pipewire-pulse) with no
+// sound cards, only null sinks; its processes die with it or with the test program.
 class AudioServer {
 public:
     // `env` names the runtime and configuration folders to use.
@@ -58,9 +55,8 @@ private:
     bool _ready = false;
 };
 
-// Records a sink's monitor with parec, 48 kHz stereo float, on a thread of its
-// own, and notes when each block arrived, so that a sound's onset can be put
-// on the steady clock.
+// Records a sink's monitor (48 kHz stereo float) on a thread of its own, noting
+// when each block arrived so that an onset can be put on the steady clock.
 class MonitorRecording {
 public:
     static constexpr int kRate = 48000;
@@ -99,10 +95,8 @@ private:
 // the file cannot be read.
 std::vector<float> readSoundFile(const QString& path, int rate = MonitorRecording::kRate);
 
-// How alike `recorded` is to `expected` where they match best: the highest
-// normalised cross-correlation, over the whole of `expected`, of any frame of
-// `recorded` where `expected` fits whole (1: the same sound, at any level).
-// A sound cut short, faded or broken up scores lower.
+// Best normalised cross-correlation of all of `expected` within `recorded`: 1 for
+// the same sound at any level; lower when cut short, faded or broken up.
 double similarity(const std::vector<float>& recorded, const std::vector<float>& expected);
 
 } // namespace orvix::test

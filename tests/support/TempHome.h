@@ -9,10 +9,8 @@
 
 namespace orvix::test {
 
-// Points HOME and the XDG folders at a fresh temporary folder for one test and
-// puts the previous values back afterwards. With `privateRuntime`,
-// XDG_RUNTIME_DIR too, at a folder only the owner may enter (Qt and the
-// single-instance endpoint take no other).
+// HOME and the XDG folders in a fresh temporary folder for one test, restored after.
+// `privateRuntime`: XDG_RUNTIME_DIR too, owner-only as Qt requires.
 class TempHome {
 public:
     explicit TempHome(bool privateRuntime = false) {

@@ -26,9 +26,8 @@ ToolRun runTool(const QString& program, const QStringList& arguments,
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);
 
-// A Unix socket bound at `path`, listening (a copy that accepts but never
-// answers) or not (the file a killed copy leaves behind); its descriptor, -1
-// on failure. The caller closes it.
+// A Unix socket bound at `path`: listening like a copy that never answers, or
+// not, like one killed. The caller closes the descriptor; -1 on failure.
 int bindUnixSocket(const QString& path, bool listen);
 
 } // namespace orvix::test
