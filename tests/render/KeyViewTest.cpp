@@ -40,7 +40,7 @@ TEST(KeyView, UnknownDrawingStatesDrawTheNormalLook) {
     const ThemeDictionary& white = WhiteKeyboardTheme::theme();
     const QImage normal = renderKey(0, KeyView::Normal, &white, 2);
     for (int64_t state : {3, -1, 99})
-        EXPECT_EQ(differingPixels(normal, renderKey(0, state, &white, 2)), 0) << state;
+        EXPECT_TRUE(normal == renderKey(0, state, &white, 2)) << state;
 }
 
 TEST(KeyView, HoverChangesOnlyTheWellAroundTheKey) {

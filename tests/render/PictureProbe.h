@@ -30,7 +30,4 @@ inline int alphaAt(const QImage& image, qreal scale, qreal x, qreal y) {
     return colorAt(image, scale, x, y).alpha();
 }
 
-// Number of pixels that differ by more than `tolerance` in any channel.
-int differingPixels(const QImage& a, const QImage& b, int tolerance = 0);
-
 } // namespace orvix::test

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace orvix::test {
@@ -15,10 +16,9 @@ class TempHome {
 public:
     explicit TempHome(bool privateRuntime = false) {
         for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                                 "XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) {
-            _saved[name] = qgetenv(name);
-            _had[name] = qEnvironmentVariableIsSet(name);
-        }
+                                 "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
+            _saved[name] =
+                qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
         qputenv("HOME", path().toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", (path() + "/.config").toLocal8Bit());
         qputenv("XDG_DATA_HOME", (path() + "/.local/share").toLocal8Bit());
@@ -32,12 +32,8 @@ public:
         }
     }
     ~TempHome() {
-        for (const auto& [name, value] : _saved) {
-            if (_had[name])
-                qputenv(name.c_str(), value);
-            else
-                qunsetenv(name.c_str());
-        }
+        for (const auto& [name, value] : _saved)
+            value ? qputenv(name.c_str(), *value) : qunsetenv(name.c_str());
     }
     QString path() const { return _dir.path(); }
     QString file(const QString& relative) const { return _dir.filePath(relative); }
@@ -45,8 +41,7 @@ public:
 
 private:
     QTemporaryDir _dir;
-    std::map<std::string, QByteArray> _saved;
-    std::map<std::string, bool> _had;
+    std::map<std::string, std::optional<QByteArray>> _saved;
 };
 
 } // namespace orvix::test
