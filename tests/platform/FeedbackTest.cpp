@@ -45,23 +45,16 @@ struct Harness {
     }
 };
 
-// Replaces the information values for one test.
-class InfoOverride {
-public:
-    explicit InfoOverride(const QVariantMap& changes) : _saved(AppAdditions::infoDictionary()) {
-        QVariantMap info = _saved;
-        for (auto it = changes.begin(); it != changes.end(); ++it) {
-            if (it.value().isValid())
-                info.insert(it.key(), it.value());
-            else
-                info.remove(it.key());
-        }
+// Replaces information values (an invalid one removes its key) for one test.
+struct InfoOverride {
+    const QVariantMap saved = AppAdditions::infoDictionary();
+    explicit InfoOverride(const QVariantMap& changes) {
+        QVariantMap info = saved;
+        for (auto [key, value] : changes.asKeyValueRange())
+            value.isValid() ? void(info.insert(key, value)) : void(info.remove(key));
         AppAdditions::setInfoDictionary(info);
     }
-    ~InfoOverride() { AppAdditions::setInfoDictionary(_saved); }
-
-private:
-    QVariantMap _saved;
+    ~InfoOverride() { AppAdditions::setInfoDictionary(saved); }
 };
 
 } // namespace

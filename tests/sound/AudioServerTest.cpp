@@ -2,7 +2,7 @@
 // at their monitors and compared with the theme's own samples.
 #include "AudioServer.h"
 
-#include "XSession.h"
+#include "OrvixRun.h"
 #include "sound/SoundTheme.h"
 #include "sound/SystemSoundService.h"
 
@@ -120,9 +120,9 @@ protected:
             "CheckForUpdates=false\nSUEnableAutomaticChecks=false\nSoundTheme=" +
             soundTheme + "\n"));
         x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), "0", "0"});
-        orvix = x.startOrvix();
-        ASSERT_TRUE(orvix->waitForStarted(10000));
-        panel = x.waitForWindowOfPid(orvix->processId());
+        run = std::make_unique<test::OrvixRun>(x);
+        orvix = run->process();
+        panel = run->panel();
         ASSERT_FALSE(panel.isEmpty());
     }
 
@@ -198,12 +198,7 @@ protected:
             .toString();
     }
 
-    int logLines(const char* text) {
-        while (orvix->waitForReadyRead(200))
-            log += QString::fromUtf8(orvix->readAll());
-        log += QString::fromUtf8(orvix->readAll());
-        return static_cast<int>(log.count(QString::fromLatin1(text)));
-    }
+    int logLines(const char* text) { return static_cast<int>(run->output().count(text)); }
 
     QStringList leftInTmp() const {
         return QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -212,8 +207,9 @@ protected:
     XSession x{XSession::Options{.windowManager = false}};
     std::unique_ptr<AudioServer> server;
     std::vector<std::vector<float>> expected;
+    std::unique_ptr<test::OrvixRun> run;
     QProcess* orvix = nullptr;
-    QString panel, tmp, log;
+    QString panel, tmp;
 };
 
 TEST_F(AudioServerTest, ThemeKeepsTheOutputAwakeAndSoundsFollowTheServer) {
@@ -272,9 +268,10 @@ TEST_F(AudioServerTest, ThemeKeepsTheOutputAwakeAndSoundsFollowTheServer) {
         back = pressAndHear(kSinkA, nullptr, 1500);
     EXPECT_GE(back, kWhole) << "no key sound after the sound server came back";
     EXPECT_EQ(streams(), bothOn(kSinkA)) << "a stream left behind or doubled";
-    EXPECT_EQ(logLines("Audio output lost"), 1) << qPrintable(log);
-    EXPECT_EQ(logLines("Audio output back"), 1) << qPrintable(log);
-    EXPECT_EQ(logLines("Audio output") + logLines("No audio output"), 2) << qPrintable(log);
+    ASSERT_TRUE(run->waitForOutput("Audio output back")) << run->output().constData();
+    EXPECT_EQ(logLines("Audio output lost"), 1) << run->output().constData();
+    EXPECT_EQ(logLines("Audio output back"), 1);
+    EXPECT_EQ(logLines("Audio output") + logLines("No audio output"), 2);
 
     // Quitting takes the theme's temporary files away.
     ::kill(static_cast<pid_t>(pid), SIGTERM);
