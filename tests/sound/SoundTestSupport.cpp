@@ -48,9 +48,6 @@ Folders& folders() {
 QString resourceDir() {
     return folders().resources;
 }
-QString userDataDir() {
-    return folders().data;
-}
 QString scratchDir() {
     return folders().scratch;
 }

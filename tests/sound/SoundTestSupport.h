@@ -12,10 +12,9 @@
 
 namespace orvix::test {
 
-// The resource folder and user data folder of sound tests: private temporary
-// folders set up before main (the bundle fixes its folder on first use).
+// Private resource and scratch folders, set up before main (the bundle fixes its
+// folder on first use); XDG_DATA_HOME and TMPDIR get private folders too.
 QString resourceDir();
-QString userDataDir();
 QString scratchDir();
 
 // Writes a mono 48 kHz file of `frames` samples: a square wave of `level`
