@@ -183,11 +183,8 @@ TEST(KeyedArchiveRoundTrip, OutputHasTheKeyedArchiverLayoutForAnIndependentReade
     plist_from_bin(bytes.constData(), static_cast<uint32_t>(bytes.size()), &top);
     ASSERT_TRUE(top);
     const auto str = [](plist_t node) {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        const std::string out = s ? s : "";
-        free(s);
-        return out;
+        const char* s = plist_get_string_ptr(node, nullptr);
+        return std::string(s ? s : "");
     };
     const auto uid = [](plist_t node) {
         uint64_t u = 0;
