@@ -1,5 +1,4 @@
-// The command lines of orvix, orvix-snth and orvix-render as a user in a
-// console meets them: no display, no session, only the real programs.
+// orvix, orvix-snth and orvix-render run from a console: no display, no session.
 #include "BuildInfo.h"
 #include "TempHome.h"
 #include "ToolRun.h"

@@ -58,9 +58,7 @@ TEST(AppAdditionsTest, RunningSystemAnswersAVersion) {
     EXPECT_GT(v->major, 0);
 }
 
-// The version tests behind the text and the page compare numbers (minor 10
-// is not minor 1), and a later major version passes every "or higher" test
-// and no exact one.
+// Versions compare as numbers; a later major passes every "or higher" test and no exact one.
 TEST(AppAdditionsTest, AccessibilityTextAndHelpPageTable) {
     const TableRow rows[] = {
         {{9, 12, 0}, kUniversalAccessPane, AccessHelpPage::General},

@@ -1,5 +1,4 @@
-// Installs the crash handler and crashes in the requested way.
-// Usage: platform_crash_child FOLDER segv|abort|overflow
+// Installs the crash handler and crashes: platform_crash_child FOLDER segv|abort|overflow
 #include "platform/CrashReporter.h"
 
 #include <QCoreApplication>

@@ -199,8 +199,7 @@ TEST(FeedbackTest, NameFallbacks) {
     EXPECT_EQ(AppAdditions::applicationName(), "No Name");
 }
 
-// The message goes through the desktop's URL handling, where a mail handler
-// registered for "mailto" receives it.
+// The message reaches the "mailto" handler through the desktop's URL handling.
 class MailCatcher : public QObject {
     Q_OBJECT
 public:

@@ -36,9 +36,8 @@ int sh(const QString& line) {
         .exitCode;
 }
 
-// A temporary home with a fake AppImage, and a record of everything the move
-// flow asks of the system. The process runs as any user, so write access is a
-// stated fact of each test rather than a file mode.
+// A temporary home with a fake AppImage, recording all the move asks of the system.
+// Write access is stated per test, not a file mode: tests may run as root.
 struct MoveRig {
     test::TempHome home;
     test::MemorySettings settings;

@@ -89,8 +89,7 @@ TEST(UniversalAccessTest, AlertTextsAndButtonsForEachLack) {
     EXPECT_EQ(pages.size(), 6); // one page per situation
 }
 
-// What works only in part is told, not refused: the program goes on
-// whatever the answer, and only "Open Help" opens the page.
+// A limitation is told, not refused: the program goes on; only "Open Help" opens the page.
 TEST(UniversalAccessTest, LimitationIsAWarningThatLetsTheProgramGoOn) {
     for (InputLimitation limitation :
          {InputLimitation::WaylandWithoutWatching, InputLimitation::WaylandX11Only}) {
@@ -139,8 +138,7 @@ TEST(UniversalAccessTest, HelpButtonOpensThePageAndLeavesTheAlertUp) {
     box->close();
 }
 
-// With access nothing happens; without it every alert is hidden, the repeating
-// check stops and the program quits whatever the answer.
+// Without access: alerts hidden, repeating check stopped, quit whatever the answer.
 TEST(UniversalAccessTest, CheckHidesAlertsAndQuitsOnlyWithoutAccess) {
     for (InputAccessLack lack : {InputAccessLack::Nothing, InputAccessLack::X11Xtest}) {
         for (AlertAnswer answer : {AlertAnswer::First, AlertAnswer::Second}) {

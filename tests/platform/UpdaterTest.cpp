@@ -47,8 +47,7 @@ QByteArray item(const QByteArray& version, const QByteArray& shortVersion,
            shortVersion + "\" length=\"1\" type=\"application/octet-stream\"/></item>";
 }
 
-// One updater against a loopback feed: the check on its own, without the
-// program around it (tests of the running program are further down).
+// One updater against a loopback feed, without the program around it.
 struct Check {
     test::LoopbackHttpServer server;
     test::MemorySettings settings;
@@ -437,8 +436,7 @@ TEST(MachineIdentifierTest, ThreadsShareOneComputation) {
         EXPECT_EQ(r, QStringList{"3f4e9c8752b047698df3364d2d6924b6"});
 }
 
-// The real orvix in a private X server: feed on loopback, a stand-in browser on
-// PATH, the update button read from the screen's pixels.
+// The real orvix in Xvfb: feed on loopback, stand-in browser, button read from pixels.
 class UpdaterProgramTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {

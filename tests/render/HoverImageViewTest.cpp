@@ -7,9 +7,8 @@
 
 using namespace orvix;
 
-// The events are sent straight to hidden views: on a shown one the platform
-// adds enter and leave events of its own, wherever its pointer happens to be.
-// The fade itself under a real pointer is tested in HoverImageViewXTest.
+// Events go straight to a hidden view: a shown one gets the platform's own enter and
+// leave events. The real pointer is HoverImageViewXTest's.
 TEST(HoverImageView, FadeIsAnimatedReversesFromWhereItIsAndStopsWhenAlphaIsSet) {
     QEvent leave(QEvent::Leave);
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));

@@ -10,8 +10,7 @@
 using namespace orvix;
 using namespace orvix::test;
 
-// The sizes come from a switch and a bit mask over 96..126; one row per mask
-// range, and codes around it that must not fall into it.
+// A switch and a bit mask over 96..126: one row per mask range, and codes around it.
 TEST(KeyViewSize, FollowsTheKeySizeTable) {
     const struct {
         int64_t code;

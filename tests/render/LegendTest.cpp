@@ -37,8 +37,7 @@ QRectF legendBounds(const LegendData& l, const QRectF& key) {
 
 } // namespace
 
-// Every key but Space has a legend; the table is sorted for lookup, and each
-// outline is well formed and lies inside its form's frame.
+// Every key but Space has a legend, sorted for lookup, well formed, inside its frame.
 TEST(LegendData, TableHasEveryKeyButSpaceSortedWellFormedAndInsideItsForm) {
     std::set<int64_t> expected, stored;
     for (const KeyPlacement& key : keyboardLayout())
@@ -165,8 +164,7 @@ TEST(LegendPictures, WordLabelsFillTheirBoxes) {
     EXPECT_NEAR(widest, 0.16 * 52, kPixel);
 }
 
-// The four arrows are one triangle turned: the same extent, and
-// each points its own way, the tip in the middle of the other axis.
+// The arrows are one triangle turned, each tip centred on the other axis.
 TEST(LegendData, ArrowsAreOneTriangleTurnedToPointTheirWay) {
     const struct {
         int64_t code;
@@ -188,8 +186,7 @@ TEST(LegendData, ArrowsAreOneTriangleTurnedToPointTheirWay) {
     }
 }
 
-// Box legends keep their size and land on whole points; key-relative ones stretch;
-// edge-anchored ones keep their distance from the left and top edges.
+// Box legends keep size on whole points; key-relative stretch; edge-anchored keep distance.
 TEST(LegendPlacement, EachFormFollowsTheKeyItsOwnWay) {
     const LegendData& ret = *legendForCode(36);
     const QRectF normal = legendBounds(ret, QRectF(0, 0, 93, 52));

@@ -1,5 +1,4 @@
-// The real program's typing sounds through a private PipeWire's null sinks, heard
-// at their monitors and compared with the theme's own samples.
+// The real program's typing sounds heard at a private PipeWire's null-sink monitors.
 #include "AudioServer.h"
 
 #include "OrvixRun.h"
@@ -27,14 +26,12 @@ constexpr int kCodeA = 0;      // the key xdotool presses as "a"
 constexpr int kIdleMs = 30000; // longer than any sound server waits before suspending
 constexpr double kWhole = 0.9; // similarity of a sound heard whole
 const QString kSinkA = QStringLiteral("orvix_a"), kSinkB = QStringLiteral("orvix_b");
-// A theme on holds two streams on a sink: the key sounds' and the one that
-// keeps the output awake.
+// A theme on holds two streams: the key sounds' and the keep-alive's.
 QStringList bothOn(const QString& sink) {
     return {sink, sink};
 }
 
-// The theme files only name their sounds; the test reads their samples and
-// needs no output of its own for that.
+// Loads themes for their samples only: no output needed.
 class SilentService : public SystemSoundService {
 public:
     int32_t createSound(const QString&, uint32_t* id) override {

@@ -49,8 +49,7 @@ const NodePtr& dictValue(const NodePtr& dict, const QString& key) {
     return none;
 }
 
-// What decodes survives a round trip through our writer unchanged, and
-// writing twice gives the same bytes.
+// A round trip through our writer changes nothing; writing twice gives the same bytes.
 void expectRoundTrip(const NodePtr& original, const std::string& name) {
     const QByteArray written = archive::encodeArchive(original);
     QString error, why;
@@ -60,8 +59,7 @@ void expectRoundTrip(const NodePtr& original, const std::string& name) {
     EXPECT_EQ(written, archive::encodeArchive(reread)) << name;
 }
 
-// Builds a keyed archive at the property-list level, so tests can write what
-// our encoder never would.
+// A keyed archive built at the property-list level: what our encoder never writes.
 struct RawArchive {
     plist::Writer w;
     std::vector<uint32_t> objects;
@@ -337,8 +335,7 @@ TEST(KeyedArchiveMalformed, ArchiveLevelFaults) {
     }
 }
 
-// Every truncation and every single-byte change of a real archive is either
-// read or refused; none crashes (the sanitizer build checks the memory side).
+// Every truncation and byte flip is read or refused, never a crash (see the asan build).
 TEST(KeyedArchiveMalformed, EveryTruncationAndByteFlipIsHandled) {
     const QByteArray good = readTestData("NSKeyedUnarchiver-ComplexTest.plist");
     ASSERT_FALSE(good.isEmpty());
@@ -357,8 +354,7 @@ TEST(KeyedArchiveMalformed, EveryTruncationAndByteFlipIsHandled) {
     EXPECT_GT(refused, 0);
 }
 
-// macOS archives, fuzz seeds and past crashers: refused with a reason, or decoded
-// and unchanged by a round trip through our writer.
+// macOS archives, fuzz seeds and past crashers: refused with a reason, or round-trip.
 TEST(KeyedArchiveRoundTrip, MacOSArchivesAndFuzzCorpusKeepTheRoundTripProperty) {
     const QDir corpus(QStringLiteral(ORVIX_TEST_SOURCE_DIR "/tests/sound/fuzz/corpus"));
     ASSERT_GE(corpus.entryList(QDir::Files).size(), 4);

@@ -11,8 +11,7 @@ using Slot = SoundTheme::Slot;
 
 namespace {
 
-// A theme laid out as macOS's keyed archiver does, built with libplist, not our
-// writer: other key order, NSMutableArray rows, one NSNull, shared sounds, NSURLs.
+// A theme as macOS lays it out, built with libplist: key order, mutable rows, NSNull, NSURL.
 class MacArchive {
 public:
     MacArchive() {

@@ -1,5 +1,4 @@
-// Without the pause extension (hidden here by wrapping the library's query) the
-// device keeps running across sleep and every sound plays.
+// Without the pause extension (hidden by wrapping its query) the device just keeps running.
 #include "SoundTestSupport.h"
 #include "WaveOutput.h"
 #include "sound/AudioEngine.h"

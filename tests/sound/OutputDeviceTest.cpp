@@ -117,8 +117,7 @@ TEST_F(OutputDeviceTest, KeepAliveHoldsTheOutputAndPlaysAtOnce) {
     EXPECT_FALSE(engine().outputPaused());
 }
 
-// Idle pausing with counting calls: paused only once the last sound has ended and
-// the quiet time passed; the next sound resumes.
+// Pauses only after the last sound plus the quiet time; the next sound resumes.
 std::atomic<int> g_pauses{0}, g_resumes{0};
 TEST(DevicePauserTest, PausesOnlyOnceQuietAfterTheLastSound) {
     using Clock = DevicePauser::Clock;

@@ -22,9 +22,7 @@ QDBusMessage prepareForSleep(bool sleeping) {
     return m;
 }
 
-// A private bus stands in for the system bus, and a connection on it owns
-// logind's name, so the keep-alive hears PrepareForSleep the way it does on a
-// real system.
+// A private system bus where a connection owns logind's name and sends PrepareForSleep.
 TEST(SleepWakeBus, PrepareForSleepFromLogindPausesAndResumes) {
     QProcess daemon; // killed when it goes
     const QString address = test::startPrivateBus(daemon);

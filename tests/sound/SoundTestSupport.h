@@ -12,14 +12,11 @@
 
 namespace orvix::test {
 
-// Private resource and scratch folders, set up before main (the bundle fixes its
-// folder on first use); XDG_DATA_HOME and TMPDIR get private folders too.
+// Private folders (XDG_DATA_HOME, TMPDIR too), made before main: the bundle fixes its early.
 QString resourceDir();
 QString scratchDir();
 
-// Writes a mono 48 kHz file of `frames` samples: a square wave of `level`
-// (0..1) with a period of 48 frames, so each test sound has its own loudness.
-// Format is a libsndfile major format (SF_FORMAT_WAV, SF_FORMAT_AIFF, SF_FORMAT_CAF).
+// A mono 48 kHz square wave of `level` (0..1), period 48 frames: each sound its own loudness.
 constexpr int kWav = 0x010000, kAiff = 0x020000, kCaf = 0x180000;
 bool writeTone(const QString& path, float level, int frames = 2400, int format = kWav);
 // The same in the scratch folder under `name`: its path, empty on failure.

@@ -1,6 +1,4 @@
-// The run's temporary folder and the clean-up of folders that ended runs
-// left: only this user's own folders, of a run that holds no lock, with the
-// files a run puts there, go.
+// Only this user's unlocked folders of ended runs, holding only a run's files, are removed.
 #include "sound/TemporaryFolder.h"
 
 #include "SoundTestSupport.h"

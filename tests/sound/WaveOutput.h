@@ -2,18 +2,16 @@
 
 namespace orvix::test {
 
-// Linking this points OpenAL Soft at its wave-file writer: a real-time, pausable
-// device like a sound card's, whose file holds every mixed frame (48 kHz float stereo).
+// Linking this points OpenAL Soft at its wave writer: a pausable real-time device, every
+// mixed frame (48 kHz float stereo) in a file.
 
-// Waits until the writer has put its first frames in the file (its mixer
-// thread starts with the device, so the file is empty for a moment).
+// Waits for the first frames: the mixer thread starts with the device.
 bool waitForFirstOutput(int timeoutMs = 10000);
 
 // Whether the file changed within `windowMs`, i.e. the mixer is running.
 bool outputAdvances(int windowMs);
 
-// Overwrites the file after its first 8 bytes with NaN, so a later look sees only
-// what was mixed since, wherever the writer puts it (1.19 restarts at the top).
+// NaN after byte 8, so only what is mixed later shows (1.19 rewrites from the top).
 bool wipeOutput();
 
 struct Heard {

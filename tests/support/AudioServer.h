@@ -10,12 +10,10 @@
 
 namespace orvix::test {
 
-// Starts a private D-Bus daemon in `daemon` (killed with it, and with the
-// test program); answers its address, empty when it did not start.
+// A private D-Bus daemon in `daemon`, dying with the test; its address, or empty.
 QString startPrivateBus(QProcess& daemon);
 
-// A private PipeWire (session bus, pipewire, WirePlumber, pipewire-pulse) with no
-// sound cards, only null sinks; its processes die with it or with the test program.
+// A private PipeWire with only null sinks; its processes die with it or the test.
 class AudioServer {
 public:
     // `env` names the runtime and configuration folders to use.
@@ -55,8 +53,7 @@ private:
     bool _ready = false;
 };
 
-// Records a sink's monitor (48 kHz stereo float) on a thread of its own, noting
-// when each block arrived so that an onset can be put on the steady clock.
+// A sink's monitor recorded on its own thread, each block's arrival noted for timing.
 class MonitorRecording {
 public:
     static constexpr int kRate = 48000;
@@ -91,12 +88,10 @@ private:
     pid_t _pid = -1;
 };
 
-// Mono samples of a sound file, resampled (linearly) to `rate`; empty when
-// the file cannot be read.
+// A sound file's mono samples, linearly resampled to `rate`; empty when unreadable.
 std::vector<float> readSoundFile(const QString& path, int rate = MonitorRecording::kRate);
 
-// Best normalised cross-correlation of all of `expected` within `recorded`: 1 for
-// the same sound at any level; lower when cut short, faded or broken up.
+// Best cross-correlation of all of `expected` in `recorded`: 1 for the same sound.
 double similarity(const std::vector<float>& recorded, const std::vector<float>& expected);
 
 } // namespace orvix::test

@@ -8,8 +8,7 @@
 
 namespace orvix::test {
 
-// A tiny HTTP server on 127.0.0.1 answering every request with one canned
-// reply, a redirect for the paths named in `redirects`, or never at all.
+// HTTP on 127.0.0.1: one canned reply, a redirect for `redirects`, or none at all.
 class LoopbackHttpServer : public QObject {
 public:
     LoopbackHttpServer() {

@@ -10,8 +10,7 @@
 
 namespace orvix::test {
 
-// HOME and the XDG folders in a fresh temporary folder for one test, restored after.
-// `privateRuntime`: XDG_RUNTIME_DIR too, owner-only as Qt requires.
+// HOME and XDG folders (with `privateRuntime` an owner-only runtime too) for one test.
 class TempHome {
 public:
     explicit TempHome(bool privateRuntime = false) {

@@ -1,5 +1,4 @@
-// libFuzzer target for the keyed-archive reader: any input is refused with a
-// reason, or decodes and survives a round trip through our writer unchanged.
+// libFuzzer: any input is refused with a reason, or survives a round trip unchanged.
 #include "sound/BinaryPlist.h"
 #include "sound/KeyedArchive.h"
 
