@@ -32,9 +32,7 @@ bool writeConfig(const QString& path, const QByteArray& text) {
 
 QString startPrivateBus(QProcess& daemon) {
     daemon.setChildProcessModifier(dieWithParent);
-    daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                  QStringLiteral("--print-address")});
+    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
     if (!daemon.waitForStarted(5000) || !daemon.waitForReadyRead(5000))
         return {};
     return QString::fromUtf8(daemon.readLine()).trimmed();
@@ -65,14 +63,8 @@ AudioServer::AudioServer(const QProcessEnvironment& env) : _env(env) {
 
 AudioServer::~AudioServer() {
     for (auto it = _processes.rbegin(); it != _processes.rend(); ++it) {
-        QProcess* p = it->get();
-        if (p->state() != QProcess::NotRunning) {
-            p->terminate();
-            if (!p->waitForFinished(3000)) {
-                p->kill();
-                p->waitForFinished(3000);
-            }
-        }
+        (*it)->terminate();
+        (*it)->waitForFinished(3000); // ~QProcess kills what is left
     }
 }
 
@@ -149,10 +141,7 @@ QString AudioServer::sinkState(const QString& name) const {
 }
 
 QJsonArray AudioServer::list(const char* what) const {
-    return QJsonDocument::fromJson(pactl({QStringLiteral("-f"), QStringLiteral("json"),
-                                          QStringLiteral("list"), QString::fromLatin1(what)})
-                                       .toUtf8())
-        .array();
+    return QJsonDocument::fromJson(pactl({"-f", "json", "list", what}).toUtf8()).array();
 }
 
 namespace {

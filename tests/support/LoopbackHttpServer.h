@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <memory>
 
 namespace orvix::test {
 
@@ -15,7 +16,7 @@ public:
         _server.listen(QHostAddress::LocalHost);
         connect(&_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = _server.nextPendingConnection()) {
-                auto* buffer = new QByteArray;
+                auto buffer = std::make_shared<QByteArray>();
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
                     *buffer += socket->readAll();
                     const qsizetype end = buffer->indexOf("\r\n\r\n");
@@ -36,10 +37,7 @@ public:
                     socket->write(reply);
                     socket->disconnectFromHost();
                 });
-                connect(socket, &QTcpSocket::disconnected, socket, [socket, buffer] {
-                    delete buffer;
-                    socket->deleteLater();
-                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
     }
