@@ -4,6 +4,7 @@
 #include "sound/BinaryPlist.h"
 
 #include <QDir>
+#include <QtEndian>
 #include <functional>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
@@ -251,21 +252,17 @@ TEST(KeyedArchiveMalformed, ContainerLevelFaults) {
 TEST(KeyedArchiveMalformed, SharedBytesCannotExpandTheDecodedSize) {
     // 2000 offsets all pointing at one array of 2000 references: a few kilobytes
     // that a copying reader would expand to millions of elements.
-    const int n = 2000;
-    QByteArray bytes("bplist00\xAF\x11");
-    bytes.append(static_cast<char>(n >> 8)).append(static_cast<char>(n & 0xFF));
-    bytes.append(QByteArray(2 * n, '\0'));
-    const qsizetype tableOffset = bytes.size();
-    for (int i = 0; i < n; ++i)
-        bytes.append(QByteArray("\0\x08", 2));
-    QByteArray trailer(32, '\0');
-    trailer[6] = 2;                          // offset size
-    trailer[7] = 2;                          // reference size
-    trailer[14] = static_cast<char>(n >> 8); // object count
-    trailer[15] = static_cast<char>(n & 0xFF);
-    trailer[30] = static_cast<char>(tableOffset >> 8);
-    trailer[31] = static_cast<char>(tableOffset & 0xFF);
-    bytes.append(trailer);
+    const quint64 n = 2000;
+    const auto be = [](quint64 v, int size) {
+        QByteArray b(8, '\0');
+        qToBigEndian(v, b.data());
+        return b.right(size);
+    };
+    QByteArray bytes = "bplist00\xAF\x11" + be(n, 2) + QByteArray(2 * n, '\0');
+    const quint64 tableOffset = quint64(bytes.size());
+    bytes += be(8, 2).repeated(n);
+    // Trailer: offset and reference sizes, object count, top object, table offset.
+    bytes += QByteArray(6, '\0') + be(2, 1) + be(2, 1) + be(n, 8) + be(0, 8) + be(tableOffset, 8);
     plist::Document doc;
     QString error;
     EXPECT_FALSE(plist::parse(bytes, doc, error));
