@@ -75,16 +75,14 @@ TEST_F(OrvixRenderTool, DrawsTheKeyboardAndOneKeyInEachFormat) {
 
 // The committed legend outlines must match a fresh run of their generator.
 TEST(LegendGenerator, CommittedDataMatchesAFreshRun) {
-    const QString generator = QStringLiteral(ORVIX_TEST_BINARY_DIR) + "/bin/legendgen";
+    const QString generator = builtProgram(QStringLiteral("legendgen"));
     const QString font = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
     if (!QFile::exists(generator) || !QFile::exists(font))
         GTEST_SKIP() << "legendgen or its font is not here";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString out = dir.filePath(QStringLiteral("LegendData.cpp"));
-    ASSERT_EQ(
-        runTool(generator, {QStringLiteral("--font"), font, QStringLiteral("-o"), out}).exitCode,
-        0);
+    ASSERT_EQ(runTool(generator, {"--font", font, "-o", out}).exitCode, 0);
     const QByteArray fresh = readFile(out);
     ASSERT_FALSE(fresh.isEmpty());
     EXPECT_TRUE(fresh ==
