@@ -73,6 +73,7 @@ TEST(FeedbackTest, FirstLaunchStartsTheWeekAndPromptsOnlyAfterSevenDays) {
     h.launch();
     EXPECT_EQ(h.prompts, 0);
     EXPECT_EQ(h.settings.objectForKey("FeedbackFirstUsed").toDateTime(), kStart);
+    EXPECT_FALSE(AppAdditions::applicationVersion().isEmpty()); // a new build must show
     EXPECT_EQ(h.settings.objectForKey("FeedbackLastVersionUsed").toString(),
               AppAdditions::applicationVersion());
     EXPECT_EQ(h.settings.objectForKey("FeedbackPrompted"), QVariant(false));
