@@ -1,12 +1,11 @@
-// The command lines of orvix, orvix-snth and orvix-render as a user in a
-// console meets them: no display, no session, only the real programs.
+// orvix, orvix-snth and orvix-render run from a console: no display, no session.
 #include "BuildInfo.h"
+#include "TempHome.h"
 #include "ToolRun.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,31 +18,21 @@ namespace {
 
 constexpr const char* kNeedsDisplay = "Orvix needs an X11 session, or Wayland with XWayland";
 
+// A console: no display of any kind, and a home of its own.
 class CommandLineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(home.isValid());
-        // A console: no display of any kind, and a home of its own.
-        env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY"})
             env.remove(name);
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        env.insert("XDG_RUNTIME_DIR", home.filePath("run"));
-        ASSERT_TRUE(QDir().mkpath(home.filePath("config/Orvix")));
-        ASSERT_TRUE(QDir().mkpath(home.filePath("run")));
-        // Qt takes a runtime folder only when it is private.
-        ASSERT_TRUE(QFile::setPermissions(home.filePath("run"), QFileDevice::ReadOwner |
-                                                                    QFileDevice::WriteOwner |
-                                                                    QFileDevice::ExeOwner));
+        ASSERT_TRUE(QDir().mkpath(home.file(".config/Orvix")));
     }
     ToolRun run(const char* program, const QStringList& arguments) const {
         return runTool(builtProgram(QString::fromLatin1(program)), arguments, env, 30000);
     }
-    QString settingsPath() const { return home.filePath("config/Orvix/Orvix.conf"); }
+    QString settingsPath() const { return home.file(".config/Orvix/Orvix.conf"); }
 
-    QTemporaryDir home;
-    QProcessEnvironment env;
+    orvix::test::TempHome home{true};
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 };
 
 TEST_F(CommandLineTest, HelpAndVersionNeedNoDisplay) {
@@ -141,7 +130,8 @@ TEST_F(CommandLineTest, ResetSettingsMovesTheFileAsideAndKeepsIt) {
 
 TEST_F(CommandLineTest, ResetSettingsRefusesWhileOrvixRuns) {
     // A running copy listens at its single-instance endpoint.
-    const int fd = orvix::test::bindUnixSocket(home.filePath("run/org.orvix.orvix.instance"), true);
+    const int fd =
+        orvix::test::bindUnixSocket(home.runtimeDir() + "/org.orvix.orvix.instance", true);
     ASSERT_GE(fd, 0);
 
     const QByteArray mine = "[General]\nTheme=2\n";

@@ -10,7 +10,6 @@
 #include "platform/SymlinksAndAliases.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QSet>
 #include <QStandardPaths>

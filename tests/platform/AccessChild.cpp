@@ -1,5 +1,4 @@
-// Runs the permission check against a real X display and quits through it.
-// Usage: platform_access_child launch|timer DISPLAY first|second
+// Permission check on a real display, quitting through it: launch|timer DISPLAY first|second
 #include "platform/UniversalAccess.h"
 
 #include <QAbstractButton>

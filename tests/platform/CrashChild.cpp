@@ -1,9 +1,7 @@
-// Installs the crash handler and crashes in the requested way.
-// Usage: platform_crash_child FOLDER segv|abort|overflow
+// Installs the crash handler and crashes: platform_crash_child FOLDER segv|abort|overflow
 #include "platform/CrashReporter.h"
 
 #include <QCoreApplication>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>

@@ -78,12 +78,7 @@ TEST(CrashReporterTest, RealCrashLeavesAReport) {
     const QFile::Permissions perms =
         QFile::permissions(CrashReporter::pendingReports(folder).first());
     EXPECT_FALSE(perms & (QFile::ReadGroup | QFile::ReadOther));
-}
-
-TEST(CrashReporterTest, AbortAndStackOverflowAreReportedToo) {
-    test::TempHome home;
-    EXPECT_NE(crashAndRead(home.file("a"), "abort").indexOf("Signal: 6 (SIGABRT)"), -1);
-    const QString overflow = crashAndRead(home.file("b"), "overflow");
+    const QString overflow = crashAndRead(home.file("overflow"), "overflow");
     EXPECT_NE(overflow.indexOf("Signal: 11 (SIGSEGV)"), -1) << overflow.toStdString();
 }
 
@@ -113,7 +108,7 @@ TEST(CrashReporterTest, ShowReportOpensTheFileAndNothingPendingOffersNothing) {
     Offer offer(folder);
     offer.answer = AlertAnswer::Third;
     EXPECT_FALSE(offer.check()); // no folder at all
-    ASSERT_FALSE(crashAndRead(folder, "abort").isEmpty());
+    ASSERT_NE(crashAndRead(folder, "abort").indexOf("Signal: 6 (SIGABRT)"), -1);
     EXPECT_TRUE(offer.check());
     ASSERT_EQ(offer.opened.size(), 1);
     EXPECT_TRUE(offer.opened[0].isLocalFile());

@@ -45,23 +45,16 @@ struct Harness {
     }
 };
 
-// Replaces the information values for one test.
-class InfoOverride {
-public:
-    explicit InfoOverride(const QVariantMap& changes) : _saved(AppAdditions::infoDictionary()) {
-        QVariantMap info = _saved;
-        for (auto it = changes.begin(); it != changes.end(); ++it) {
-            if (it.value().isValid())
-                info.insert(it.key(), it.value());
-            else
-                info.remove(it.key());
-        }
+// Replaces information values (an invalid one removes its key) for one test.
+struct InfoOverride {
+    const QVariantMap saved = AppAdditions::infoDictionary();
+    explicit InfoOverride(const QVariantMap& changes) {
+        QVariantMap info = saved;
+        for (auto [key, value] : changes.asKeyValueRange())
+            value.isValid() ? void(info.insert(key, value)) : void(info.remove(key));
         AppAdditions::setInfoDictionary(info);
     }
-    ~InfoOverride() { AppAdditions::setInfoDictionary(_saved); }
-
-private:
-    QVariantMap _saved;
+    ~InfoOverride() { AppAdditions::setInfoDictionary(saved); }
 };
 
 } // namespace
@@ -80,6 +73,7 @@ TEST(FeedbackTest, FirstLaunchStartsTheWeekAndPromptsOnlyAfterSevenDays) {
     h.launch();
     EXPECT_EQ(h.prompts, 0);
     EXPECT_EQ(h.settings.objectForKey("FeedbackFirstUsed").toDateTime(), kStart);
+    EXPECT_FALSE(AppAdditions::applicationVersion().isEmpty()); // a new build must show
     EXPECT_EQ(h.settings.objectForKey("FeedbackLastVersionUsed").toString(),
               AppAdditions::applicationVersion());
     EXPECT_EQ(h.settings.objectForKey("FeedbackPrompted"), QVariant(false));
@@ -203,10 +197,10 @@ TEST(FeedbackTest, NameFallbacks) {
     }
     InfoOverride none({{"CFBundleName", QVariant()}});
     EXPECT_EQ(Feedback::applicationName(), "this application");
+    EXPECT_EQ(AppAdditions::applicationName(), "No Name");
 }
 
-// The message goes through the desktop's URL handling, where a mail handler
-// registered for "mailto" receives it.
+// The message reaches the "mailto" handler through the desktop's URL handling.
 class MailCatcher : public QObject {
     Q_OBJECT
 public:

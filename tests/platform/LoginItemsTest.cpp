@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 using namespace orvix;

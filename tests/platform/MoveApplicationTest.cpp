@@ -9,15 +9,12 @@
 #include "platform/SymlinksAndAliases.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QThread>
-#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -39,22 +36,17 @@ int sh(const QString& line) {
         .exitCode;
 }
 
-// A temporary home with a fake AppImage, and a record of everything the move
-// flow asks of the system. The process runs as any user, so write access is a
-// stated fact of each test rather than a file mode.
+// A temporary home with a fake AppImage, recording all the move asks of the system.
+// Write access is stated per test, not a file mode: tests may run as root.
 struct MoveRig {
     test::TempHome home;
     test::MemorySettings settings;
-    QString homePath;
-    QString machineFolder;
-    QString bundlePath;
-    QStringList notWritable;
-    QList<QMessageBox*> alertsSeen;
-    QStringList alertTexts;
+    QString homePath, machineFolder, bundlePath, pkexecLog;
+    QStringList notWritable, alertTexts;
     AlertResult answer{AlertAnswer::First, false};
-    QString pkexecLog;
     QList<Command> detached;
     QList<int> exits;
+    QByteArray savedPath = qgetenv("PATH");
 
     explicit MoveRig(const QString& homeName = "home") {
         homePath = home.file(homeName);
@@ -70,11 +62,9 @@ struct MoveRig {
                           ("printf '%s\\n' \"$1\" >> " + shellQuote(pkexecLog) + "\n[ -e " +
                            shellQuote(home.file("deny")) + " ] && exit 126\nexec \"$@\"\n")
                               .toUtf8());
-        savedPath = qgetenv("PATH");
         qputenv("PATH", (home.file("fake bin") + ":").toLocal8Bit() + savedPath);
     }
     ~MoveRig() { qputenv("PATH", savedPath); }
-    QByteArray savedPath;
 
     QStringList pkexecCalls() const {
         return QString::fromUtf8(readFile(pkexecLog)).split('\n', Qt::SkipEmptyParts);
@@ -242,32 +232,27 @@ TEST(MoveApplicationTest, DoNotMoveWithAndWithoutTheBox) {
     EXPECT_TRUE(rig.exits.isEmpty());
 }
 
+// An earlier copy at the destination goes to the trash first.
 TEST(MoveApplicationTest, MoveCopiesTrashesRelaunchesAndExits) {
-    MoveRig rig("it's a home");
-    test::LogCapture cap;
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    const QString destination = rig.homeCopy();
-    EXPECT_TRUE(cap.contains("INFO -- Moving myself to the Applications folder"));
-    ASSERT_TRUE(QFile::exists(destination));
-    EXPECT_TRUE(QFileInfo(destination).isExecutable());
-    EXPECT_FALSE(QFile::exists(rig.bundlePath));
-    EXPECT_TRUE(QFile::exists(rig.trashed("Orvix.AppImage")));
-    ASSERT_EQ(rig.detached.size(), 1);
-    EXPECT_EQ(rig.detached[0].program, "/bin/sh");
-    EXPECT_EQ(rig.detached[0].arguments,
-              (QStringList{"-c", MoveApplication::relaunchLine(4242, destination)}));
-    EXPECT_EQ(rig.exits, QList<int>{0});
-}
-
-TEST(MoveApplicationTest, ExistingDestinationGoesToTheTrashFirst) {
-    MoveRig rig;
-    const QString destination = rig.homeCopy();
-    writeScript(destination, "# old version\n");
-    EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
-    EXPECT_EQ(readFile(destination), "#!/bin/sh\nexit 0\n");
-    // The old copy is in the trash.
-    EXPECT_EQ(readFile(rig.trashed("Orvix.AppImage")), "#!/bin/sh\n# old version\n");
-    EXPECT_EQ(rig.exits, QList<int>{0});
+    for (bool earlier : {false, true}) {
+        MoveRig rig("it's a home");
+        const QString destination = rig.homeCopy();
+        if (earlier)
+            writeScript(destination, "# old version\n");
+        test::LogCapture cap;
+        EXPECT_TRUE(rig.make().offerMoveToApplicationsFolder());
+        EXPECT_TRUE(cap.contains("INFO -- Moving myself to the Applications folder"));
+        EXPECT_EQ(readFile(destination), "#!/bin/sh\nexit 0\n");
+        EXPECT_TRUE(QFileInfo(destination).isExecutable());
+        EXPECT_FALSE(QFile::exists(rig.bundlePath));
+        EXPECT_EQ(readFile(rig.trashed("Orvix.AppImage")),
+                  earlier ? "#!/bin/sh\n# old version\n" : "#!/bin/sh\nexit 0\n");
+        ASSERT_EQ(rig.detached.size(), 1);
+        EXPECT_EQ(rig.detached[0].program, "/bin/sh");
+        EXPECT_EQ(rig.detached[0].arguments,
+                  (QStringList{"-c", MoveApplication::relaunchLine(4242, destination)}));
+        EXPECT_EQ(rig.exits, QList<int>{0});
+    }
 }
 
 TEST(MoveApplicationTest, DestinationAlreadyRunningIsSwitchedTo) {

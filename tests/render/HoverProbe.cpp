@@ -1,6 +1,4 @@
-// Shows one HoverImageView in a window on a real X server and reports on
-// standard output where the view lies in its window and each opacity it
-// settles at, so a test can move the real pointer over it.
+// One HoverImageView on a real X server; prints where it lies and each opacity it settles at.
 #include "render/HoverImageView.h"
 
 #include <QApplication>

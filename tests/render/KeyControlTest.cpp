@@ -18,9 +18,7 @@ QRectF drawnBounds(QWidget& key) {
 
 } // namespace
 
-// A press shows pixels drawn ahead of time: no picture is made for it, so the
-// press costs nothing but the paint and no outline stays in memory. A new size
-// must still draw the whole key again, from a picture made afresh.
+// A press shows pixels drawn ahead (no picture kept in memory); a new size draws afresh.
 TEST(KeyControl, PreparedLooksKeepOnlyPixelsAndAreDrawnAgainAtANewSize) {
     QWidget window;
     window.setAttribute(Qt::WA_TranslucentBackground);

@@ -4,7 +4,6 @@
 #include "render/Blur.h"
 
 #include <QPainter>
-#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace orvix;
@@ -28,8 +27,7 @@ int alphaSum(const QImage& image) {
 
 } // namespace
 
-// The gradient spans the path, not the picture: its colours reach the
-// path's edges, and nothing is drawn outside it.
+// The gradient spans the path, not the picture, and nothing is drawn outside it.
 TEST(KeyPicture, GradientAnglesRunAsTheirDegreesSayAcrossThePath) {
     const struct {
         qreal angle;

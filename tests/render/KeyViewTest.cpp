@@ -10,8 +10,7 @@
 using namespace orvix;
 using namespace orvix::test;
 
-// The sizes come from a switch and a bit mask over 96..126; one row per mask
-// range, and codes around it that must not fall into it.
+// A switch and a bit mask over 96..126: one row per mask range, and codes around it.
 TEST(KeyViewSize, FollowsTheKeySizeTable) {
     const struct {
         int64_t code;
@@ -40,7 +39,7 @@ TEST(KeyView, UnknownDrawingStatesDrawTheNormalLook) {
     const ThemeDictionary& white = WhiteKeyboardTheme::theme();
     const QImage normal = renderKey(0, KeyView::Normal, &white, 2);
     for (int64_t state : {3, -1, 99})
-        EXPECT_EQ(differingPixels(normal, renderKey(0, state, &white, 2)), 0) << state;
+        EXPECT_TRUE(normal == renderKey(0, state, &white, 2)) << state;
 }
 
 TEST(KeyView, HoverChangesOnlyTheWellAroundTheKey) {

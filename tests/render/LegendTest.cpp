@@ -37,8 +37,7 @@ QRectF legendBounds(const LegendData& l, const QRectF& key) {
 
 } // namespace
 
-// Every key but Space has a legend; the table is sorted for lookup, and each
-// outline is well formed and lies inside its form's frame.
+// Every key but Space has a legend, sorted for lookup, well formed, inside its frame.
 TEST(LegendData, TableHasEveryKeyButSpaceSortedWellFormedAndInsideItsForm) {
     std::set<int64_t> expected, stored;
     for (const KeyPlacement& key : keyboardLayout())
@@ -114,9 +113,7 @@ TEST(LegendData, ShapesHaveTheContoursAndFormsOfTheirCharacters) {
     EXPECT_DOUBLE_EQ(legendForCode(61)->px + legendForCode(58)->px, 1.0);
 }
 
-// Every word label is measured where it is drawn: the extent of its pixels
-// in a rendered picture (two pixels per point, so a pixel is half a point)
-// against the box it must fill.
+// Word labels measured where drawn: their pixels (half a point each) against their box.
 TEST(LegendPictures, WordLabelsFillTheirBoxes) {
     const ThemeDictionary glyphsOnly = onlyLayers({"Glyphs"});
     constexpr qreal kScale = 2;
@@ -167,8 +164,7 @@ TEST(LegendPictures, WordLabelsFillTheirBoxes) {
     EXPECT_NEAR(widest, 0.16 * 52, kPixel);
 }
 
-// The four arrows are one triangle turned: the same extent, and
-// each points its own way, the tip in the middle of the other axis.
+// The arrows are one triangle turned, each tip centred on the other axis.
 TEST(LegendData, ArrowsAreOneTriangleTurnedToPointTheirWay) {
     const struct {
         int64_t code;
@@ -190,9 +186,7 @@ TEST(LegendData, ArrowsAreOneTriangleTurnedToPointTheirWay) {
     }
 }
 
-// Box legends keep their size on wider keys and land on whole points of the
-// key's own frame; key-relative ones stretch; edge-anchored ones hold their
-// distance from the key's left and top edges.
+// Box legends keep size on whole points; key-relative stretch; edge-anchored keep distance.
 TEST(LegendPlacement, EachFormFollowsTheKeyItsOwnWay) {
     const LegendData& ret = *legendForCode(36);
     const QRectF normal = legendBounds(ret, QRectF(0, 0, 93, 52));

@@ -3,7 +3,6 @@
 #include "render/KeyView.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace orvix::test {
 
@@ -55,23 +54,6 @@ QColor colorAt(const QImage& image, qreal scale, qreal x, qreal y) {
     if (px < 0 || py < 0 || px >= image.width() || py >= image.height())
         return Qt::transparent;
     return image.pixelColor(px, py);
-}
-
-int differingPixels(const QImage& a, const QImage& b, int tolerance) {
-    if (a.size() != b.size())
-        return -1;
-    int count = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(q)) > tolerance ||
-                std::abs(qGreen(p) - qGreen(q)) > tolerance ||
-                std::abs(qBlue(p) - qBlue(q)) > tolerance ||
-                std::abs(qAlpha(p) - qAlpha(q)) > tolerance)
-                ++count;
-        }
-    }
-    return count;
 }
 
 } // namespace orvix::test

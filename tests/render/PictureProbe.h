@@ -6,32 +6,24 @@
 #include <QImage>
 #include <QRectF>
 #include <initializer_list>
-#include <string>
 
 namespace orvix::test {
 
-// A dictionary holding only the named gradients of every look, each an opaque
-// solid colour, so that a picture shows exactly those layers.
+// Only the named layers of every look, each an opaque solid colour.
 ThemeDictionary onlyLayers(std::initializer_list<const char*> layers,
                            const QColor& color = Qt::red);
 
-// The picture of one key in one look with a dictionary, and that picture
-// rendered at `scale` pixels per point.
+// One key's picture in one look, and that picture at `scale` pixels per point.
 KeyPicture keyPicture(int64_t code, int64_t state, const ThemeDictionary* theme);
 QImage renderKey(int64_t code, int64_t state, const ThemeDictionary* theme, qreal scale);
 
-// Bounding box, in points with y up (as the key is drawn), of the pixels whose
-// alpha exceeds `threshold`; empty when there are none.
+// Bounding box in points, y up, of the pixels with alpha above `threshold`.
 QRectF inkPoints(const QImage& image, qreal scale, int threshold = 128);
 
-// Colour and alpha of the pixel under the point (x, y up) of an image of the
-// given scale; transparent outside it.
+// The pixel under the point (x, y up); transparent outside the image.
 QColor colorAt(const QImage& image, qreal scale, qreal x, qreal y);
 inline int alphaAt(const QImage& image, qreal scale, qreal x, qreal y) {
     return colorAt(image, scale, x, y).alpha();
 }
-
-// Number of pixels that differ by more than `tolerance` in any channel.
-int differingPixels(const QImage& a, const QImage& b, int tolerance = 0);
 
 } // namespace orvix::test

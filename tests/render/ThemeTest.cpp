@@ -6,9 +6,7 @@
 
 using namespace orvix;
 
-// Every look has each of its layers, of the right kind; the pressed look has
-// neither side wall nor key shadow, so 28 entries in all. Hover differs from
-// normal only in the well around the key.
+// 28 layers of the right kinds (pressed: no side wall or key shadow); hover changes the well.
 TEST(KeyboardTheme, EveryOwnSetHasEachLayerOfEachLookAndHoverLightsOnlyTheWell) {
     const char* const layers[] = {"Glyphs",       "KeyFace",        "KeyFaceStroke", "KeySide",
                                   "Bump",         "OuterHole",      "InnerHole",     "ShadowKey",

@@ -1,10 +1,7 @@
-// Typing sounds through the desktop's real sound server: the real program in
-// a private X session, playing through OpenAL's pulse backend into a private
-// PipeWire (pipewire-pulse, WirePlumber) with null sinks, heard at the sinks'
-// monitors and compared with the theme's own samples.
+// The real program's typing sounds heard at a private PipeWire's null-sink monitors.
 #include "AudioServer.h"
 
-#include "XSession.h"
+#include "OrvixRun.h"
 #include "sound/SoundTheme.h"
 #include "sound/SystemSoundService.h"
 
@@ -29,14 +26,12 @@ constexpr int kCodeA = 0;      // the key xdotool presses as "a"
 constexpr int kIdleMs = 30000; // longer than any sound server waits before suspending
 constexpr double kWhole = 0.9; // similarity of a sound heard whole
 const QString kSinkA = QStringLiteral("orvix_a"), kSinkB = QStringLiteral("orvix_b");
-// A theme on holds two streams on a sink: the key sounds' and the one that
-// keeps the output awake.
+// A theme on holds two streams: the key sounds' and the keep-alive's.
 QStringList bothOn(const QString& sink) {
     return {sink, sink};
 }
 
-// The theme files only name their sounds; the test reads their samples and
-// needs no output of its own for that.
+// Loads themes for their samples only: no output needed.
 class SilentService : public SystemSoundService {
 public:
     int32_t createSound(const QString&, uint32_t* id) override {
@@ -122,9 +117,9 @@ protected:
             "CheckForUpdates=false\nSUEnableAutomaticChecks=false\nSoundTheme=" +
             soundTheme + "\n"));
         x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), "0", "0"});
-        orvix = x.startOrvix();
-        ASSERT_TRUE(orvix->waitForStarted(10000));
-        panel = x.waitForWindowOfPid(orvix->processId());
+        run = std::make_unique<test::OrvixRun>(x);
+        orvix = run->process();
+        panel = run->panel();
         ASSERT_FALSE(panel.isEmpty());
     }
 
@@ -200,12 +195,7 @@ protected:
             .toString();
     }
 
-    int logLines(const char* text) {
-        while (orvix->waitForReadyRead(200))
-            log += QString::fromUtf8(orvix->readAll());
-        log += QString::fromUtf8(orvix->readAll());
-        return static_cast<int>(log.count(QString::fromLatin1(text)));
-    }
+    int logLines(const char* text) { return static_cast<int>(run->output().count(text)); }
 
     QStringList leftInTmp() const {
         return QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -214,8 +204,9 @@ protected:
     XSession x{XSession::Options{.windowManager = false}};
     std::unique_ptr<AudioServer> server;
     std::vector<std::vector<float>> expected;
+    std::unique_ptr<test::OrvixRun> run;
     QProcess* orvix = nullptr;
-    QString panel, tmp, log;
+    QString panel, tmp;
 };
 
 TEST_F(AudioServerTest, ThemeKeepsTheOutputAwakeAndSoundsFollowTheServer) {
@@ -274,9 +265,10 @@ TEST_F(AudioServerTest, ThemeKeepsTheOutputAwakeAndSoundsFollowTheServer) {
         back = pressAndHear(kSinkA, nullptr, 1500);
     EXPECT_GE(back, kWhole) << "no key sound after the sound server came back";
     EXPECT_EQ(streams(), bothOn(kSinkA)) << "a stream left behind or doubled";
-    EXPECT_EQ(logLines("Audio output lost"), 1) << qPrintable(log);
-    EXPECT_EQ(logLines("Audio output back"), 1) << qPrintable(log);
-    EXPECT_EQ(logLines("Audio output") + logLines("No audio output"), 2) << qPrintable(log);
+    ASSERT_TRUE(run->waitForOutput("Audio output back")) << run->output().constData();
+    EXPECT_EQ(logLines("Audio output lost"), 1) << run->output().constData();
+    EXPECT_EQ(logLines("Audio output back"), 1);
+    EXPECT_EQ(logLines("Audio output") + logLines("No audio output"), 2);
 
     // Quitting takes the theme's temporary files away.
     ::kill(static_cast<pid_t>(pid), SIGTERM);

@@ -11,58 +11,50 @@ using Slot = SoundTheme::Slot;
 
 namespace {
 
-// Builds a theme archive the way the macOS keyed archiver lays it out, with
-// libplist and by hand, independent of our writer: dictionary keys in another
-// order, NSMutableArray rows and lists, one shared NSNull, a sound shared by
-// three slots, NSURL objects with an empty base.
+// A theme as macOS lays it out, built with libplist: key order, mutable rows, NSNull, NSURL.
 class MacArchive {
 public:
-    MacArchive() {
-        _objects = plist_new_array();
-        plist_array_append_item(_objects, plist_new_string("$null"));
+    using Entries = std::initializer_list<std::pair<const char*, plist_t>>;
+    // A dictionary with its keys in the order given.
+    static plist_t dict(Entries entries) {
+        plist_t d = plist_new_dict();
+        for (const auto& [key, value] : entries)
+            plist_dict_set_item(d, key, value);
+        return d;
     }
+    static plist_t uid(uint64_t u) { return plist_new_uid(u); }
     uint64_t add(plist_t item) {
         plist_array_append_item(_objects, item);
         return plist_array_get_size(_objects) - 1;
     }
     uint64_t reserve() { return add(plist_new_bool(0)); }
-    void set(uint64_t uid, plist_t item) {
-        plist_array_set_item(_objects, item, static_cast<uint32_t>(uid));
+    void set(uint64_t at, plist_t item) {
+        plist_array_set_item(_objects, item, static_cast<uint32_t>(at));
     }
     uint64_t cls(const char* name, std::initializer_list<const char*> chain) {
         if (auto it = _classes.find(name); it != _classes.end())
             return it->second;
-        plist_t d = plist_new_dict();
         plist_t list = plist_new_array();
         for (const char* c : chain)
             plist_array_append_item(list, plist_new_string(c));
-        plist_dict_set_item(d, "$classes", list);
-        plist_dict_set_item(d, "$classname", plist_new_string(name));
-        const uint64_t uid = add(d);
-        _classes.emplace(name, uid);
-        return uid;
+        return _classes[name] =
+                   add(dict({{"$classes", list}, {"$classname", plist_new_string(name)}}));
     }
     uint64_t array(const std::vector<uint64_t>& uids, bool mutableClass) {
         const uint64_t self = reserve();
-        plist_t d = plist_new_dict();
         plist_t refs = plist_new_array();
         for (uint64_t u : uids)
-            plist_array_append_item(refs, plist_new_uid(u));
-        plist_dict_set_item(d, "NS.objects", refs);
-        plist_dict_set_item(
-            d, "$class",
-            plist_new_uid(mutableClass
-                              ? cls("NSMutableArray", {"NSMutableArray", "NSArray", "NSObject"})
-                              : cls("NSArray", {"NSArray", "NSObject"})));
-        set(self, d);
+            plist_array_append_item(refs, uid(u));
+        set(self, dict({{"NS.objects", refs},
+                        {"$class", uid(mutableClass ? cls("NSMutableArray",
+                                                          {"NSMutableArray", "NSArray", "NSObject"})
+                                                    : cls("NSArray", {"NSArray", "NSObject"}))}}));
         return self;
     }
     uint64_t null() {
         if (!_null) {
             _null = reserve();
-            plist_t d = plist_new_dict();
-            plist_dict_set_item(d, "$class", plist_new_uid(cls("NSNull", {"NSNull", "NSObject"})));
-            set(_null, d);
+            set(_null, dict({{"$class", uid(cls("NSNull", {"NSNull", "NSObject"}))}}));
         }
         return _null;
     }
@@ -72,28 +64,21 @@ public:
         const uint64_t url = reserve();
         const uint64_t relative =
             add(plist_new_string(QUrl::fromLocalFile(path).toEncoded().constData()));
-        plist_t u = plist_new_dict();
-        plist_dict_set_item(u, "NS.relative", plist_new_uid(relative));
-        plist_dict_set_item(u, "NS.base", plist_new_uid(0));
-        plist_dict_set_item(u, "$class", plist_new_uid(cls("NSURL", {"NSURL", "NSObject"})));
-        set(url, u);
-        plist_t d = plist_new_dict();
-        plist_dict_set_item(d, "url", plist_new_uid(url));
-        plist_dict_set_item(d, "transient", plist_new_bool(0));
-        plist_dict_set_item(d, "$class", plist_new_uid(cls("Sound", {"Sound", "NSObject"})));
-        plist_dict_set_item(d, "name", plist_new_uid(nameUid));
-        plist_dict_set_item(d, "version", plist_new_uint(1));
-        set(self, d);
+        set(url, dict({{"NS.relative", uid(relative)},
+                       {"NS.base", uid(0)},
+                       {"$class", uid(cls("NSURL", {"NSURL", "NSObject"}))}}));
+        set(self, dict({{"url", uid(url)},
+                        {"transient", plist_new_bool(0)},
+                        {"$class", uid(cls("Sound", {"Sound", "NSObject"}))},
+                        {"name", uid(nameUid)},
+                        {"version", plist_new_uint(1)}}));
         return self;
     }
     QByteArray finish(uint64_t root) {
-        plist_t top = plist_new_dict();
-        plist_t t = plist_new_dict();
-        plist_dict_set_item(t, "root", plist_new_uid(root));
-        plist_dict_set_item(top, "$top", t);
-        plist_dict_set_item(top, "$objects", _objects);
-        plist_dict_set_item(top, "$version", plist_new_uint(100000));
-        plist_dict_set_item(top, "$archiver", plist_new_string("NSKeyedArchiver"));
+        plist_t top = dict({{"$top", dict({{"root", uid(root)}})},
+                            {"$objects", _objects},
+                            {"$version", plist_new_uint(100000)},
+                            {"$archiver", plist_new_string("NSKeyedArchiver")}});
         char* bin = nullptr;
         uint32_t length = 0;
         plist_to_bin(top, &bin, &length);
@@ -104,17 +89,20 @@ public:
     }
 
 private:
-    plist_t _objects;
+    plist_t _objects = [] {
+        plist_t objects = plist_new_array();
+        plist_array_append_item(objects, plist_new_string("$null"));
+        return objects;
+    }();
     std::map<std::string, uint64_t> _classes;
     uint64_t _null = 0;
 };
 
 TEST(MacLayoutTheme, IndependentlyBuiltArchiveLoadsLikeOurs) {
     test::useLoopback();
-    const QString a = QDir(test::scratchDir()).filePath("mac a.wav");
-    const QString b = QDir(test::scratchDir()).filePath("mac-b.aiff");
-    ASSERT_TRUE(test::writeTone(a, 0.3f));
-    ASSERT_TRUE(test::writeTone(b, 0.6f, 2400, 48, 0x020000 /* AIFF */));
+    const QString a = test::scratchTone("mac a.wav", 0.3f);
+    const QString b = test::scratchTone("mac-b.aiff", 0.6f, 2400, test::kAiff);
+    ASSERT_FALSE(a.isEmpty() || b.isEmpty());
 
     MacArchive m;
     const uint64_t root = m.reserve();
@@ -133,13 +121,11 @@ TEST(MacLayoutTheme, IndependentlyBuiltArchiveLoadsLikeOurs) {
     }
     const uint64_t table = m.array(rowUids, true);
     const uint64_t name = m.add(plist_new_string("Mac Made"));
-    plist_t rootDict = plist_new_dict();
-    plist_dict_set_item(rootDict, "name", plist_new_uid(name));
-    plist_dict_set_item(rootDict, "$class",
-                        plist_new_uid(m.cls("SoundTheme", {"SoundTheme", "NSObject"})));
-    plist_dict_set_item(rootDict, "sounds", plist_new_uid(table));
-    plist_dict_set_item(rootDict, "version", plist_new_uint(1));
-    m.set(root, rootDict);
+    m.set(root, MacArchive::dict(
+                    {{"name", MacArchive::uid(name)},
+                     {"$class", MacArchive::uid(m.cls("SoundTheme", {"SoundTheme", "NSObject"}))},
+                     {"sounds", MacArchive::uid(table)},
+                     {"version", plist_new_uint(1)}}));
     const QByteArray macBytes = m.finish(root);
 
     const QString path = QDir(test::scratchDir()).filePath("mac.snth");
@@ -163,7 +149,7 @@ TEST(MacLayoutTheme, IndependentlyBuiltArchiveLoadsLikeOurs) {
     EXPECT_EQ(rows[2][100].kind, Slot::Kind::Null);
 
     // The same theme written by us decodes to the same graph.
-    auto ours = std::vector<SoundTheme::Row>(3, SoundTheme::Row(255));
+    auto ours = test::emptyTable();
     ours[1][0] = Slot::of(rows[1][0].single.sound);
     ours[0][0] = ours[1][0];
     ours[1][36] = Slot::ofList({rows[1][0].single.sound, rows[1][36].list[1].sound});

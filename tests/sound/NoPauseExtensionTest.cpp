@@ -1,15 +1,10 @@
-// Without OpenAL Soft's pause extension the device keeps running across
-// sleep and every sound plays as it always did. OpenAL Soft always has the
-// extension, so this program hides it by standing in for the library's
-// extension query.
+// Without the pause extension (hidden by wrapping its query) the device just keeps running.
 #include "SoundTestSupport.h"
 #include "WaveOutput.h"
 #include "sound/AudioEngine.h"
 
 #include <AL/alc.h>
-#include <QDir>
 #include <QTest>
-#include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <strings.h>
@@ -30,8 +25,7 @@ constexpr int kToneFrames = 2400;
 
 TEST(NoPauseExtensionTest, ReleasedHoldLeavesTheDeviceRunningAndSoundsPlay) {
     AudioEngine& engine = AudioEngine::sharedInstance();
-    const QString path = QDir(test::scratchDir()).filePath("tone.wav");
-    ASSERT_TRUE(test::writeTone(path, 0.5f, kToneFrames));
+    const QString path = test::scratchTone("tone.wav", 0.5f, kToneFrames);
     uint32_t tone = 0;
     ASSERT_EQ(engine.createSound(path, &tone), SystemSoundService::kNoError);
     engine.holdOutput(true);

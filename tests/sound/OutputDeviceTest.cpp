@@ -1,6 +1,4 @@
-// The output device on OpenAL Soft's wave-file writer: a playback device with
-// a real-time mixer thread that can be paused, and whose file shows every
-// mixed frame.
+// The output device on OpenAL Soft's wave-file writer (see WaveOutput.h).
 #include "SoundTestSupport.h"
 #include "WaveOutput.h"
 #include "sound/AudioEngine.h"
@@ -24,12 +22,12 @@ AudioEngine& engine() {
     return AudioEngine::sharedInstance();
 }
 
-uint32_t makeTone(const QString& name, float level, int frames = kToneFrames) {
-    const QString path = QDir(test::scratchDir()).filePath(name + ".wav");
-    if (!test::writeTone(path, level, frames))
-        return 0;
+uint32_t makeTone(const QString& name, float level) {
     uint32_t id = 0;
-    return engine().createSound(path, &id) == SystemSoundService::kNoError ? id : 0;
+    return engine().createSound(test::scratchTone(name + ".wav", level), &id) ==
+                   SystemSoundService::kNoError
+               ? id
+               : 0;
 }
 
 // Plays `sound` from a wiped file and answers what was heard once it ended.
@@ -104,8 +102,7 @@ TEST_F(OutputDeviceTest, TheLastSoundClosesTheDeviceAndTheNextOpensIt) {
 }
 
 TEST_F(OutputDeviceTest, KeepAliveHoldsTheOutputAndPlaysAtOnce) {
-    // The keep-alive's sound is audible here so its play can be counted.
-    ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("silence.wav"), 0.5f, 4800));
+    ASSERT_TRUE(test::audibleSilence(4800));
     ASSERT_TRUE(test::wipeOutput());
     auto* keepAlive = AudioKeepAlive::sharedInstance();
     keepAlive->start();
@@ -120,9 +117,7 @@ TEST_F(OutputDeviceTest, KeepAliveHoldsTheOutputAndPlaysAtOnce) {
     EXPECT_FALSE(engine().outputPaused());
 }
 
-// Idle pausing on its own, with calls that only count: the pause comes once
-// the last sound asked for has ended and the quiet time has passed, never
-// before, and the next sound undoes it.
+// Pauses only after the last sound plus the quiet time; the next sound resumes.
 std::atomic<int> g_pauses{0}, g_resumes{0};
 TEST(DevicePauserTest, PausesOnlyOnceQuietAfterTheLastSound) {
     using Clock = DevicePauser::Clock;

@@ -5,9 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDir>
 #include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -24,9 +22,7 @@ QDBusMessage prepareForSleep(bool sleeping) {
     return m;
 }
 
-// A private bus stands in for the system bus, and a connection on it owns
-// logind's name, so the keep-alive hears PrepareForSleep the way it does on a
-// real system.
+// A private system bus where a connection owns logind's name and sends PrepareForSleep.
 TEST(SleepWakeBus, PrepareForSleepFromLogindPausesAndResumes) {
     QProcess daemon; // killed when it goes
     const QString address = test::startPrivateBus(daemon);
@@ -40,7 +36,7 @@ TEST(SleepWakeBus, PrepareForSleepFromLogindPausesAndResumes) {
     ASSERT_TRUE(impostor.isConnected());
 
     test::useLoopback();
-    ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("silence.wav"), 0.5f));
+    ASSERT_TRUE(test::audibleSilence());
     orvix::test::LogCapture cap;
     AudioKeepAlive* keepAlive = AudioKeepAlive::sharedInstance();
     EXPECT_FALSE(cap.contains("No system bus"));

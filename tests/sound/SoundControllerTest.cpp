@@ -29,8 +29,7 @@ protected:
             QDir(dir).removeRecursively();
             QDir().mkpath(dir);
         }
-        // In tests the keep-alive's "silent" sound is an audible marker.
-        test::writeTone(QDir(test::resourceDir()).filePath("silence.wav"), 0.5f, 4800);
+        test::audibleSilence();
         test::drain();
     }
 
@@ -40,20 +39,16 @@ protected:
     // Writes a theme whose press of key code `code` plays a tone of `level`.
     static void writeTheme(const QString& dir, const QString& file, const QString& name,
                            float level, int code = 0) {
-        const QString wav = QDir(test::scratchDir()).filePath(file + ".wav");
-        ASSERT_TRUE(test::writeTone(wav, level));
-        auto table = std::vector<SoundTheme::Row>(3, SoundTheme::Row(255));
-        table[1][code] = Slot::of(Sound::initWithContentsOfURL(QUrl::fromLocalFile(wav)));
+        auto table = test::emptyTable();
+        table[1][code] = Slot::of(test::scratchSound(file + ".wav", level));
         table[1][code].single.sound->setTransient(true);
         ASSERT_TRUE(test::writeFile(QDir(dir).filePath(file + ".snth"),
                                     SoundTheme(name, table).archivedData()));
     }
 
     static float pressPeak(int code = 0) {
-        SoundController::sharedInstance()->playSoundForKeyCode(code, 1);
-        const float p = test::peak(test::render(2400));
-        test::drain();
-        return p;
+        return test::playedPeak(
+            [code] { SoundController::sharedInstance()->playSoundForKeyCode(code, 1); });
     }
 };
 
@@ -146,10 +141,9 @@ TEST_F(SoundControllerTest, MissingAndMalformedThemesFallBackToOff) {
 }
 
 TEST_F(SoundControllerTest, ThemeWithUndecodableSoundStillLoads) {
-    const QString wav = QDir(test::scratchDir()).filePath("doomed.wav");
-    ASSERT_TRUE(test::writeTone(wav, 0.4f));
-    auto table = std::vector<SoundTheme::Row>(3, SoundTheme::Row(255));
-    table[1][0] = Slot::of(Sound::initWithContentsOfURL(QUrl::fromLocalFile(wav)));
+    auto table = test::emptyTable();
+    table[1][0] = Slot::of(test::scratchSound("doomed.wav", 0.4f));
+    const QString wav = table[1][0].single.sound->url().toLocalFile();
     table[1][1] = table[1][0];
     ASSERT_TRUE(test::writeFile(QDir(themeDir()).filePath("doomed.snth"),
                                 SoundTheme("Doomed", table).archivedData()));
@@ -197,12 +191,8 @@ TEST_F(AudioKeepAliveTest, StartPlaysAtOnceThenOnItsTimerUntilStopped) {
     EXPECT_EQ(test::peak(test::render(2400)), 0.0f);
     // Qt's coarse timers may fire up to 5% late, and a loaded machine adds
     // more: wait for the second play instead of guessing its moment.
-    bool playedAgain = false;
-    while (!playedAgain && sinceStart.elapsed() < 14000) {
-        QTest::qWait(100);
-        playedAgain = test::peak(test::render(2400)) > 0.2f;
-    }
-    EXPECT_TRUE(playedAgain) << "the timer plays again after 10 s";
+    EXPECT_TRUE(QTest::qWaitFor([] { return test::peak(test::render(2400)) > 0.2f; }, 9000))
+        << "the timer plays again after 10 s";
     EXPECT_GE(sinceStart.elapsed(), 9000) << "not before its time";
     test::drain();
 

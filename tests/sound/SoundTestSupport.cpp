@@ -48,28 +48,42 @@ Folders& folders() {
 QString resourceDir() {
     return folders().resources;
 }
-QString userDataDir() {
-    return folders().data;
-}
 QString scratchDir() {
     return folders().scratch;
 }
 
-bool writeTone(const QString& path, float level, int frames, int period, int format, int rate) {
+bool writeTone(const QString& path, float level, int frames, int format) {
     SF_INFO info{};
-    info.samplerate = rate;
+    info.samplerate = 48000;
     info.channels = 1;
     info.format = format | SF_FORMAT_PCM_16;
-    const QByteArray native = QFile::encodeName(path);
-    SNDFILE* f = sf_open(native.constData(), SFM_WRITE, &info);
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!f)
         return false;
     std::vector<float> samples(static_cast<size_t>(frames));
     for (int i = 0; i < frames; ++i)
-        samples[static_cast<size_t>(i)] = (i % period) < period / 2 ? level : -level;
+        samples[static_cast<size_t>(i)] = (i % 48) < 24 ? level : -level;
     sf_writef_float(f, samples.data(), frames);
     sf_close(f);
     return true;
+}
+
+QString scratchTone(const QString& name, float level, int frames, int format) {
+    const QString path = QDir(scratchDir()).filePath(name);
+    return writeTone(path, level, frames, format) ? path : QString();
+}
+
+std::shared_ptr<Sound> scratchSound(const QString& name, float level, int format) {
+    return Sound::initWithContentsOfURL(
+        QUrl::fromLocalFile(scratchTone(name, level, 2400, format)));
+}
+
+bool audibleSilence(int frames) {
+    return writeTone(QDir(resourceDir()).filePath(QStringLiteral("silence.wav")), 0.5f, frames);
+}
+
+std::vector<SoundTheme::Row> emptyTable() {
+    return std::vector<SoundTheme::Row>(SoundTheme::kRows, SoundTheme::Row(SoundTheme::kSlots));
 }
 
 void useLoopback() {
@@ -91,6 +105,13 @@ float peak(const std::vector<float>& samples) {
 void drain() {
     for (int i = 0; i < 50 && AudioEngine::sharedInstance().playingVoices() > 0; ++i)
         render(960);
+}
+
+float playedPeak(const std::function<void()>& play) {
+    play();
+    const float p = peak(render(2400));
+    drain();
+    return p;
 }
 
 } // namespace orvix::test

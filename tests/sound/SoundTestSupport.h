@@ -2,23 +2,31 @@
 
 #include "ToolRun.h" // writeFile, readFile
 #include "sound/AudioEngine.h"
+#include "sound/Sound.h"
+#include "sound/SoundTheme.h"
 
 #include <QString>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace orvix::test {
 
-// The resource folder and user data folder of sound tests: private temporary
-// folders set up before main (the bundle fixes its folder on first use).
+// Private folders (XDG_DATA_HOME, TMPDIR too), made before main: the bundle fixes its early.
 QString resourceDir();
-QString userDataDir();
 QString scratchDir();
 
-// Writes a mono file of `frames` samples: a square wave of `level` (0..1) with
-// the given period, so each test sound has its own loudness. Format is a
-// libsndfile major format (SF_FORMAT_WAV, SF_FORMAT_AIFF, SF_FORMAT_CAF).
-bool writeTone(const QString& path, float level, int frames = 2400, int period = 48,
-               int format = 0x010000 /* SF_FORMAT_WAV */, int rate = 48000);
+// A mono 48 kHz square wave of `level` (0..1), period 48 frames: each sound its own loudness.
+constexpr int kWav = 0x010000, kAiff = 0x020000, kCaf = 0x180000;
+bool writeTone(const QString& path, float level, int frames = 2400, int format = kWav);
+// The same in the scratch folder under `name`: its path, empty on failure.
+QString scratchTone(const QString& name, float level, int frames = 2400, int format = kWav);
+// A sound made from a scratch tone.
+std::shared_ptr<Sound> scratchSound(const QString& name, float level, int format = kWav);
+// The keep-alive's "silent" sound, made an audible marker so its plays show.
+bool audibleSilence(int frames = 4800);
+// A theme table with every slot empty.
+std::vector<SoundTheme::Row> emptyTable();
 
 // Opens the in-memory output once for the whole test program.
 void useLoopback();
@@ -28,5 +36,7 @@ std::vector<float> render(int frames);
 float peak(const std::vector<float>& samples);
 // Renders until nothing plays (at most a second).
 void drain();
+// Peak of what `play` renders, after the voices it started have ended.
+float playedPeak(const std::function<void()>& play);
 
 } // namespace orvix::test

@@ -15,7 +15,6 @@
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -31,32 +30,16 @@ class SoundThemeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { test::useLoopback(); }
     void SetUp() override { test::drain(); }
-
-    QString tone(const QString& name, float level, int format = SF_FORMAT_WAV) {
-        const QString path = QDir(test::scratchDir()).filePath(name);
-        EXPECT_TRUE(test::writeTone(path, level, 2400, 48, format));
-        return path;
-    }
-    std::shared_ptr<Sound> sound(const QString& name, float level) {
-        auto s = Sound::initWithContentsOfURL(QUrl::fromLocalFile(tone(name, level)));
+    static std::shared_ptr<Sound> sound(const QString& name, float level) {
+        auto s = test::scratchSound(name, level);
         EXPECT_TRUE(s) << name.toStdString();
         return s;
-    }
-    static std::vector<SoundTheme::Row> emptyTable() {
-        return std::vector<SoundTheme::Row>(SoundTheme::kRows, SoundTheme::Row(SoundTheme::kSlots));
-    }
-    // Peak of what one play renders, after the voice has finished.
-    static float playedPeak(const std::function<void()>& play) {
-        play();
-        const float p = test::peak(test::render(2400));
-        test::drain();
-        return p;
     }
 };
 
 // Plays that must stay silent, each with exactly the log lines it gives.
 TEST_F(SoundThemeTest, RefusedPlaysAreSilentAndLoggedOnce) {
-    auto table = emptyTable();
+    auto table = test::emptyTable();
     table[1][254] = Slot::of(sound("edge.wav", 0.5f));
     table[1][0] = table[1][254];
     table[1][5] = Slot::invalid(Node::makeString("not a sound"));
@@ -66,7 +49,6 @@ TEST_F(SoundThemeTest, RefusedPlaysAreSilentAndLoggedOnce) {
     table[0][6] = list;
     SoundTheme theme("Faults", table);
     SoundTheme off;
-    EXPECT_EQ(off.name(), "Off");
     const auto play = [&](uint64_t code, uint64_t state) {
         return [&theme, code, state] {
             theme.playSoundForKeyCode(code, state);
@@ -104,11 +86,11 @@ TEST_F(SoundThemeTest, RefusedPlaysAreSilentAndLoggedOnce) {
         EXPECT_EQ(test::peak(test::render(2400)), 0.0f) << c.what;
     }
     // The last valid slot does play.
-    EXPECT_GT(playedPeak(play(254, 1)), 0.1f);
+    EXPECT_GT(test::playedPeak(play(254, 1)), 0.1f);
 }
 
 TEST_F(SoundThemeTest, PressRendersTheSoundsSamples) {
-    auto table = emptyTable();
+    auto table = test::emptyTable();
     table[1][0] = Slot::of(sound("press.wav", 0.5f));
     table[0][0] = Slot::of(sound("release.wav", 0.25f));
     SoundTheme theme("Samples", table);
@@ -125,11 +107,11 @@ TEST_F(SoundThemeTest, PressRendersTheSoundsSamples) {
     }
     EXPECT_GT(matches, 2200) << "the rendered wave does not follow the sound";
     test::drain();
-    const float press = playedPeak([&] { theme.playSoundForKeyCode(0, 1); });
-    const float release = playedPeak([&] { theme.playSoundForKeyCode(0, 0); });
+    const float press = test::playedPeak([&] { theme.playSoundForKeyCode(0, 1); });
+    const float release = test::playedPeak([&] { theme.playSoundForKeyCode(0, 0); });
     EXPECT_NEAR(release / press, 0.5f, 0.05f);
     // Other keys stay silent.
-    EXPECT_EQ(playedPeak([&] { theme.playSoundForKeyCode(1, 1); }), 0.0f);
+    EXPECT_EQ(test::playedPeak([&] { theme.playSoundForKeyCode(1, 1); }), 0.0f);
 }
 
 TEST_F(SoundThemeTest, ListSlotPicksAmongItsSoundsOnEveryPlay) {
@@ -138,9 +120,9 @@ TEST_F(SoundThemeTest, ListSlotPicksAmongItsSoundsOnEveryPlay) {
     std::vector<float> peaks;
     for (size_t i = 0; i < levels.size(); ++i) {
         sounds.push_back(sound(QStringLiteral("variant%1.wav").arg(i), levels[i]));
-        peaks.push_back(playedPeak([&] { sounds.back()->play(); }));
+        peaks.push_back(test::playedPeak([&] { sounds.back()->play(); }));
     }
-    auto table = emptyTable();
+    auto table = test::emptyTable();
     table[1][10] = Slot::ofList(sounds);
     table[1][11] = Slot::ofList({sounds[1]});
     SoundTheme theme("Variants", table);
@@ -148,7 +130,7 @@ TEST_F(SoundThemeTest, ListSlotPicksAmongItsSoundsOnEveryPlay) {
     std::vector<int> seen(levels.size());
     int repeats = 0, previous = -1;
     for (int play = 0; play < 60; ++play) {
-        const float p = playedPeak([&] { theme.playSoundForKeyCode(10, 1); });
+        const float p = test::playedPeak([&] { theme.playSoundForKeyCode(10, 1); });
         int best = 0;
         for (size_t i = 1; i < peaks.size(); ++i)
             if (std::fabs(peaks[i] - p) < std::fabs(peaks[best] - p))
@@ -162,12 +144,12 @@ TEST_F(SoundThemeTest, ListSlotPicksAmongItsSoundsOnEveryPlay) {
         EXPECT_GT(count, 0);
     EXPECT_GT(repeats, 0) << "picks are independent, so repeats happen";
     for (int play = 0; play < 5; ++play)
-        EXPECT_NEAR(playedPeak([&] { theme.playSoundForKeyCode(11, 1); }), peaks[1], 0.02f);
+        EXPECT_NEAR(test::playedPeak([&] { theme.playSoundForKeyCode(11, 1); }), peaks[1], 0.02f);
 }
 
 TEST_F(SoundThemeTest, FastTypingOverlapsAndNeverRunsOutOfVoices) {
     auto s = sound("overlap.wav", 0.2f);
-    const float single = playedPeak([&] { s->play(); });
+    const float single = test::playedPeak([&] { s->play(); });
     for (int i = 0; i < 4; ++i)
         s->play();
     EXPECT_NEAR(test::peak(test::render(2400)), 4 * single, 0.05f);
@@ -180,13 +162,13 @@ TEST_F(SoundThemeTest, FastTypingOverlapsAndNeverRunsOutOfVoices) {
 }
 
 TEST_F(SoundThemeTest, AllFourFileTypesDecode) {
-    for (auto [name, format] : std::vector<std::pair<QString, int>>{{"t.aif", SF_FORMAT_AIFF},
-                                                                    {"t.aiff", SF_FORMAT_AIFF},
-                                                                    {"t.wav", SF_FORMAT_WAV},
-                                                                    {"t.caf", SF_FORMAT_CAF}}) {
-        auto s = Sound::initWithContentsOfURL(QUrl::fromLocalFile(tone(name, 0.5f, format)));
+    for (auto [name, format] : std::vector<std::pair<QString, int>>{{"t.aif", test::kAiff},
+                                                                    {"t.aiff", test::kAiff},
+                                                                    {"t.wav", test::kWav},
+                                                                    {"t.caf", test::kCaf}}) {
+        auto s = test::scratchSound(name, 0.5f, format);
         ASSERT_TRUE(s) << name.toStdString();
-        EXPECT_GT(playedPeak([&] { s->play(); }), 0.1f);
+        EXPECT_GT(test::playedPeak([&] { s->play(); }), 0.1f);
     }
 }
 
@@ -215,8 +197,8 @@ TEST_F(SoundThemeTest, UndecodableFilesGiveTheCreationErrorAndNoSound) {
 }
 
 TEST_F(SoundThemeTest, InitWithNamePrefersTheEarlierType) {
-    ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("pair.aiff"), 0.5f, 2400, 48,
-                                SF_FORMAT_AIFF));
+    ASSERT_TRUE(
+        test::writeTone(QDir(test::resourceDir()).filePath("pair.aiff"), 0.5f, 2400, test::kAiff));
     ASSERT_TRUE(test::writeTone(QDir(test::resourceDir()).filePath("pair.wav"), 0.5f));
     auto s = Sound::soundNamed("pair");
     ASSERT_TRUE(s);
@@ -232,7 +214,7 @@ TEST_F(SoundThemeTest, TransientSoundTravelsInTheArchiveAndItsFileGoesWithIt) {
     original->setTransient(true);
     EXPECT_TRUE(original->description().contains("transient = YES"));
     auto referenced = sound("referenced.wav", 0.25f);
-    auto table = emptyTable();
+    auto table = test::emptyTable();
     table[1][0] = Slot::of(original);
     table[1][1] = Slot::of(referenced);
     const QByteArray bytes = SoundTheme("Transient", table).archivedData();
@@ -255,8 +237,8 @@ TEST_F(SoundThemeTest, TransientSoundTravelsInTheArchiveAndItsFileGoesWithIt) {
     EXPECT_EQ(file.permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
     EXPECT_EQ(test::readFile(copy->url().toLocalFile()),
               test::readFile(original->url().toLocalFile()));
-    EXPECT_NEAR(playedPeak([&] { loaded->playSoundForKeyCode(0, 1); }),
-                playedPeak([&] { original->play(); }), 0.01f);
+    EXPECT_NEAR(test::playedPeak([&] { loaded->playSoundForKeyCode(0, 1); }),
+                test::playedPeak([&] { original->play(); }), 0.01f);
 
     // The referenced sound keeps its URL.
     EXPECT_EQ(loaded->sounds()[1][1].single.sound->url(), referenced->url());
@@ -276,7 +258,7 @@ TEST_F(SoundThemeTest, TransientSoundTravelsInTheArchiveAndItsFileGoesWithIt) {
 
 TEST_F(SoundThemeTest, ThemeRoundTripKeepsNameShapeContentsAndSharing) {
     auto a = sound("a.wav", 0.2f), b = sound("b.wav", 0.4f), c = sound("c.wav", 0.6f);
-    auto table = emptyTable();
+    auto table = test::emptyTable();
     table[1][0] = Slot::of(a);
     table[0][0] = Slot::of(b);
     table[1][49] = Slot::ofList({a, b, c});
@@ -366,7 +348,7 @@ public:
 };
 
 TEST_F(SoundThemeTest, FlagFailureIsLoggedAndTheSoundStaysUsable) {
-    const QString path = tone("flag.wav", 0.5f);
+    const QString path = test::scratchTone("flag.wav", 0.5f);
     FlagRefusingService refusing;
     LogCapture cap;
     SystemSoundService* previous = SystemSoundService::install(&refusing);
@@ -375,7 +357,7 @@ TEST_F(SoundThemeTest, FlagFailureIsLoggedAndTheSoundStaysUsable) {
     ASSERT_TRUE(s);
     EXPECT_TRUE(cap.contains("Error -50 setting system sound flag for flag.wav"));
     EXPECT_EQ(cap.lines().size(), 1u);
-    EXPECT_GT(playedPeak([&] { s->play(); }), 0.2f);
+    EXPECT_GT(test::playedPeak([&] { s->play(); }), 0.2f);
 }
 
 } // namespace

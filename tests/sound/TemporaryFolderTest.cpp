@@ -1,6 +1,4 @@
-// The run's temporary folder and the clean-up of folders that ended runs
-// left: only this user's own folders, of a run that holds no lock, with the
-// files a run puts there, go.
+// Only this user's unlocked folders of ended runs, holding only a run's files, are removed.
 #include "sound/TemporaryFolder.h"
 
 #include "SoundTestSupport.h"
@@ -19,11 +17,6 @@ namespace {
 
 constexpr const char* kIdentifier = "0F8B4C6E-2D4A-4B7E-9C1D-3E5F7A9B1C2D";
 
-bool makeFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write("RIFF") == 4;
-}
-
 struct Leftover {
     const char* name;  // under the temporary directory
     QStringList files; // in it
@@ -40,7 +33,7 @@ TEST(TemporaryFolderTest, OnlyFoldersOfEndedRunsGoWithTheirOwnFiles) {
     EXPECT_EQ(QFileInfo(own).absolutePath(), QFileInfo(base).absoluteFilePath());
     EXPECT_EQ(QFile::permissions(own) & (QFile::ReadOther | QFile::ReadGroup | QFile::ExeOther),
               QFileDevice::Permissions());
-    ASSERT_TRUE(makeFile(own + QStringLiteral("/") + QLatin1String(kIdentifier)));
+    ASSERT_TRUE(test::writeFile(own + QStringLiteral("/") + QLatin1String(kIdentifier), "RIFF"));
 
     const QString id = QLatin1String(kIdentifier);
     const std::vector<Leftover> cases = {
@@ -65,7 +58,7 @@ TEST(TemporaryFolderTest, OnlyFoldersOfEndedRunsGoWithTheirOwnFiles) {
         ASSERT_TRUE(QDir().mkpath(real));
         ASSERT_EQ(::chmod(QFile::encodeName(real).constData(), static_cast<mode_t>(c.mode)), 0);
         for (const QString& file : c.files)
-            ASSERT_TRUE(makeFile(real + QStringLiteral("/") + file));
+            ASSERT_TRUE(test::writeFile(real + QStringLiteral("/") + file, "RIFF"));
         if (c.locked) {
             const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
             ASSERT_GE(fd, 0);

@@ -1,3 +1,4 @@
+#include "AudioServer.h" // readSoundFile
 #include "SoundTestSupport.h"
 #include "ToolRun.h"
 #include "sound/KeyedArchive.h"
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <set>
-#include <sndfile.h>
 
 using namespace orvix;
 using Slot = SoundTheme::Slot;
@@ -19,10 +19,6 @@ namespace {
 
 ToolRun snth(const QStringList& args) {
     return test::runTool(test::builtProgram(QStringLiteral("orvix-snth")), args);
-}
-
-void writeText(const QString& path, const QByteArray& text) {
-    ASSERT_TRUE(test::writeFile(path, text));
 }
 
 class ThemeToolTest : public ::testing::Test {
@@ -41,14 +37,14 @@ protected:
 
 TEST_F(ThemeToolTest, CreateInfoExtractAndRecreateGiveTheSameTheme) {
     ASSERT_TRUE(test::writeTone(path("down 1.wav"), 0.3f));
-    ASSERT_TRUE(test::writeTone(path("down2.aiff"), 0.4f, 2400, 48, SF_FORMAT_AIFF));
+    ASSERT_TRUE(test::writeTone(path("down2.aiff"), 0.4f, 2400, test::kAiff));
     ASSERT_TRUE(test::writeTone(path("up.wav"), 0.2f));
-    ASSERT_TRUE(test::writeTone(path("space.caf"), 0.5f, 2400, 48, SF_FORMAT_CAF));
-    writeText(path("theme.txt"), "# a test theme\n"
-                                 "press *        \"down 1.wav\" down2.aiff\n"
-                                 "press 49       space.caf\n"
-                                 "release 0-48,50 up.wav\n"
-                                 "2 7            link:up.wav\n");
+    ASSERT_TRUE(test::writeTone(path("space.caf"), 0.5f, 2400, test::kCaf));
+    ASSERT_TRUE(test::writeFile(path("theme.txt"), "# a test theme\n"
+                                                   "press *        \"down 1.wav\" down2.aiff\n"
+                                                   "press 49       space.caf\n"
+                                                   "release 0-48,50 up.wav\n"
+                                                   "2 7            link:up.wav\n"));
     const ToolRun created =
         snth({"create", "--name", "Tool Theme", "-o", path("a.snth"), path("theme.txt")});
     ASSERT_EQ(created.exitCode, 0) << created.err.toStdString();
@@ -95,7 +91,7 @@ TEST_F(ThemeToolTest, CreateInfoExtractAndRecreateGiveTheSameTheme) {
 TEST_F(ThemeToolTest, VerifyAndBadInputAnswerWithOneLine) {
     ASSERT_TRUE(test::writeTone(path("k.wav"), 0.3f));
     ASSERT_TRUE(test::writeTone(path("gone.wav"), 0.3f));
-    writeText(path("m.txt"), "press 0 k.wav\nrelease 0 link:gone.wav\n");
+    ASSERT_TRUE(test::writeFile(path("m.txt"), "press 0 k.wav\nrelease 0 link:gone.wav\n"));
     ASSERT_EQ(snth({"create", "--name", "V", "-o", path("v.snth"), path("m.txt")}).exitCode, 0);
     const ToolRun good = snth({"verify", path("v.snth")});
     EXPECT_EQ(good.exitCode, 0);
@@ -108,17 +104,17 @@ TEST_F(ThemeToolTest, VerifyAndBadInputAnswerWithOneLine) {
     EXPECT_TRUE(missing.err.contains("1 sound(s) cannot be decoded"));
 
     QByteArray bytes = readFile(path("v.snth"));
-    writeText(path("cut.snth"), bytes.left(bytes.size() / 2));
+    ASSERT_TRUE(test::writeFile(path("cut.snth"), bytes.left(bytes.size() / 2)));
     const ToolRun cut = snth({"verify", path("cut.snth")});
     EXPECT_EQ(cut.exitCode, 1);
     EXPECT_EQ(cut.err.count('\n'), 1) << cut.err.toStdString();
 
-    writeText(path("bad.txt"), "press 300 k.wav\n");
+    ASSERT_TRUE(test::writeFile(path("bad.txt"), "press 300 k.wav\n"));
     const ToolRun badManifest =
         snth({"create", "--name", "B", "-o", path("b.snth"), path("bad.txt")});
     EXPECT_EQ(badManifest.exitCode, 1);
     EXPECT_TRUE(badManifest.err.contains("line 1")) << badManifest.err.toStdString();
-    writeText(path("nodecode.txt"), "press 3 m.txt\n");
+    ASSERT_TRUE(test::writeFile(path("nodecode.txt"), "press 3 m.txt\n"));
     EXPECT_EQ(snth({"create", "--name", "B", "-o", path("b.snth"), path("nodecode.txt")}).exitCode,
               1);
     EXPECT_FALSE(QFileInfo::exists(path("b.snth")));
@@ -171,17 +167,10 @@ TEST_F(ThemeToolTest, ShippedThemesAreCompleteAndPlay) {
             test::drain();
         }
     }
-    // The keep-alive's sound: inaudible but not pure digital silence.
-    SF_INFO info{};
-    SNDFILE* f = sf_open(ORVIX_TEST_SOURCE_DIR "/resources/bundle/silence.wav", SFM_READ, &info);
-    ASSERT_TRUE(f);
-    std::vector<short> samples(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_short(f, samples.data(), info.frames);
-    sf_close(f);
-    int peak = 0;
-    for (short s : samples)
-        peak = std::max(peak, std::abs(static_cast<int>(s)));
-    EXPECT_EQ(peak, 1);
+    // The keep-alive's sound (16-bit at 44.1 kHz): inaudible but not pure digital silence.
+    EXPECT_EQ(test::peak(test::readSoundFile(ORVIX_TEST_SOURCE_DIR "/resources/bundle/silence.wav",
+                                             44100)),
+              1.0f / 32768);
 }
 
 } // namespace

@@ -1,24 +1,19 @@
 #include "AudioServer.h"
 
+#include "XSession.h"
+
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QMap>
-#include <QThread>
-#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <functional>
+#include <future>
 #include <sndfile.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace orvix::test {
 namespace {
@@ -27,30 +22,17 @@ void dieWithParent() {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
-
-bool writeFile(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).path());
+bool writeConfig(const QString& path, const QByteArray& text) {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(text) == text.size();
 }
 
 } // namespace
 
 QString startPrivateBus(QProcess& daemon) {
     daemon.setChildProcessModifier(dieWithParent);
-    daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                  QStringLiteral("--print-address")});
+    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
     if (!daemon.waitForStarted(5000) || !daemon.waitForReadyRead(5000))
         return {};
     return QString::fromUtf8(daemon.readLine()).trimmed();
@@ -61,11 +43,11 @@ AudioServer::AudioServer(const QProcessEnvironment& env) : _env(env) {
     if (config.isEmpty() || _env.value(QStringLiteral("XDG_RUNTIME_DIR")).isEmpty())
         return;
     // No sound cards, cameras or Bluetooth: only the null sinks the tests make.
-    writeFile(config + QStringLiteral("/wireplumber/main.lua.d/51-orvix-test.lua"),
-              "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
-              "libcamera_monitor.enabled = false\n");
-    writeFile(config + QStringLiteral("/wireplumber/bluetooth.lua.d/51-orvix-test.lua"),
-              "bluez_monitor.enabled = false\n");
+    writeConfig(config + QStringLiteral("/wireplumber/main.lua.d/51-orvix-test.lua"),
+                "alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
+                "libcamera_monitor.enabled = false\n");
+    writeConfig(config + QStringLiteral("/wireplumber/bluetooth.lua.d/51-orvix-test.lua"),
+                "bluez_monitor.enabled = false\n");
 
     _processes.push_back(std::make_unique<QProcess>());
     _processes.back()->setProcessEnvironment(_env);
@@ -81,14 +63,8 @@ AudioServer::AudioServer(const QProcessEnvironment& env) : _env(env) {
 
 AudioServer::~AudioServer() {
     for (auto it = _processes.rbegin(); it != _processes.rend(); ++it) {
-        QProcess* p = it->get();
-        if (p->state() != QProcess::NotRunning) {
-            p->terminate();
-            if (!p->waitForFinished(3000)) {
-                p->kill();
-                p->waitForFinished(3000);
-            }
-        }
+        (*it)->terminate();
+        (*it)->waitForFinished(3000); // ~QProcess kills what is left
     }
 }
 
@@ -108,7 +84,8 @@ QProcess* AudioServer::start(const QString& program, const QStringList& argument
 
 bool AudioServer::startPulse() {
     _pulse = start(QStringLiteral("pipewire-pulse"), {});
-    return _pulse->waitForStarted(5000) && waitUntil([&] { return pactlOk({"info"}); }, 30000);
+    return _pulse->waitForStarted(5000) &&
+           XSession::waitFor([&] { return pactlOk({"info"}); }, 30000);
 }
 
 bool AudioServer::restartPulse() {
@@ -116,7 +93,7 @@ bool AudioServer::restartPulse() {
         return false;
     _pulse->kill();
     _pulse->waitForFinished(5000);
-    return waitUntil([&] { return !pactlOk({"info"}); }, 10000) && startPulse();
+    return XSession::waitFor([&] { return !pactlOk({"info"}); }, 10000) && startPulse();
 }
 
 QString AudioServer::pactl(const QStringList& arguments, int* exitCode) const {
@@ -142,36 +119,29 @@ bool AudioServer::pactlOk(const QStringList& arguments) const {
 
 bool AudioServer::addNullSink(const QString& name) {
     // Right after start the server may still refuse modules for a moment.
-    return waitUntil(
+    return XSession::waitFor(
                [&] {
                    return pactlOk({"load-module", "module-null-sink", "sink_name=" + name});
                },
                30000) &&
-           waitUntil([&] { return !sinkState(name).isEmpty(); }, 30000);
+           XSession::waitFor([&] { return !sinkState(name).isEmpty(); }, 30000);
 }
 
 bool AudioServer::setDefaultSink(const QString& name) {
     // The session manager settles the default; wait until the server reports it.
     return pactlOk({"set-default-sink", name}) &&
-           waitUntil([&] { return pactl({"get-default-sink"}).trimmed() == name; }, 30000);
+           XSession::waitFor([&] { return pactl({"get-default-sink"}).trimmed() == name; }, 30000);
 }
 
 QString AudioServer::sinkState(const QString& name) const {
-    for (const QString& line :
-         pactl({QStringLiteral("list"), QStringLiteral("sinks"), QStringLiteral("short")})
-             .split(u'\n')) {
-        const QStringList fields = line.split(u'\t');
-        if (fields.size() >= 5 && fields[1] == name)
-            return fields[4].trimmed();
-    }
+    for (const QJsonValue& sink : list("sinks"))
+        if (sink[QStringLiteral("name")].toString() == name)
+            return sink[QStringLiteral("state")].toString();
     return {};
 }
 
 QJsonArray AudioServer::list(const char* what) const {
-    return QJsonDocument::fromJson(pactl({QStringLiteral("-f"), QStringLiteral("json"),
-                                          QStringLiteral("list"), QString::fromLatin1(what)})
-                                       .toUtf8())
-        .array();
+    return QJsonDocument::fromJson(pactl({"-f", "json", "list", what}).toUtf8()).array();
 }
 
 namespace {
@@ -202,71 +172,37 @@ QStringList AudioServer::sinksOfStreams(qint64 pid) const {
 }
 
 MonitorRecording::MonitorRecording(const QProcessEnvironment& env, const QString& sink) {
-    // Everything the child needs is made before fork: after it, only exec.
-    std::vector<std::string> args = {"parec",
-                                     "--raw",
-                                     "--format=float32le",
-                                     "--rate=" + std::to_string(kRate),
-                                     "--channels=2",
-                                     "--latency-msec=2",
-                                     "--device=" + sink.toStdString() + ".monitor"};
-    std::vector<std::string> vars;
-    for (const QString& var : env.toStringList())
-        vars.push_back(var.toStdString());
-    std::vector<char*> argv, envp;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (std::string& v : vars)
-        envp.push_back(v.data());
-    envp.push_back(nullptr);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return;
-    _pid = ::fork();
-    if (_pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::execvpe("parec", argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    if (_pid < 0) {
-        ::close(fds[0]);
-        return;
-    }
-    _reader = std::thread([this, fd = fds[0]] { read(fd); });
+    std::promise<qint64> started;
+    std::future<qint64> pid = started.get_future();
+    _reader = std::thread([this, env, sink, &started] {
+        QProcess parec; // blocking calls only: this thread runs no event loop
+        parec.setProcessEnvironment(env);
+        parec.setChildProcessModifier(dieWithParent);
+        parec.start(QStringLiteral("parec"),
+                    {"--raw", "--format=float32le", QStringLiteral("--rate=%1").arg(kRate),
+                     "--channels=2", "--latency-msec=2", "--device=" + sink + ".monitor"});
+        started.set_value(parec.waitForStarted(5000) ? parec.processId() : -1);
+        QByteArray pending; // a sample split between two reads
+        while (parec.state() == QProcess::Running && parec.waitForReadyRead(-1)) {
+            const auto now = std::chrono::steady_clock::now();
+            pending += parec.readAllStandardOutput();
+            const qsizetype whole = pending.size() / (2 * sizeof(float)) * (2 * sizeof(float));
+            std::lock_guard lock(_mutex);
+            const size_t before = _samples.size();
+            _samples.resize(before + static_cast<size_t>(whole) / sizeof(float));
+            std::memcpy(_samples.data() + before, pending.constData(), static_cast<size_t>(whole));
+            pending.remove(0, whole);
+            _marks.push_back({_samples.size() / 2, now});
+        }
+    });
+    _pid = static_cast<pid_t>(pid.get());
 }
 
 MonitorRecording::~MonitorRecording() {
-    if (_pid > 0) {
+    if (_pid > 0)
         ::kill(_pid, SIGTERM);
-        ::waitpid(_pid, nullptr, 0);
-    }
     if (_reader.joinable())
         _reader.join();
-}
-
-void MonitorRecording::read(int fd) {
-    std::vector<char> block(1 << 16);
-    std::vector<char> pending; // a sample split between two reads
-    for (;;) {
-        const ssize_t n = ::read(fd, block.data(), block.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        const auto now = std::chrono::steady_clock::now();
-        pending.insert(pending.end(), block.begin(), block.begin() + n);
-        const size_t whole = pending.size() / (2 * sizeof(float)) * (2 * sizeof(float));
-        std::lock_guard lock(_mutex);
-        const size_t before = _samples.size();
-        _samples.resize(before + whole / sizeof(float));
-        std::memcpy(_samples.data() + before, pending.data(), whole);
-        pending.erase(pending.begin(), pending.begin() + static_cast<long>(whole));
-        _marks.push_back({_samples.size() / 2, now});
-    }
-    ::close(fd);
 }
 
 size_t MonitorRecording::frames() const {
@@ -301,7 +237,7 @@ std::chrono::steady_clock::time_point MonitorRecording::timeOfFrame(size_t frame
 }
 
 bool MonitorRecording::waitForFrames(size_t count, int timeoutMs) const {
-    return waitUntil([&] { return frames() >= count; }, timeoutMs);
+    return XSession::waitFor([&] { return frames() >= count; }, timeoutMs);
 }
 
 std::vector<float> readSoundFile(const QString& path, int rate) {

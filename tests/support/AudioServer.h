@@ -2,10 +2,6 @@
 
 #include <QJsonArray>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -14,15 +10,10 @@
 
 namespace orvix::test {
 
-// Starts a private D-Bus daemon in `daemon` (killed with it, and with the
-// test program); answers its address, empty when it did not start.
+// A private D-Bus daemon in `daemon`, dying with the test; its address, or empty.
 QString startPrivateBus(QProcess& daemon);
 
-// A private PipeWire sound server as a desktop runs it: a D-Bus session bus,
-// pipewire, WirePlumber and pipewire-pulse in the runtime folder of the
-// environment given (an XSession's), with no sound cards (WirePlumber's
-// device monitors are off) and null sinks made through pactl. Every process
-// goes when the server does, also when the test program dies.
+// A private PipeWire with only null sinks; its processes die with it or the test.
 class AudioServer {
 public:
     // `env` names the runtime and configuration folders to use.
@@ -62,9 +53,7 @@ private:
     bool _ready = false;
 };
 
-// Records a sink's monitor with parec, 48 kHz stereo float, on a thread of its
-// own, and notes when each block arrived, so that a sound's onset can be put
-// on the steady clock.
+// A sink's monitor recorded on its own thread, each block's arrival noted for timing.
 class MonitorRecording {
 public:
     static constexpr int kRate = 48000;
@@ -88,8 +77,6 @@ public:
     bool waitForFrames(size_t count, int timeoutMs) const;
 
 private:
-    void read(int fd);
-
     struct Mark {
         size_t frames;
         std::chrono::steady_clock::time_point at;
@@ -101,14 +88,10 @@ private:
     pid_t _pid = -1;
 };
 
-// Mono samples of a sound file, resampled (linearly) to `rate`; empty when
-// the file cannot be read.
+// A sound file's mono samples, linearly resampled to `rate`; empty when unreadable.
 std::vector<float> readSoundFile(const QString& path, int rate = MonitorRecording::kRate);
 
-// How alike `recorded` is to `expected` where they match best: the highest
-// normalised cross-correlation, over the whole of `expected`, of any frame of
-// `recorded` where `expected` fits whole (1: the same sound, at any level).
-// A sound cut short, faded or broken up scores lower.
+// Best cross-correlation of all of `expected` in `recorded`: 1 for the same sound.
 double similarity(const std::vector<float>& recorded, const std::vector<float>& expected);
 
 } // namespace orvix::test

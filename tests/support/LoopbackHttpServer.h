@@ -5,18 +5,18 @@
 #include <QMap>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <memory>
 
 namespace orvix::test {
 
-// A tiny HTTP server on 127.0.0.1 answering every request with one canned
-// reply, a redirect for the paths named in `redirects`, or never at all.
+// HTTP on 127.0.0.1: one canned reply, a redirect for `redirects`, or none at all.
 class LoopbackHttpServer : public QObject {
 public:
     LoopbackHttpServer() {
         _server.listen(QHostAddress::LocalHost);
         connect(&_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = _server.nextPendingConnection()) {
-                auto* buffer = new QByteArray;
+                auto buffer = std::make_shared<QByteArray>();
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
                     *buffer += socket->readAll();
                     const qsizetype end = buffer->indexOf("\r\n\r\n");
@@ -37,10 +37,7 @@ public:
                     socket->write(reply);
                     socket->disconnectFromHost();
                 });
-                connect(socket, &QTcpSocket::disconnected, socket, [socket, buffer] {
-                    delete buffer;
-                    socket->deleteLater();
-                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
     }

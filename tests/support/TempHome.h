@@ -5,22 +5,19 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace orvix::test {
 
-// Points HOME and the XDG folders at a fresh temporary folder for one test and
-// puts the previous values back afterwards. With `privateRuntime`,
-// XDG_RUNTIME_DIR too, at a folder only the owner may enter (Qt and the
-// single-instance endpoint take no other).
+// HOME and XDG folders (with `privateRuntime` an owner-only runtime too) for one test.
 class TempHome {
 public:
     explicit TempHome(bool privateRuntime = false) {
         for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                                 "XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) {
-            _saved[name] = qgetenv(name);
-            _had[name] = qEnvironmentVariableIsSet(name);
-        }
+                                 "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
+            _saved[name] =
+                qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
         qputenv("HOME", path().toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", (path() + "/.config").toLocal8Bit());
         qputenv("XDG_DATA_HOME", (path() + "/.local/share").toLocal8Bit());
@@ -34,12 +31,8 @@ public:
         }
     }
     ~TempHome() {
-        for (const auto& [name, value] : _saved) {
-            if (_had[name])
-                qputenv(name.c_str(), value);
-            else
-                qunsetenv(name.c_str());
-        }
+        for (const auto& [name, value] : _saved)
+            value ? qputenv(name.c_str(), *value) : qunsetenv(name.c_str());
     }
     QString path() const { return _dir.path(); }
     QString file(const QString& relative) const { return _dir.filePath(relative); }
@@ -47,8 +40,7 @@ public:
 
 private:
     QTemporaryDir _dir;
-    std::map<std::string, QByteArray> _saved;
-    std::map<std::string, bool> _had;
+    std::map<std::string, std::optional<QByteArray>> _saved;
 };
 
 } // namespace orvix::test

@@ -21,14 +21,11 @@ ToolRun runTool(const QString& program, const QStringList& arguments,
                 const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
                 int timeoutMs = 60000);
 
-// Whole-file helpers: an empty array when the file cannot be read; false when
-// it cannot be written.
+// Whole-file helpers: empty when unreadable; false when unwritable.
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);
 
-// A Unix socket bound at `path`, listening (a copy that accepts but never
-// answers) or not (the file a killed copy leaves behind); its descriptor, -1
-// on failure. The caller closes it.
+// A socket at `path` (caller closes; -1 on failure): listening (a hung copy) or not (killed).
 int bindUnixSocket(const QString& path, bool listen);
 
 } // namespace orvix::test

@@ -1,8 +1,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-// Every test program gets a QApplication, so widgets, pixmaps, timers and
-// queued calls work; the platform comes from QT_QPA_PLATFORM (offscreen by default).
+// A QApplication for every test program; QT_QPA_PLATFORM picks the platform (offscreen).
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

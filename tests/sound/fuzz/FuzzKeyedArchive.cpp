@@ -1,7 +1,4 @@
-// libFuzzer target for the theme-file reader: the binary property list, the
-// keyed archive above it and the theme's shape checks. Any input must be
-// refused with a reason or decoded; whatever decodes must survive a round
-// trip through our writer unchanged.
+// libFuzzer: any input is refused with a reason, or survives a round trip unchanged.
 #include "sound/BinaryPlist.h"
 #include "sound/KeyedArchive.h"
 
