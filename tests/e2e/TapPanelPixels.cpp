@@ -98,6 +98,19 @@ TapPanelPixels::KeyboardState TapPanelPixels::keyboardState() const {
     return s;
 }
 
+std::string TapPanelPixels::KeyboardState::text() const {
+    QStringList keys;
+    for (int keycode : keysDown)
+        keys << QString::number(keycode);
+    return QStringLiteral("mods=0x%1 base=0x%2 latched=0x%3 locked=0x%4 keys=%5")
+        .arg(mods, 0, 16)
+        .arg(base, 0, 16)
+        .arg(latched, 0, 16)
+        .arg(locked, 0, 16)
+        .arg(keys.join(u','))
+        .toStdString();
+}
+
 bool TapPanelPixels::rememberUnlit(int code) {
     QImage image = grabKey(code);
     if (image.isNull())

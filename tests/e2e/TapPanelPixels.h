@@ -6,6 +6,7 @@
 #include <QString>
 #include <map>
 #include <optional>
+#include <string>
 
 namespace orvix::test {
 
@@ -43,10 +44,12 @@ public:
     bool isLit(int code) const;
     bool isUnlit(int code) const;
 
-    // The server's keyboard as XKB reports it, and the keycodes it holds down.
+    // The server's keyboard as XKB reports it, and the keycodes it holds down;
+    // all bits set when it could not be read.
     struct KeyboardState {
-        unsigned mods = 0, base = 0, latched = 0, locked = 0;
+        unsigned mods = ~0u, base = ~0u, latched = ~0u, locked = ~0u;
         QList<int> keysDown;
+        std::string text() const;
     };
     KeyboardState keyboardState() const;
     // XKB modifier bits, so that callers need not include Xlib.

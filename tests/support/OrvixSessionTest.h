@@ -73,6 +73,12 @@ protected:
         });
         return panel;
     }
+    // Clicks the gear button at the strip's right end and waits for its menu.
+    bool openGearMenu() const {
+        const auto g = x.windowGeometry(panel);
+        x.click(g.x + g.width - 13, g.y + 11);
+        return XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).size() >= 2; });
+    }
     void quitOrvix() {
         if (orvix && orvix->state() != QProcess::NotRunning) {
             ::kill(static_cast<pid_t>(orvix->processId()), SIGTERM);

@@ -190,13 +190,14 @@ QStringList XSession::windowsOfPid(qint64 pid, bool visibleOnly) const {
     return out.isEmpty() ? QStringList() : out.split(u'\n', Qt::SkipEmptyParts);
 }
 
-QString XSession::waitForWindowOfPid(qint64 pid, int timeoutMs) const {
+QString XSession::waitForWindow(const QStringList& criteria, int timeoutMs) const {
     QString window;
     waitFor(
         [&] {
-            const QStringList windows = windowsOfPid(pid);
-            if (!windows.isEmpty())
-                window = windows.first();
+            window = run(QStringLiteral("xdotool"),
+                         QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} +
+                             criteria)
+                         .section(u'\n', 0, 0);
             return !window.isEmpty();
         },
         timeoutMs);

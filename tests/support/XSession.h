@@ -62,9 +62,12 @@ public:
 
     // X helpers over xdotool and xprop.
     QStringList windowsOfPid(qint64 pid, bool visibleOnly = true) const;
-    // Waits until the process has a visible window; answers the first one's
-    // id, or nothing when none came up in time.
-    QString waitForWindowOfPid(qint64 pid, int timeoutMs = 20000) const;
+    // Waits until `xdotool search --onlyvisible <criteria>` finds a window;
+    // answers the first one's id, or nothing when none came up in time.
+    QString waitForWindow(const QStringList& criteria, int timeoutMs = 20000) const;
+    QString waitForWindowOfPid(qint64 pid, int timeoutMs = 20000) const {
+        return waitForWindow({QStringLiteral("--pid"), QString::number(pid)}, timeoutMs);
+    }
     QString windowProperty(const QString& window, const QString& atom) const;
     QString rootProperty(const QString& atom) const;
     QString activeWindow() const;
