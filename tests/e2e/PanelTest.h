@@ -21,7 +21,7 @@ protected:
         if (!pixels->isOpen())
             return false;
         for (int code : keys)
-            if (!pixels->rememberUnlitOnceSettled(code, 10000))
+            if (!pixels->rememberUnlitOnceSettled(code, XSession::timeLimit(10000)))
                 return false;
         return true;
     }

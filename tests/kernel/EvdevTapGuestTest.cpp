@@ -21,24 +21,13 @@ using namespace orvix;
 using namespace orvix::input;
 using orvix::test::DeviceReader;
 using orvix::test::FakeLighter;
+using orvix::test::kProbe;
+using orvix::test::passesOn;
 using orvix::test::StandInDevice;
 using orvix::test::XSession;
 using Keys = DeviceReader::Keys;
 
 namespace {
-
-// A key no keymap uses, typed until it comes out of the virtual keyboard:
-// then the tap has grabbed the keyboard and passes its keys on.
-constexpr int kProbe = KEY_F24;
-
-bool passesOn(StandInDevice& keyboard, DeviceReader& reader) {
-    return XSession::waitFor(
-        [&] {
-            keyboard.tap(kProbe);
-            return reader.waitFor(kProbe, 0, 200);
-        },
-        20000);
-}
 
 class EvdevTapGuestTest : public ::testing::Test {
 protected:

@@ -157,6 +157,18 @@ bool DeviceReader::waitUntilGone(int timeoutMs) {
     return _gone;
 }
 
+static_assert(kProbe == KEY_F24);
+
+bool passesOn(StandInDevice& keyboard, DeviceReader& reader, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        keyboard.tap(kProbe);
+        if (reader.waitFor(kProbe, 0, 200))
+            return true;
+    } while (Clock::now() < deadline);
+    return false;
+}
+
 std::string findDeviceNode(uint16_t vendor, uint16_t product, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     do {

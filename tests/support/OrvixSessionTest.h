@@ -57,7 +57,8 @@ protected:
         park();
         panel.clear();
         orvix = x.startOrvix();
-        if (!orvix->waitForStarted(10000) || x.waitForWindowOfPid(orvix->processId()).isEmpty())
+        if (!orvix->waitForStarted(10000) ||
+            x.waitForWindowOfPid(orvix->processId(), XSession::timeLimit(20000)).isEmpty())
             return {};
         int widest = 0;
         for (const QString& window : x.windowsOfPid(orvix->processId())) {
@@ -67,10 +68,12 @@ protected:
                 panel = window;
             }
         }
-        XSession::waitFor([&] {
-            return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
-                .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
-        });
+        XSession::waitFor(
+            [&] {
+                return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
+                    .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
+            },
+            XSession::timeLimit(10000));
         return panel;
     }
     // Clicks the gear button at the strip's right end and waits for its menu.

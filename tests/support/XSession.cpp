@@ -17,12 +17,6 @@
 namespace orvix::test {
 
 namespace {
-// Xvfb and openbox start in a second or two, but take half a minute in the
-// emulated guest of the kernel-level tests.
-int startLimitMs() {
-    return qEnvironmentVariableIsSet("ORVIX_IN_GUEST") ? 90000 : 10000;
-}
-
 void dieWithParent() {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
@@ -95,7 +89,7 @@ bool XSession::startServer() {
     QElapsedTimer timer;
     timer.start();
     while (true) {
-        const qint64 left = startLimitMs() - timer.elapsed();
+        const qint64 left = timeLimit(10000) - timer.elapsed();
         if (left <= 0)
             break;
         pollfd pfd{fds[0], POLLIN, 0};
@@ -123,7 +117,7 @@ bool XSession::startWindowManager() {
         return false;
     return waitFor(
         [this] { return !rootProperty(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).isEmpty(); },
-        startLimitMs());
+        timeLimit(10000));
 }
 
 QProcess* XSession::start(const QString& program, const QStringList& arguments) {
@@ -166,6 +160,10 @@ QString XSession::run(const QString& program, const QStringList& arguments, int 
     if (exitCode)
         *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+int XSession::timeLimit(int ms) {
+    return qEnvironmentVariableIsSet("ORVIX_IN_GUEST") ? 9 * ms : ms;
 }
 
 bool XSession::waitFor(const std::function<bool()>& condition, int timeoutMs) {

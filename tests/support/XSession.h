@@ -57,6 +57,9 @@ public:
     QString run(const QString& program, const QStringList& arguments, int timeoutMs = 10000,
                 int* exitCode = nullptr) const;
 
+    // `ms` stretched nine times in the emulated guest of the kernel-level
+    // tests, where servers and programs start that much slower.
+    static int timeLimit(int ms);
     // Polls `condition` (running the event loop) until it holds or time runs out.
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 
