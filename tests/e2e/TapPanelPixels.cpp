@@ -164,11 +164,6 @@ double TapPanelPixels::differenceFromUnlit(int code) const {
     return it == _unlit.end() ? 255.0 : meanDifference(grabKey(code), it->second);
 }
 
-double TapPanelPixels::darkeningFromUnlit(int code) const {
-    const auto it = _unlit.find(code);
-    return it == _unlit.end() ? 0.0 : meanLuminance(it->second) - meanLuminance(grabKey(code));
-}
-
 bool TapPanelPixels::isLit(int code) const {
     const auto it = _unlit.find(code);
     if (it == _unlit.end())

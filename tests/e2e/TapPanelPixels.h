@@ -33,14 +33,9 @@ public:
     bool rememberUnlit(int code);
     // The same, once the key is drawn and settled (two grabs in a row agree).
     bool rememberUnlitOnceSettled(int code, int timeoutMs);
-    QImage unlitReference(int code) const {
-        const auto it = _unlit.find(code);
-        return it == _unlit.end() ? QImage() : it->second;
-    }
     // How far the key is from its unlit pixels: mean absolute channel
-    // difference (0-255), and how much darker it is (mean luminance drop).
+    // difference (0-255).
     double differenceFromUnlit(int code) const;
-    double darkeningFromUnlit(int code) const;
     bool isLit(int code) const;
     bool isUnlit(int code) const;
 
