@@ -26,14 +26,12 @@ QT_END_NAMESPACE
 namespace {
 
 // X modifier masks as the recording client prints them.
-constexpr unsigned kShiftMask = 0x1;
-constexpr unsigned kLockMask = 0x2;
-constexpr unsigned kMod4Mask = 0x40;
+constexpr unsigned kShiftMask = 0x1, kLockMask = 0x2, kControlMask = 0x4, kMod4Mask = 0x40;
 
 // Apple key codes of the keys the tests click.
 constexpr int kA = 0, kS = 1, kReturn = 36, kDelete = 51, kShift = 56, kCommand = 55,
-              kCapsLock = 57, kRightShift = 60, kFunction = 63, kLeft = 123, kRight = 124,
-              kDown = 125, kUp = 126;
+              kCapsLock = 57, kControl = 59, kRightShift = 60, kFunction = 63, kLeft = 123,
+              kRight = 124, kDown = 125, kUp = 126;
 constexpr int kModifierCodes[] = {63, 57, 56, 60, 59, 58, 61, 55, 54};
 
 using KeyEvent = orvix::test::RecordedKey;
@@ -474,30 +472,35 @@ TEST_F(TypingTest, CapsLockOnBeforeLaunchShowsOnItsKeyAndReachesClickedKeys) {
     expectNothingDownOrLocked();
 }
 
-struct KillCase {
+struct EndCase {
     const char* name;
+    int signal;
     std::vector<int> latched;
-    bool holdKey; // the mouse held down on A when the program dies
+    bool holdKey = false; // the mouse held down on A when the program ends
 };
 
-void PrintTo(const KillCase& c, std::ostream* os) {
+void PrintTo(const EndCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class KilledWhileTypingTest : public TypingTest, public ::testing::WithParamInterface<KillCase> {};
+class EndedWhileTypingTest : public TypingTest, public ::testing::WithParamInterface<EndCase> {};
 
 // Latches the modifiers, leaves them resting (pointer away from the panel)
 // or holds the mouse down on A (so the modifier keys and A are down in the
-// server), and kills the program outright. Its watchdog lets go of
-// everything at once, without waiting for a new start.
-TEST_P(KilledWhileTypingTest, NothingStaysDownOrLockedAndNothingRepeats) {
-    const KillCase& c = GetParam();
+// server), and ends the program with a signal. Its handlers let go of
+// everything before it ends; after SIGKILL its watchdog does, without
+// waiting for a new start.
+TEST_P(EndedWhileTypingTest, NothingStaysDownOrLockedAndNothingRepeats) {
+    const EndCase& c = GetParam();
     ASSERT_TRUE(launch());
     ASSERT_TRUE(startRecorder());
     unsigned wanted = 0;
     for (int code : c.latched) {
         clickKey(code);
-        wanted |= code == kCapsLock ? kLockMask : code == kShift ? kShiftMask : kMod4Mask;
+        wanted |= code == kCapsLock  ? kLockMask
+                  : code == kShift   ? kShiftMask
+                  : code == kControl ? kControlMask
+                                     : kMod4Mask;
     }
     if (c.holdKey) {
         const QPoint a = keyCentre(kA);
@@ -505,18 +508,33 @@ TEST_P(KilledWhileTypingTest, NothingStaysDownOrLockedAndNothingRepeats) {
     } else {
         park();
     }
-    // What the program holds is in the server: the state this test kills.
+    // What the program holds is in the server: the state this test ends.
     ASSERT_TRUE(XSession::waitFor([&] {
         const KeyboardState s = keyboardState();
         return (s.mods & wanted) == wanted && (!c.holdKey || !s.keysDown.isEmpty());
     })) << keyboardState().text();
 
-    ::kill(static_cast<pid_t>(orvix->processId()), SIGKILL);
-    ASSERT_TRUE(orvix->waitForFinished(5000));
-    EXPECT_TRUE(XSession::waitFor([&] { return nothingDownOrLocked(); })) << keyboardState().text();
+    ::kill(static_cast<pid_t>(orvix->processId()), c.signal);
+    ASSERT_TRUE(orvix->waitForFinished(10000));
+    // A crash still ends as a crash (under the sanitizers: a failure code).
+    if (c.signal == SIGSEGV || c.signal == SIGKILL)
+        EXPECT_TRUE(orvix->exitStatus() == QProcess::CrashExit || orvix->exitCode() != 0);
+    else
+        EXPECT_EQ(orvix->exitStatus(), QProcess::NormalExit);
+    if (c.signal == SIGKILL) {
+        EXPECT_TRUE(XSession::waitFor([&] { return nothingDownOrLocked(); }))
+            << keyboardState().text();
+    }
+    const KeyboardState after = keyboardState();
+    EXPECT_TRUE(after.mods == 0 && after.locked == 0 && after.latched == 0 && after.base == 0 &&
+                after.keysDown.isEmpty())
+        << after.text();
     if (c.holdKey)
         xdotool({"mouseup", "1"});
     expectNothingDownOrLocked();
+    // As a user's tools see it: no keyboard light left on.
+    const QString xset = x.run(QStringLiteral("xset"), {"q"});
+    EXPECT_TRUE(xset.contains(QStringLiteral("LED mask:  00000000"))) << qPrintable(xset);
     // No repeats after that: a key left down would repeat past the server's
     // repeat delay.
     const auto pressesOfA = [&] {
@@ -538,7 +556,10 @@ TEST_P(KilledWhileTypingTest, NothingStaysDownOrLockedAndNothingRepeats) {
     EXPECT_EQ(pressesOfA(), pressed) << qPrintable(recorderOutput());
     EXPECT_EQ(pressed > 0, c.holdKey);
 
-    // The next start finds nothing to clean up, and types normally.
+    // The next start finds nothing to clean up, and types normally; after a
+    // crash it first offers the crash report instead.
+    if (c.signal == SIGSEGV)
+        return;
     ASSERT_TRUE(launch());
     const qsizetype typed = plainKeyEvents().size();
     clickKey(kA);
@@ -546,17 +567,24 @@ TEST_P(KilledWhileTypingTest, NothingStaysDownOrLockedAndNothingRepeats) {
     EXPECT_EQ(plainKeyEvents().mid(typed), (QStringList{"press a 0x0", "release a 0x0"}));
     const QByteArray said = orvix->peek(1 << 20);
     EXPECT_FALSE(said.contains("Released modifiers left by an earlier run"));
-    EXPECT_FALSE(said.contains("Found another")) << "the killed copy still counted as running";
+    EXPECT_FALSE(said.contains("Found another")) << "the ended copy still counted as running";
     expectNothingDownOrLocked();
 }
 
+const std::vector<int> kShiftCapsControl = {kShift, kCapsLock, kControl};
 INSTANTIATE_TEST_SUITE_P(
-    Latched, KilledWhileTypingTest,
-    ::testing::Values(KillCase{"ShiftAndCommandResting", {kShift, kCommand}, false},
-                      KillCase{"CapsLockResting", {kCapsLock}, false},
-                      KillCase{"NothingLatchedWhileTyping", {}, true},
-                      KillCase{
-                          "CapsShiftAndCommandWhileTyping", {kCapsLock, kShift, kCommand}, true}),
+    Signals, EndedWhileTypingTest,
+    ::testing::Values(EndCase{"TermWithShiftCapsAndControlResting", SIGTERM, kShiftCapsControl},
+                      EndCase{"IntWithShiftCapsAndControlResting", SIGINT, kShiftCapsControl},
+                      EndCase{"HupWithShiftCapsAndControlResting", SIGHUP, kShiftCapsControl},
+                      EndCase{"SegvWithShiftCapsAndControlResting", SIGSEGV, kShiftCapsControl},
+                      EndCase{"KillWithShiftAndCommandResting", SIGKILL, {kShift, kCommand}},
+                      EndCase{"KillWithCapsLockResting", SIGKILL, {kCapsLock}},
+                      EndCase{"KillWithNothingLatchedWhileTyping", SIGKILL, {}, true},
+                      EndCase{"KillWithCapsShiftAndCommandWhileTyping",
+                              SIGKILL,
+                              {kCapsLock, kShift, kCommand},
+                              true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
