@@ -13,6 +13,12 @@ namespace orvix::test {
 // keyboard state as another client sees it.
 class PanelTest : public OrvixSessionTest {
 protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(OrvixSessionTest::SetUp());
+        probe = std::make_unique<XProbe>(x.display());
+        ASSERT_TRUE(probe->isOpen());
+    }
+
     // Starts Orvix, waits for its panel, and keeps the unlit pixels of `keys`.
     bool launch(std::initializer_list<int> keys = {}) {
         if (OrvixSessionTest::launch().isEmpty())
@@ -59,16 +65,14 @@ protected:
         return XSession::waitFor([&] { return pixels->isUnlit(code); }, timeoutMs);
     }
 
-    using KeyboardState = TapPanelPixels::KeyboardState;
-    // Also before the panel is up, over a connection of its own.
-    KeyboardState keyboardState() const {
-        return pixels ? pixels->keyboardState() : TapPanelPixels(x.display(), 0).keyboardState();
-    }
+    using KeyboardState = XProbe::State;
+    KeyboardState keyboardState() const { return probe->state(); }
     bool nothingDownOrLocked() const {
         const KeyboardState s = keyboardState();
         return s.mods == 0 && s.locked == 0 && s.keysDown.isEmpty();
     }
 
+    std::unique_ptr<XProbe> probe;
     std::unique_ptr<TapPanelPixels> pixels;
 };
 

@@ -4,7 +4,6 @@
 #include "app/MyPanel.h"
 #include "render/KeyboardLayout.h"
 
-#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <cmath>
@@ -75,40 +74,6 @@ QImage TapPanelPixels::grabKey(int code) const {
     }
     XDestroyImage(image);
     return out;
-}
-
-TapPanelPixels::KeyboardState TapPanelPixels::keyboardState() const {
-    static_assert(kShiftMask == ShiftMask && kLockMask == LockMask && kControlMask == ControlMask &&
-                  kMod1Mask == Mod1Mask && kMod4Mask == Mod4Mask);
-    KeyboardState s;
-    if (!_display)
-        return s;
-    XkbStateRec state{};
-    if (XkbGetState(dpy(_display), XkbUseCoreKbd, &state) == Success) {
-        s.mods = state.mods;
-        s.base = state.base_mods;
-        s.latched = state.latched_mods;
-        s.locked = state.locked_mods;
-    }
-    char keys[32];
-    XQueryKeymap(dpy(_display), keys);
-    for (int keycode = 8; keycode < 256; ++keycode)
-        if (keys[keycode / 8] & (1 << (keycode % 8)))
-            s.keysDown << keycode;
-    return s;
-}
-
-std::string TapPanelPixels::KeyboardState::text() const {
-    QStringList keys;
-    for (int keycode : keysDown)
-        keys << QString::number(keycode);
-    return QStringLiteral("mods=0x%1 base=0x%2 latched=0x%3 locked=0x%4 keys=%5")
-        .arg(mods, 0, 16)
-        .arg(base, 0, 16)
-        .arg(latched, 0, 16)
-        .arg(locked, 0, 16)
-        .arg(keys.join(u','))
-        .toStdString();
 }
 
 bool TapPanelPixels::rememberUnlit(int code) {

@@ -1,12 +1,10 @@
 #pragma once
 
 #include <QImage>
-#include <QList>
 #include <QRect>
 #include <QString>
 #include <map>
 #include <optional>
-#include <string>
 
 namespace orvix::test {
 
@@ -38,21 +36,6 @@ public:
     double differenceFromUnlit(int code) const;
     bool isLit(int code) const;
     bool isUnlit(int code) const;
-
-    // The server's keyboard as XKB reports it, and the keycodes it holds down;
-    // all bits set when it could not be read.
-    struct KeyboardState {
-        unsigned mods = ~0u, base = ~0u, latched = ~0u, locked = ~0u;
-        QList<int> keysDown;
-        std::string text() const;
-    };
-    KeyboardState keyboardState() const;
-    // XKB modifier bits, so that callers need not include Xlib.
-    static constexpr unsigned kShiftMask = 1u << 0;
-    static constexpr unsigned kLockMask = 1u << 1;
-    static constexpr unsigned kControlMask = 1u << 2;
-    static constexpr unsigned kMod1Mask = 1u << 3; // Alt
-    static constexpr unsigned kMod4Mask = 1u << 6; // Super
 
     static double meanDifference(const QImage& a, const QImage& b);
     static double meanLuminance(const QImage& image);

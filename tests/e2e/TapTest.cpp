@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 using orvix::test::TapPanelPixels;
+using orvix::test::XProbe;
 using orvix::test::XSession;
 
 namespace {
@@ -198,7 +199,7 @@ TEST_F(TapTest, RealCapsLockShowsItsLockedState) {
     // ...and dark once the next press unlocks it.
     xdotool({"key", "Caps_Lock"});
     EXPECT_TRUE(waitUnlit(kCodeCapsLock));
-    EXPECT_EQ(keyboardState().locked & TapPanelPixels::kLockMask, 0u);
+    EXPECT_EQ(keyboardState().locked & XProbe::kLockMask, 0u);
 }
 
 TEST_F(TapTest, ReleasingARealShiftKeepsAShiftLatchedOnScreenLit) {
@@ -222,7 +223,7 @@ TEST_F(TapTest, ReleasingARealShiftKeepsAShiftLatchedOnScreenLit) {
 TEST_F(TapTest, LatchedAltAndSuperStayOutOfTheServerWhileThePointerIsOverThePanel) {
     writeQuietConfig(kStampOn);
     ASSERT_TRUE(launch({kCodeOption, kCodeRightOption, kCodeCommand}));
-    const unsigned altSuper = TapPanelPixels::kMod1Mask | TapPanelPixels::kMod4Mask;
+    const unsigned altSuper = XProbe::kMod1Mask | XProbe::kMod4Mask;
     clickKey(kCodeOption);
     clickKey(kCodeCommand);
     EXPECT_TRUE(waitLit(kCodeOption));
@@ -403,7 +404,7 @@ TEST_F(TapLatchedShiftTest, SettingOnStampsLatchedShiftOnRealKeys) {
     park();
     EXPECT_TRUE(waitUnlit(kCodeShift));
     EXPECT_EQ(typeA(), QStringLiteral("a"));
-    EXPECT_EQ(keyboardState().locked & TapPanelPixels::kShiftMask, 0u);
+    EXPECT_EQ(keyboardState().locked & XProbe::kShiftMask, 0u);
 }
 
 TEST_F(TapLatchedShiftTest, SettingOffAtLaunchLeavesRealKeysAlone) {
@@ -412,7 +413,7 @@ TEST_F(TapLatchedShiftTest, SettingOffAtLaunchLeavesRealKeysAlone) {
     ASSERT_TRUE(startRecorder());
     latchShift();
     EXPECT_EQ(typeA(), QStringLiteral("a"));
-    EXPECT_EQ(keyboardState().mods & TapPanelPixels::kShiftMask, 0u);
+    EXPECT_EQ(keyboardState().mods & XProbe::kShiftMask, 0u);
     // Clicked keys still carry the latch: the setting is about real keys only.
     clickKey(kCodeA);
     park();

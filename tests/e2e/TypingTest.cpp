@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+using orvix::test::XProbe;
 using orvix::test::XSession;
 
 // Readable failure messages for lists of events.

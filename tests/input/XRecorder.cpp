@@ -2,10 +2,6 @@
 
 #include <QElapsedTimer>
 
-// Last: Xlib's macros clash with names in the headers above.
-#include <X11/XKBlib.h>
-#include <X11/Xlib.h>
-
 namespace orvix::test {
 
 namespace {
@@ -64,40 +60,6 @@ void XRecorder::clear() {
         readAvailable();
     readAvailable();
     _lines.clear();
-}
-
-XProbe::XProbe(const QString& display, std::function<void()> beforeQuery)
-    : _display(XOpenDisplay(display.toLatin1().constData())), _beforeQuery(std::move(beforeQuery)) {
-}
-
-XProbe::~XProbe() {
-    if (_display)
-        XCloseDisplay(_display);
-}
-
-QString XProbe::downKeys() {
-    if (_beforeQuery)
-        _beforeQuery();
-    char keys[32];
-    XQueryKeymap(_display, keys);
-    QStringList down;
-    for (int k = 8; k < 256; ++k)
-        if (keys[k / 8] & (1 << (k % 8)))
-            down << QString::number(k);
-    return down.join(u' ');
-}
-
-unsigned XProbe::modifiers(bool lockedOnly) {
-    if (_beforeQuery)
-        _beforeQuery();
-    XkbStateRec state{};
-    XkbGetState(_display, XkbUseCoreKbd, &state);
-    return lockedOnly ? state.locked_mods : state.mods;
-}
-
-void XProbe::lockCaps(bool on) {
-    XkbLockModifiers(_display, XkbUseCoreKbd, LockMask, on ? LockMask : 0);
-    XSync(_display, False);
 }
 
 } // namespace orvix::test

@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-struct _XDisplay;
-
 namespace orvix::test {
 
 // A backend on the test's server without the emergency release: the tests
@@ -36,26 +34,6 @@ inline void postKey(input::InputBackend& backend, int code, bool down, uint64_t 
     event.userData = input::kMarkerValue;
     ASSERT_TRUE(backend.post(event));
 }
-
-// Another client's view of the server's keyboard. `beforeQuery` runs first:
-// the server owes this client no order with the poster's requests until the
-// poster has synced.
-class XProbe {
-public:
-    explicit XProbe(const QString& display, std::function<void()> beforeQuery = {});
-    ~XProbe();
-    bool isOpen() const { return _display != nullptr; }
-    QString downKeys(); // X keycodes, space-separated
-    // The modifiers in force, or only those locked.
-    unsigned modifiers(bool lockedOnly = false);
-    unsigned lockedModifiers() { return modifiers(true); }
-    // The user's own Caps Lock, on or off.
-    void lockCaps(bool on);
-
-private:
-    _XDisplay* _display;
-    std::function<void()> _beforeQuery;
-};
 
 // Runs the xrecorder client in an X session and reads what it prints.
 class XRecorder {

@@ -14,6 +14,10 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+// Last: Xlib's macros clash with names in the headers above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
 namespace orvix::test {
 
 namespace {
@@ -262,6 +266,63 @@ bool XSession::screenshot(const QString& path) const {
     run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, 20000,
         &code);
     return code == 0 && QFile::exists(path);
+}
+
+XProbe::XProbe(const QString& display, std::function<void()> beforeQuery)
+    : _display(XOpenDisplay(display.toLatin1().constData())), _beforeQuery(std::move(beforeQuery)) {
+}
+
+XProbe::~XProbe() {
+    if (_display)
+        XCloseDisplay(_display);
+}
+
+XProbe::State XProbe::state() {
+    static_assert(kShiftMask == ShiftMask && kLockMask == LockMask && kControlMask == ControlMask &&
+                  kMod1Mask == Mod1Mask && kMod4Mask == Mod4Mask);
+    State s;
+    if (!_display)
+        return s;
+    if (_beforeQuery)
+        _beforeQuery();
+    XkbStateRec state{};
+    if (XkbGetState(_display, XkbUseCoreKbd, &state) == Success) {
+        s.mods = state.mods;
+        s.base = state.base_mods;
+        s.latched = state.latched_mods;
+        s.locked = state.locked_mods;
+    }
+    char keys[32];
+    XQueryKeymap(_display, keys);
+    for (int keycode = 8; keycode < 256; ++keycode)
+        if (keys[keycode / 8] & (1 << (keycode % 8)))
+            s.keysDown << keycode;
+    return s;
+}
+
+std::string XProbe::State::text() const {
+    QStringList keys;
+    for (int keycode : keysDown)
+        keys << QString::number(keycode);
+    return QStringLiteral("mods=0x%1 base=0x%2 latched=0x%3 locked=0x%4 keys=%5")
+        .arg(mods, 0, 16)
+        .arg(base, 0, 16)
+        .arg(latched, 0, 16)
+        .arg(locked, 0, 16)
+        .arg(keys.join(u','))
+        .toStdString();
+}
+
+QString XProbe::downKeys() {
+    QStringList down;
+    for (int keycode : state().keysDown)
+        down << QString::number(keycode);
+    return down.join(u' ');
+}
+
+void XProbe::lockCaps(bool on) {
+    XkbLockModifiers(_display, XkbUseCoreKbd, LockMask, on ? LockMask : 0);
+    XSync(_display, False);
 }
 
 } // namespace orvix::test

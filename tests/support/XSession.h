@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -7,7 +8,10 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
+
+struct _XDisplay;
 
 namespace orvix::test {
 
@@ -93,6 +97,39 @@ private:
     QProcessEnvironment _env;
     std::vector<std::unique_ptr<QProcess>> _processes;
     bool _ready = false;
+};
+
+// Another client's view of a server's keyboard: XKB's modifier state and the
+// keycodes held down. `beforeQuery` runs first: the server owes this client
+// no order with a poster's requests until the poster has synced.
+class XProbe {
+public:
+    explicit XProbe(const QString& display, std::function<void()> beforeQuery = {});
+    ~XProbe();
+    XProbe(const XProbe&) = delete;
+    XProbe& operator=(const XProbe&) = delete;
+    bool isOpen() const { return _display != nullptr; }
+
+    // All bits set when the state could not be read.
+    struct State {
+        unsigned mods = ~0u, base = ~0u, latched = ~0u, locked = ~0u;
+        QList<int> keysDown;
+        std::string text() const;
+    };
+    State state();
+    QString downKeys(); // X keycodes, space-separated
+    unsigned modifiers() { return state().mods; }
+    unsigned lockedModifiers() { return state().locked; }
+    // The user's own Caps Lock, on or off.
+    void lockCaps(bool on);
+
+    // X modifier bits, so that callers need not include Xlib.
+    static constexpr unsigned kShiftMask = 1u << 0, kLockMask = 1u << 1, kControlMask = 1u << 2,
+                              kMod1Mask = 1u << 3, kMod4Mask = 1u << 6;
+
+private:
+    _XDisplay* _display;
+    std::function<void()> _beforeQuery;
 };
 
 } // namespace orvix::test
