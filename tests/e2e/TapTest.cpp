@@ -458,9 +458,7 @@ protected:
         ::kill(static_cast<pid_t>(orvix->processId()), SIGTERM);
         if (!orvix->waitForFinished(10000))
             return false;
-        recorder->kill();
-        recorder->waitForFinished(3000);
-        recorded.clear();
+        recorder.reset();
         pixels.reset();
         panel.clear();
         return launch({kCodeShift, kCodeRightShift}) && startRecorder();

@@ -125,42 +125,37 @@ TEST_F(EvdevProgramGuestTest, AnApplicationOnADisplayServerReadingTheDevicesGets
                           dir.filePath(QStringLiteral("Xorg.log")), QStringLiteral("-novtswitch"),
                           QStringLiteral("-sharevts"), QStringLiteral("vt1")}});
     ASSERT_TRUE(desktop.isRunning());
-    QProcess* app = desktop.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
-    QString seen;
+    XRecorder app(desktop);
+    ASSERT_TRUE(app.isReady());
+    // The taps of b that found Xorg reading are not counted.
     auto presses = [&] {
-        seen += QString::fromUtf8(app->readAll());
         QStringList keys;
-        static const QRegularExpression press(QStringLiteral("^press \\d+ (\\S+) "),
-                                              QRegularExpression::MultilineOption);
-        // The taps of b that found Xorg reading are not counted.
-        for (auto it = press.globalMatch(seen); it.hasNext();) {
-            const QString sym = it.next().captured(1);
-            if (!sym.startsWith(QStringLiteral("Shift")) && sym != QStringLiteral("b"))
-                keys << sym;
-        }
+        for (const RecordedKey& key : app.keys())
+            if (key.press && !key.sym.startsWith(QStringLiteral("Shift")) && key.sym != u"b")
+                keys << key.sym;
         return keys;
     };
-    ASSERT_TRUE(XSession::waitFor([&] { return presses(), seen.contains("focus-in"); }, 30000));
+    ASSERT_TRUE(XSession::waitFor([&] { return app.output().contains("focus-in"); }, 30000));
 
     // Xorg reads Orvix's virtual keyboard, through which the grabbed
     // stand-in's keys come.
     ASSERT_TRUE(XSession::waitFor(
         [&] {
             keyboard.tap(KEY_B);
-            return presses(), seen.contains(QStringLiteral(" b "));
+            return app.output().contains(QStringLiteral(" b "));
         },
         30000))
-        << seen.toStdString();
+        << app.output().toStdString();
 
     latchShift();
     keyboard.tap(KEY_A);
     EXPECT_TRUE(XSession::waitFor([&] { return presses() == QStringList{"A"}; }))
-        << "a real a, with Shift latched on the panel: " << seen.toStdString();
+        << "a real a, with Shift latched on the panel: " << app.output().toStdString();
     clickKey(kCodeA);
     EXPECT_TRUE(XSession::waitFor([&] {
         return presses() == (QStringList{"A", "A"});
     })) << "a click on the panel's A: "
-        << seen.toStdString();
+        << app.output().toStdString();
 
     // Killed with Shift still latched: nothing stays down, and the stand-in,
     // given back, types plainly.
@@ -170,7 +165,7 @@ TEST_F(EvdevProgramGuestTest, AnApplicationOnADisplayServerReadingTheDevicesGets
     keyboard.tap(KEY_C);
     EXPECT_TRUE(XSession::waitFor([&] {
         return presses() == (QStringList{"A", "A", "c"});
-    })) << seen.toStdString();
+    })) << app.output().toStdString();
     udevadm({QStringLiteral("control"), QStringLiteral("--exit")});
     udevd.waitForFinished(5000);
 }

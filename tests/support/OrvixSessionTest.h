@@ -2,30 +2,12 @@
 
 #include "XSession.h"
 
-#include <QList>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <memory>
 #include <signal.h>
 
 namespace orvix::test {
-
-// One key event as the recording client (xrecorder) saw it.
-struct RecordedKey {
-    bool press = false;
-    int keycode = 0;
-    QString sym;
-    unsigned state = 0;
-    // "press A 0x1": pointer-button bits are dropped, they depend on how
-    // fast the button came up again.
-    QString text() const {
-        return QStringLiteral("%1 %2 0x%3")
-            .arg(press ? u"press" : u"release", sym, QString::number(state & 0xff, 16));
-    }
-    bool isModifier() const {
-        return sym.endsWith(QStringLiteral("_L")) || sym.endsWith(QStringLiteral("_R")) ||
-               sym == QStringLiteral("Caps_Lock") || sym == QStringLiteral("ISO_Level3_Shift");
-    }
-};
 
 // The real orvix program in a private X session with openbox: launching it,
 // finding its panel, driving the pointer, and a recording client that holds
@@ -103,40 +85,18 @@ protected:
 
     // Starts the recording client and waits until it holds the focus.
     bool startRecorder() {
-        recorder = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
-        if (!recorder->waitForStarted(5000) ||
-            !XSession::waitFor([&] { return recorderOutput().contains("focus-in"); }))
-            return false;
-        const auto m = QRegularExpression(QStringLiteral("ready (\\d+)")).match(recorderOutput());
-        if (!m.hasMatch())
-            return false;
-        recorderWindow = m.captured(1);
-        return XSession::waitFor([&] { return x.activeWindow() == recorderWindow; });
+        recorder = std::make_unique<XRecorder>(x);
+        return recorder->isReady() &&
+               XSession::waitFor([&] { return recorder->output().contains("focus-in"); }) &&
+               XSession::waitFor([&] { return x.activeWindow() == recorder->window(); });
     }
-    const QString& recorderOutput() {
-        if (recorder)
-            recorded += QString::fromUtf8(recorder->readAll());
-        return recorded;
-    }
-    QList<RecordedKey> keyEvents() {
-        QList<RecordedKey> events;
-        static const QRegularExpression line(
-            QStringLiteral("^(press|release) (\\d+) (\\S+) 0x([0-9a-f]+)$"));
-        for (const QString& l : recorderOutput().split(u'\n', Qt::SkipEmptyParts)) {
-            const auto m = line.match(l.trimmed());
-            if (m.hasMatch())
-                events.append({m.captured(1) == u"press", m.captured(2).toInt(), m.captured(3),
-                               m.captured(4).toUInt(nullptr, 16)});
-        }
-        return events;
-    }
+    const QString& recorderOutput() { return recorder->output(); }
+    QList<RecordedKey> keyEvents() { return recorder->keys(); }
 
     XSession x;
     QProcess* orvix = nullptr;
     QString panel;
-    QProcess* recorder = nullptr;
-    QString recorded;
-    QString recorderWindow;
+    std::unique_ptr<XRecorder> recorder;
 };
 
 } // namespace orvix::test

@@ -325,4 +325,61 @@ void XProbe::lockCaps(bool on) {
     XSync(_display, False);
 }
 
+XRecorder::XRecorder(XSession& session, const QStringList& arguments)
+    : _process(session.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"), arguments)) {
+    static const QRegularExpression ready(QStringLiteral("^ready (\\d+)$"),
+                                          QRegularExpression::MultilineOption);
+    XSession::waitFor(
+        [&] {
+            _window = ready.match(output()).captured(1);
+            return isReady() || _process->state() == QProcess::NotRunning;
+        },
+        XSession::timeLimit(10000));
+}
+
+XRecorder::~XRecorder() {
+    _process->kill();
+    _process->waitForFinished(3000);
+}
+
+const QString& XRecorder::output() {
+    _output += QString::fromUtf8(_process->readAll());
+    return _output;
+}
+
+QStringList XRecorder::events() {
+    QStringList out;
+    const QString& all = output();
+    for (const QString& line : all.left(all.lastIndexOf(u'\n') + 1).split(u'\n'))
+        if (line.startsWith(QStringLiteral("press ")) ||
+            line.startsWith(QStringLiteral("release ")))
+            out << line;
+    return out;
+}
+
+QList<RecordedKey> XRecorder::keys() {
+    static const QRegularExpression event(
+        QStringLiteral("^(press|release) (\\d+) (\\S+) 0x([0-9a-f]+)$"));
+    QList<RecordedKey> keys;
+    for (const QString& line : events())
+        if (const auto m = event.match(line.trimmed()); m.hasMatch())
+            keys.append({m.captured(1) == u"press", m.captured(2).toInt(), m.captured(3),
+                         m.captured(4).toUInt(nullptr, 16)});
+    return keys;
+}
+
+QStringList XRecorder::waitForEvents(int count, int timeoutMs) {
+    XSession::waitFor([&] { return events().size() >= count; }, timeoutMs);
+    // Anything more than expected shows up in the answer and fails the test.
+    _process->waitForReadyRead(150);
+    return events();
+}
+
+void XRecorder::clear() {
+    while (_process->waitForReadyRead(150))
+        output();
+    output();
+    _output.clear();
+}
+
 } // namespace orvix::test

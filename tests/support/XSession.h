@@ -132,4 +132,51 @@ private:
     std::function<void()> _beforeQuery;
 };
 
+// One key event as the recording client (xrecorder) saw it.
+struct RecordedKey {
+    bool press = false;
+    int keycode = 0;
+    QString sym;
+    unsigned state = 0;
+    // "press A 0x1": pointer-button bits are dropped, they depend on how
+    // fast the button came up again.
+    QString text() const {
+        return QStringLiteral("%1 %2 0x%3")
+            .arg(press ? u"press" : u"release", sym, QString::number(state & 0xff, 16));
+    }
+    bool isModifier() const {
+        return sym.endsWith(QStringLiteral("_L")) || sym.endsWith(QStringLiteral("_R")) ||
+               sym == QStringLiteral("Caps_Lock") || sym == QStringLiteral("ISO_Level3_Shift");
+    }
+};
+
+// The recording client (xrecorder) in a session: it takes the focus and
+// prints its window ("ready ID"), focus changes and every key event it gets.
+class XRecorder {
+public:
+    // Starts it and waits until it is ready.
+    explicit XRecorder(XSession& session, const QStringList& arguments = {});
+    ~XRecorder();
+    XRecorder(const XRecorder&) = delete;
+    XRecorder& operator=(const XRecorder&) = delete;
+
+    bool isReady() const { return !_window.isEmpty(); }
+    QString window() const { return _window; }
+    // Everything printed since the start or the last clear().
+    const QString& output();
+    // The key events among whole lines, as printed and parsed.
+    QStringList events();
+    QList<RecordedKey> keys();
+    // Waits until at least `count` key events arrived, and then a little
+    // longer for stragglers; answers all of them so far.
+    QStringList waitForEvents(int count, int timeoutMs = 5000);
+    // Forgets everything, once the client has been quiet for a while, so that
+    // events of an earlier step cannot show up in the next one.
+    void clear();
+
+private:
+    QProcess* _process;
+    QString _output, _window;
+};
+
 } // namespace orvix::test
