@@ -50,12 +50,14 @@ protected:
                 panel = window;
             }
         }
-        XSession::waitFor(
-            [&] {
-                return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
-                    .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
-            },
-            XSession::timeLimit(10000));
+        // The panel floats above other windows.
+        if (!XSession::waitFor(
+                [&] {
+                    return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
+                        .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
+                },
+                XSession::timeLimit(10000)))
+            ADD_FAILURE() << "the panel is not above other windows";
         return panel;
     }
     // Clicks the gear button at the strip's right end and waits for its menu.

@@ -139,8 +139,7 @@ QString XSession::orvixPath() {
 }
 
 QProcess* XSession::startOrvix(const QStringList& arguments) {
-    QProcess* p = start(orvixPath(), arguments);
-    return p;
+    return start(orvixPath(), arguments);
 }
 
 bool XSession::writeOrvixConfig(const QByteArray& text) const {
@@ -207,14 +206,9 @@ QString XSession::waitForWindow(const QStringList& criteria, int timeoutMs) cons
 }
 
 QString XSession::windowProperty(const QString& window, const QString& atom) const {
-    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, atom});
-    if (out.contains(QStringLiteral("not found")) || out.contains(QStringLiteral("no such atom")))
-        return {};
-    return out;
-}
-
-QString XSession::rootProperty(const QString& atom) const {
-    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-root"), atom});
+    const QString out = run(QStringLiteral("xprop"),
+                            window.isEmpty() ? QStringList{QStringLiteral("-root"), atom}
+                                             : QStringList{QStringLiteral("-id"), window, atom});
     if (out.contains(QStringLiteral("not found")) || out.contains(QStringLiteral("no such atom")))
         return {};
     return out;

@@ -75,8 +75,9 @@ public:
     QString waitForWindowOfPid(qint64 pid, int timeoutMs = 20000) const {
         return waitForWindow({QStringLiteral("--pid"), QString::number(pid)}, timeoutMs);
     }
+    // An empty `window` is the root window.
     QString windowProperty(const QString& window, const QString& atom) const;
-    QString rootProperty(const QString& atom) const;
+    QString rootProperty(const QString& atom) const { return windowProperty({}, atom); }
     QString activeWindow() const;
     void click(int x, int y, int button = 1) const;
     struct Geometry {
