@@ -20,6 +20,15 @@ Display* dpy(void* display) {
 int ignoreXError(Display*, XErrorEvent*) {
     return 0;
 }
+
+// Drawn: a key's frame and legend make its pixels more than one colour.
+bool hasDetail(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != image.pixel(0, 0))
+                return true;
+    return false;
+}
 } // namespace
 
 TapPanelPixels::TapPanelPixels(const QString& display, unsigned long window) : _window(window) {
@@ -90,7 +99,7 @@ bool TapPanelPixels::rememberUnlitOnceSettled(int code, int timeoutMs) {
         [&] {
             const QImage now = grabKey(code);
             const bool same = !now.isNull() && !previous.isNull() &&
-                              meanDifference(now, previous) == 0 && meanLuminance(now) > 0;
+                              meanDifference(now, previous) == 0 && hasDetail(now);
             previous = now;
             return same;
         },

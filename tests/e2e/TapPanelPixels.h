@@ -29,7 +29,8 @@ public:
 
     // Keeps the current pixels of `code` as its unlit reference.
     bool rememberUnlit(int code);
-    // The same, once the key is drawn and settled (two grabs in a row agree).
+    // The same, once the key is drawn (not one flat colour) and settled (two
+    // grabs in a row agree).
     bool rememberUnlitOnceSettled(int code, int timeoutMs);
     // How far the key is from its unlit pixels: mean absolute channel
     // difference (0-255).
