@@ -58,6 +58,20 @@ protected:
         moveTo({g.x + g.width / 2, g.y + g.height / 2});
     }
 
+    // The mouse button held down over a key, as a user's press.
+    void pressMouseOn(int code) const {
+        moveTo(keyCentre(code));
+        pause(150);
+        xdotool({"mousedown", "1"});
+    }
+    // A real press and release of `key` light `code` and then darken it.
+    void expectRealKeyLights(const char* key, int code) const {
+        xdotool({"keydown", key});
+        EXPECT_TRUE(waitLit(code)) << key << " did not light its key";
+        xdotool({"keyup", key});
+        EXPECT_TRUE(waitUnlit(code)) << key << " left its key lit";
+    }
+
     bool waitLit(int code, int timeoutMs = 5000) const {
         return XSession::waitFor([&] { return pixels->isLit(code); }, timeoutMs);
     }

@@ -100,10 +100,7 @@ TEST_F(TapTest, HeldKeyStaysLitThroughTheRepeatsAndDarkensOnce) {
     EXPECT_GT(recordedPresses().size(), 3) << qPrintable(recorderOutput());
 
     // And the next real press lights the key again.
-    xdotool({"keydown", "a"});
-    EXPECT_TRUE(waitLit(kCodeA));
-    xdotool({"keyup", "a"});
-    EXPECT_TRUE(waitUnlit(kCodeA));
+    expectRealKeyLights("a", kCodeA);
 }
 
 TEST_F(TapTest, RightShiftReleasesAShiftLatchedByShiftAndBothGoDark) {
@@ -129,9 +126,7 @@ TEST_F(TapTest, OwnClickIsLitOnlyWhileTheMouseIsDown) {
     ASSERT_TRUE(launch({kCodeA}));
     ASSERT_TRUE(startRecorder());
     for (int holdMs : {50, 900}) {
-        moveTo(keyCentre(kCodeA));
-        pause(150);
-        xdotool({"mousedown", "1"});
+        pressMouseOn(kCodeA);
         EXPECT_TRUE(waitLit(kCodeA)) << "hold " << holdMs;
         pause(holdMs);
         EXPECT_TRUE(pixels->isLit(kCodeA)) << "hold " << holdMs;
@@ -152,10 +147,7 @@ TEST_F(TapTest, OwnClickIsLitOnlyWhileTheMouseIsDown) {
 
     // After clicks, a real press and release of the same key still light and
     // darken it: the program's own events left nothing behind.
-    xdotool({"keydown", "a"});
-    EXPECT_TRUE(waitLit(kCodeA));
-    xdotool({"keyup", "a"});
-    EXPECT_TRUE(waitUnlit(kCodeA));
+    expectRealKeyLights("a", kCodeA);
 }
 
 TEST_F(TapTest, RealKeysAndClicksOverlappingLightEachKeyForItsOwnHold) {
@@ -169,20 +161,12 @@ TEST_F(TapTest, RealKeysAndClicksOverlappingLightEachKeyForItsOwnHold) {
     xdotool({"keyup", "s"});
     park();
     EXPECT_TRUE(waitUnlit(kCodeS));
-    xdotool({"keydown", "s"});
-    EXPECT_TRUE(waitLit(kCodeS)) << "a fresh real press must light the key again";
-    xdotool({"keyup", "s"});
-    EXPECT_TRUE(waitUnlit(kCodeS));
+    expectRealKeyLights("s", kCodeS); // a fresh real press lights it again
 
     // A real key while a click is held lights only itself.
-    moveTo(keyCentre(kCodeA));
-    pause(150);
-    xdotool({"mousedown", "1"});
+    pressMouseOn(kCodeA);
     ASSERT_TRUE(waitLit(kCodeA));
-    xdotool({"keydown", "s"});
-    EXPECT_TRUE(waitLit(kCodeS));
-    xdotool({"keyup", "s"});
-    EXPECT_TRUE(waitUnlit(kCodeS));
+    expectRealKeyLights("s", kCodeS);
     EXPECT_TRUE(pixels->isLit(kCodeA)) << "the held click is untouched by the real key";
     xdotool({"mouseup", "1"});
     park();

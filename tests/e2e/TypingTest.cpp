@@ -263,7 +263,7 @@ TEST_F(TypingTest, DragFromAToSLightsSOnTheWayTypesOnlyAThenAClickThereTypesS) {
     ASSERT_TRUE(startRecorder());
     const QImage aBefore = pixels->grabKey(kA), sBefore = pixels->grabKey(kS);
     const QPoint a = keyCentre(kA), s = keyCentre(kS);
-    xdotool({"mousemove", QString::number(a.x()), QString::number(a.y()), "mousedown", "1"});
+    pressMouseOn(kA);
     for (int step = 1; step <= 4; ++step)
         moveTo(a + (s - a) * step / 4);
     EXPECT_TRUE(XSession::waitFor([&] { return pixels->grabKey(kS) != sBefore; }))
@@ -470,12 +470,10 @@ TEST_P(EndedWhileTypingTest, NothingStaysDownOrLockedAndNothingRepeats) {
                   : code == kControl ? kControlMask
                                      : kMod4Mask;
     }
-    if (c.holdKey) {
-        const QPoint a = keyCentre(kA);
-        xdotool({"mousemove", QString::number(a.x()), QString::number(a.y()), "mousedown", "1"});
-    } else {
+    if (c.holdKey)
+        pressMouseOn(kA);
+    else
         park();
-    }
     // What the program holds is in the server: the state this test ends.
     ASSERT_TRUE(XSession::waitFor([&] {
         const KeyboardState s = keyboardState();
