@@ -92,7 +92,10 @@ TEST_F(LifetimeTest, ClickingThePanelLeavesFocusWithTheOtherWindow) {
     }
 }
 
-TEST_F(LifetimeTest, SecondCopyAsksFirstToReopenAndQuits) {
+// A second copy asks the first to reopen and quits: the panel comes up
+// active. Miniaturised, it is opaque, and a reopen brings it back active
+// until the pointer moves.
+TEST_F(LifetimeTest, SecondCopyReopensTheFirstAlsoFromMiniaturizedAndQuits) {
     writeConfig("[General]\nInactiveTransparency=0.3\nActiveTransparency=0.9\n");
     const QString panel = launch();
     ASSERT_FALSE(panel.isEmpty());
@@ -109,6 +112,23 @@ TEST_F(LifetimeTest, SecondCopyAsksFirstToReopenAndQuits) {
     EXPECT_TRUE(second->readAll().contains(
         "Found another orvix-second process; sent 'reopen' and will quit instead."));
     EXPECT_TRUE(waitForOpacity(panel, 0.9));
+
+    const auto g = x.windowGeometry(panel);
+    x.click(g.x + 33, g.y + 11); // the miniaturise button beside close
+    ASSERT_TRUE(XSession::waitFor([&] {
+        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
+            .contains(QStringLiteral("Iconic"));
+    }));
+    EXPECT_TRUE(waitForOpacity(panel, 1.0));
+    second = x.startOrvix();
+    ASSERT_TRUE(second->waitForFinished(20000));
+    ASSERT_TRUE(XSession::waitFor([&] {
+        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
+            .contains(QStringLiteral("Normal"));
+    }));
+    pause(500);
+    EXPECT_NEAR(opacity(panel), 0.9, 0.01);
+    EXPECT_EQ(orvix->state(), QProcess::Running);
 }
 
 TEST_F(LifetimeTest, TwoCopiesStartedTogetherLeaveOne) {
@@ -126,29 +146,6 @@ TEST_F(LifetimeTest, TwoCopiesStartedTogetherLeaveOne) {
     pause(1000);
     EXPECT_EQ(survivor->state(), QProcess::Running);
     EXPECT_FALSE(x.windowsOfPid(survivor->processId()).isEmpty());
-}
-
-TEST_F(LifetimeTest, MiniaturizedPanelStaysOpaqueUntilThePointerMoves) {
-    const QString panel = launch();
-    ASSERT_FALSE(panel.isEmpty());
-    ASSERT_TRUE(waitForOpacity(panel, 0.5));
-    const auto g = x.windowGeometry(panel);
-    x.click(g.x + 33, g.y + 11); // the miniaturise button beside close
-    ASSERT_TRUE(XSession::waitFor([&] {
-        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
-            .contains(QStringLiteral("Iconic"));
-    }));
-    EXPECT_TRUE(waitForOpacity(panel, 1.0));
-    // Starting Orvix again (a reopen) brings it back.
-    QProcess* second = x.startOrvix();
-    ASSERT_TRUE(second->waitForFinished(20000));
-    ASSERT_TRUE(XSession::waitFor([&] {
-        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
-            .contains(QStringLiteral("Normal"));
-    }));
-    pause(500);
-    EXPECT_NEAR(opacity(panel), 1.0, 0.01);
-    EXPECT_EQ(orvix->state(), QProcess::Running);
 }
 
 struct CloseCase {
