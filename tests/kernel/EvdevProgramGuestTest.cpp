@@ -62,12 +62,7 @@ TEST_F(EvdevProgramGuestTest, LatchedShiftReachesRealKeysAndClicksGoOutThroughUi
 
     latchShift();
     keyboard.tap(KEY_A);
-    EXPECT_EQ(reader->take(6), (Keys{{KEY_LEFTSHIFT, 1},
-                                     {KEY_A, 1},
-                                     {KEY_LEFTSHIFT, 0},
-                                     {KEY_LEFTSHIFT, 1},
-                                     {KEY_A, 0},
-                                     {KEY_LEFTSHIFT, 0}}))
+    EXPECT_EQ(reader->take(6), around(KEY_LEFTSHIFT, {{KEY_A, 1}, {KEY_A, 0}}))
         << "with Shift latched on the panel, a real a leaves as A";
     clickKey(kCodeA);
     EXPECT_EQ(reader->take(4),
