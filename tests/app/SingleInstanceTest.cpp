@@ -20,6 +20,8 @@ using orvix::SingleInstance;
 
 namespace {
 
+const QString kId = kId;
+
 class SingleInstanceTest : public ::testing::Test {
 protected:
     orvix::test::TempHome home{true};
@@ -35,7 +37,7 @@ TEST_F(SingleInstanceTest, EndpointIgnoresCaseOfIdentifier) {
 
 TEST_F(SingleInstanceTest, CopiesStartedTogetherLeaveExactlyOneFirst) {
     // A lock file left by a copy that died does not hold anyone up.
-    const QString endpoint = SingleInstance::endpointFor(QStringLiteral("org.orvix.Test"));
+    const QString endpoint = SingleInstance::endpointFor(kId);
     QFile leftover(endpoint + QStringLiteral(".lock"));
     ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
     leftover.close();
@@ -46,7 +48,7 @@ TEST_F(SingleInstanceTest, CopiesStartedTogetherLeaveExactlyOneFirst) {
         std::vector<std::thread> copies;
         for (int i = 0; i < kCopies; ++i)
             copies.emplace_back([&] {
-                SingleInstance copy(QStringLiteral("org.orvix.Test"));
+                SingleInstance copy(kId);
                 copy.setReplyTimeout(200);
                 ++ready;
                 while (ready.load() < kCopies) {
@@ -66,16 +68,15 @@ TEST_F(SingleInstanceTest, CopiesStartedTogetherLeaveExactlyOneFirst) {
 
 TEST_F(SingleInstanceTest, StaleEndpointDoesNotStopLaunch) {
     // A socket file nobody listens on, as a killed copy leaves behind.
-    const int stale = orvix::test::bindUnixSocket(
-        SingleInstance::endpointFor(QStringLiteral("org.orvix.Test")), false);
+    const int stale = orvix::test::bindUnixSocket(SingleInstance::endpointFor(kId), false);
     ASSERT_GE(stale, 0);
     ::close(stale);
-    SingleInstance copy(QStringLiteral("org.orvix.Test"));
+    SingleInstance copy(kId);
     EXPECT_EQ(copy.claim(), SingleInstance::Outcome::Primary);
     // It really listens now: a later copy finds it.
     std::atomic<int> outcome{-1};
     std::thread later([&] {
-        SingleInstance again(QStringLiteral("org.orvix.Test"));
+        SingleInstance again(kId);
         again.setReplyTimeout(300);
         outcome = static_cast<int>(again.claim());
     });
@@ -85,11 +86,10 @@ TEST_F(SingleInstanceTest, StaleEndpointDoesNotStopLaunch) {
 
 TEST_F(SingleInstanceTest, UnresponsiveFirstCopyDoesNotHangTheSecond) {
     // A listener that accepts connections but never answers.
-    const int fd = orvix::test::bindUnixSocket(
-        SingleInstance::endpointFor(QStringLiteral("org.orvix.Test")), true);
+    const int fd = orvix::test::bindUnixSocket(SingleInstance::endpointFor(kId), true);
     ASSERT_GE(fd, 0);
 
-    SingleInstance copy(QStringLiteral("org.orvix.Test"));
+    SingleInstance copy(kId);
     copy.setReplyTimeout(400);
     QElapsedTimer timer;
     timer.start();
@@ -99,9 +99,9 @@ TEST_F(SingleInstanceTest, UnresponsiveFirstCopyDoesNotHangTheSecond) {
 }
 
 TEST_F(SingleInstanceTest, ListensPrivatelyPastSilentCopiesAndCleansUp) {
-    const QString endpoint = SingleInstance::endpointFor(QStringLiteral("org.orvix.Test"));
+    const QString endpoint = SingleInstance::endpointFor(kId);
     {
-        SingleInstance first(QStringLiteral("org.orvix.Test"));
+        SingleInstance first(kId);
         ASSERT_EQ(first.claim(), SingleInstance::Outcome::Primary);
         struct stat st {};
         ASSERT_EQ(::stat(QFile::encodeName(endpoint).constData(), &st), 0);
@@ -131,11 +131,11 @@ TEST_F(SingleInstanceTest, ListensPrivatelyPastSilentCopiesAndCleansUp) {
 }
 
 TEST_F(SingleInstanceTest, IgnoresRequestsThatAreNotReopen) {
-    SingleInstance first(QStringLiteral("org.orvix.Test"));
+    SingleInstance first(kId);
     ASSERT_EQ(first.claim(), SingleInstance::Outcome::Primary);
     QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
     QLocalSocket socket;
-    socket.connectToServer(SingleInstance::endpointFor(QStringLiteral("org.orvix.Test")));
+    socket.connectToServer(SingleInstance::endpointFor(kId));
     ASSERT_TRUE(socket.waitForConnected(2000));
     socket.write(QByteArray(200, 'x') + "\n");
     socket.flush();

@@ -18,18 +18,13 @@ protected:
     // A system tray (XEmbed) at the top of the screen; answers its window.
     QString startTray() {
         QProcess* trayer =
-            x.start(QStringLiteral("trayer"),
-                    {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                     QStringLiteral("right"), QStringLiteral("--widthtype"),
-                     QStringLiteral("pixel"), QStringLiteral("--width"), QStringLiteral("120"),
-                     QStringLiteral("--height"), QStringLiteral("24")});
+            x.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype",
+                                               "pixel", "--width", "120", "--height", "24"});
         QString tray;
         // Up once its window exists: the tray selection is taken before it.
         const bool up = XSession::waitFor(
             [&] {
-                tray = x.run(QStringLiteral("xdotool"),
-                             {QStringLiteral("search"), QStringLiteral("--class"),
-                              QStringLiteral("trayer")});
+                tray = x.run(QStringLiteral("xdotool"), {"search", "--class", "trayer"});
                 return !tray.isEmpty() || trayer->state() == QProcess::NotRunning;
             },
             30000);
@@ -42,36 +37,31 @@ protected:
 TEST_F(LifetimeTest, FirstLaunchFadesInToDefaultAndForcesAutomaticChecksOff) {
     writeConfig("[General]\nSUEnableAutomaticChecks=true\n");
     const QString panel = launch();
-    QProcess* p = orvix;
     ASSERT_FALSE(panel.isEmpty());
     EXPECT_TRUE(waitForOpacity(panel, 0.5));
     QSettings stored(x.orvixConfigPath(), QSettings::IniFormat);
     EXPECT_EQ(stored.value(QStringLiteral("SUEnableAutomaticChecks")).toString(),
               QStringLiteral("false"));
-    EXPECT_EQ(p->state(), QProcess::Running);
+    EXPECT_EQ(orvix->state(), QProcess::Running);
 }
 
 TEST_F(LifetimeTest, BadConfigStillShowsAVisiblePanel) {
     writeConfig("[General]\nInactiveTransparency=-4\nActiveTransparency=banana\n"
                 "Theme=\\xff\\xfe\nkeyboard=1 2\n\x01\x02\x03 garbage = = =\n");
     const QString panel = launch();
-    QProcess* p = orvix;
     ASSERT_FALSE(panel.isEmpty());
     // A negative transparency is clamped to 0.0: still a valid alpha, never a crash.
     EXPECT_TRUE(waitForOpacity(panel, 0.0));
-    EXPECT_EQ(p->state(), QProcess::Running);
+    EXPECT_EQ(orvix->state(), QProcess::Running);
 }
 
-TEST_F(LifetimeTest, PanelFloatsOnEveryWorkspaceAndRefusesFocus) {
+TEST_F(LifetimeTest, PanelFloatsOnEveryWorkspaceAndClicksLeaveTheFocusAlone) {
+    // Above other windows: launch() waits for it.
     const QString panel = launch();
     ASSERT_FALSE(panel.isEmpty());
-    EXPECT_TRUE(XSession::waitFor([&] {
-        return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
-            .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
-    }));
     // openbox keeps stickiness as "all desktops" rather than a state atom:
     // the panel must stay on screen when the user switches workspace.
-    x.run(QStringLiteral("xdotool"), {QStringLiteral("set_desktop"), QStringLiteral("2")});
+    xdotool({"set_desktop", "2"});
     ASSERT_TRUE(XSession::waitFor([&] {
         return x.rootProperty(QStringLiteral("_NET_CURRENT_DESKTOP"))
             .endsWith(QStringLiteral("= 2"));
@@ -82,37 +72,27 @@ TEST_F(LifetimeTest, PanelFloatsOnEveryWorkspaceAndRefusesFocus) {
             .contains(panel));
     const QString hints = x.windowProperty(panel, QStringLiteral("WM_HINTS"));
     EXPECT_TRUE(hints.contains(QStringLiteral("False"))) << qPrintable(hints);
-}
 
-TEST_F(LifetimeTest, ClickingThePanelLeavesFocusWithTheOtherWindow) {
-    const QString panel = launch();
-    ASSERT_FALSE(panel.isEmpty());
-    QProcess* other =
-        x.start(QStringLiteral("xmessage"), {QStringLiteral("-geometry"), QStringLiteral("+10+10"),
-                                             QStringLiteral("typing here")});
+    // Clicks on the panel leave the focus with the window that has it.
+    QProcess* other = x.start(QStringLiteral("xmessage"), {"-geometry", "+10+10", "typing here"});
     ASSERT_TRUE(other->waitForStarted());
-    QString otherWindow;
-    ASSERT_TRUE(XSession::waitFor([&] {
-        const QStringList w = x.run(QStringLiteral("xdotool"),
-                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                     QStringLiteral("--class"), QStringLiteral("Xmessage")})
-                                  .split(u'\n', Qt::SkipEmptyParts);
-        otherWindow = w.isEmpty() ? QString() : w.first();
-        return !otherWindow.isEmpty();
-    }));
-    x.run(QStringLiteral("xdotool"),
-          {QStringLiteral("windowactivate"), QStringLiteral("--sync"), otherWindow});
+    const QString otherWindow = x.waitForWindow({"--class", "Xmessage"});
+    ASSERT_FALSE(otherWindow.isEmpty());
+    xdotool({"windowactivate", "--sync", otherWindow});
     ASSERT_TRUE(XSession::waitFor([&] { return x.activeWindow() == otherWindow; }));
 
     const auto g = x.windowGeometry(panel);
     for (auto [fx, fy] : {std::pair{0.5, 0.6}, {0.2, 0.8}, {0.5, 0.03}}) {
         x.click(g.x + int(g.width * fx), g.y + int(g.height * fy));
-        XSession::waitFor([] { return false; }, 200);
+        pause(200);
         EXPECT_EQ(x.activeWindow(), otherWindow);
     }
 }
 
-TEST_F(LifetimeTest, SecondCopyAsksFirstToReopenAndQuits) {
+// A second copy asks the first to reopen and quits: the panel comes up
+// active. Miniaturised, it is opaque, and a reopen brings it back active
+// until the pointer moves.
+TEST_F(LifetimeTest, SecondCopyReopensTheFirstAlsoFromMiniaturizedAndQuits) {
     writeConfig("[General]\nInactiveTransparency=0.3\nActiveTransparency=0.9\n");
     const QString panel = launch();
     ASSERT_FALSE(panel.isEmpty());
@@ -129,6 +109,23 @@ TEST_F(LifetimeTest, SecondCopyAsksFirstToReopenAndQuits) {
     EXPECT_TRUE(second->readAll().contains(
         "Found another orvix-second process; sent 'reopen' and will quit instead."));
     EXPECT_TRUE(waitForOpacity(panel, 0.9));
+
+    const auto g = x.windowGeometry(panel);
+    x.click(g.x + 33, g.y + 11); // the miniaturise button beside close
+    ASSERT_TRUE(XSession::waitFor([&] {
+        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
+            .contains(QStringLiteral("Iconic"));
+    }));
+    EXPECT_TRUE(waitForOpacity(panel, 1.0));
+    second = x.startOrvix();
+    ASSERT_TRUE(second->waitForFinished(20000));
+    ASSERT_TRUE(XSession::waitFor([&] {
+        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
+            .contains(QStringLiteral("Normal"));
+    }));
+    pause(500);
+    EXPECT_NEAR(opacity(panel), 0.9, 0.01);
+    EXPECT_EQ(orvix->state(), QProcess::Running);
 }
 
 TEST_F(LifetimeTest, TwoCopiesStartedTogetherLeaveOne) {
@@ -143,33 +140,9 @@ TEST_F(LifetimeTest, TwoCopiesStartedTogetherLeaveOne) {
     QProcess* survivor = quitter == a ? b : a;
     EXPECT_EQ(quitter->exitCode(), 0);
     EXPECT_TRUE(quitter->readAll().contains("Found another orvix process"));
-    XSession::waitFor([] { return false; }, 1000);
+    pause(1000);
     EXPECT_EQ(survivor->state(), QProcess::Running);
     EXPECT_FALSE(x.windowsOfPid(survivor->processId()).isEmpty());
-}
-
-TEST_F(LifetimeTest, MiniaturizedPanelStaysOpaqueUntilThePointerMoves) {
-    const QString panel = launch();
-    QProcess* p = orvix;
-    ASSERT_FALSE(panel.isEmpty());
-    ASSERT_TRUE(waitForOpacity(panel, 0.5));
-    const auto g = x.windowGeometry(panel);
-    x.click(g.x + 33, g.y + 11); // the miniaturise button beside close
-    ASSERT_TRUE(XSession::waitFor([&] {
-        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
-            .contains(QStringLiteral("Iconic"));
-    }));
-    EXPECT_TRUE(waitForOpacity(panel, 1.0));
-    // Starting Orvix again (a reopen) brings it back.
-    QProcess* second = x.startOrvix();
-    ASSERT_TRUE(second->waitForFinished(20000));
-    ASSERT_TRUE(XSession::waitFor([&] {
-        return x.windowProperty(panel, QStringLiteral("WM_STATE"))
-            .contains(QStringLiteral("Normal"));
-    }));
-    XSession::waitFor([] { return false; }, 500);
-    EXPECT_NEAR(opacity(panel), 1.0, 0.01);
-    EXPECT_EQ(p->state(), QProcess::Running);
 }
 
 struct CloseCase {
@@ -193,29 +166,31 @@ TEST_P(CloseTest, CloseHidesOnlyWhileTheTrayShowsTheIcon) {
         ASSERT_FALSE(startTray().isEmpty());
     }
     const QString panel = launch();
-    QProcess* p = orvix;
     ASSERT_FALSE(panel.isEmpty());
     // The icon is in the tray (a second window of ours) before the close.
     if (c.trayHost && c.showInMenuBar) {
-        ASSERT_TRUE(XSession::waitFor([&] { return x.windowsOfPid(p->processId()).size() >= 2; }));
+        ASSERT_TRUE(
+            XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).size() >= 2; }));
     }
     const auto g = x.windowGeometry(panel);
     x.click(g.x + 13, g.y + 11); // the close button at the strip's left end
     if (!c.hides) {
-        ASSERT_TRUE(p->waitForFinished(10000));
-        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(p->exitCode(), 0);
-        EXPECT_EQ(p->readAll().contains("No system tray"), c.showInMenuBar);
+        ASSERT_TRUE(orvix->waitForFinished(10000));
+        EXPECT_EQ(orvix->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(orvix->exitCode(), 0);
+        EXPECT_EQ(orvix->readAll().contains("No system tray"), c.showInMenuBar);
         return;
     }
-    EXPECT_TRUE(XSession::waitFor([&] { return !x.windowsOfPid(p->processId()).contains(panel); }))
-        << qPrintable(x.windowsOfPid(p->processId()).join(u' ')) << " / panel " << qPrintable(panel)
-        << ": " << p->peek(1 << 16).constData();
-    EXPECT_EQ(p->state(), QProcess::Running);
+    EXPECT_TRUE(XSession::waitFor([&] {
+        return !x.windowsOfPid(orvix->processId()).contains(panel);
+    })) << qPrintable(x.windowsOfPid(orvix->processId()).join(u' '))
+        << " / panel " << qPrintable(panel) << ": " << orvix->peek(1 << 16).constData();
+    EXPECT_EQ(orvix->state(), QProcess::Running);
     // Launching again reopens the hidden panel.
     QProcess* second = x.startOrvix();
     ASSERT_TRUE(second->waitForFinished(20000));
-    EXPECT_TRUE(XSession::waitFor([&] { return x.windowsOfPid(p->processId()).contains(panel); }));
+    EXPECT_TRUE(
+        XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).contains(panel); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tray, CloseTest,
@@ -228,11 +203,10 @@ TEST_F(LifetimeTest, TrayClickHidesThePanelAndLeavesTheIcon) {
     writeConfig("[General]\nShowInMenuBar=true\n");
     ASSERT_FALSE(startTray().isEmpty());
     const QString panel = launch();
-    QProcess* p = orvix;
     ASSERT_FALSE(panel.isEmpty());
     QString icon;
     ASSERT_TRUE(XSession::waitFor([&] {
-        const QStringList windows = x.windowsOfPid(p->processId());
+        const QStringList windows = x.windowsOfPid(orvix->processId());
         for (const QString& w : windows)
             if (w != panel)
                 icon = w;
@@ -242,24 +216,23 @@ TEST_F(LifetimeTest, TrayClickHidesThePanelAndLeavesTheIcon) {
     for (int round = 0; round < 2; ++round) {
         x.click(g.x + g.width / 2, g.y + g.height / 2);
         EXPECT_TRUE(XSession::waitFor([&] {
-            return !x.windowsOfPid(p->processId()).contains(panel);
+            return !x.windowsOfPid(orvix->processId()).contains(panel);
         })) << "round "
             << round;
-        EXPECT_TRUE(x.windowsOfPid(p->processId()).contains(icon)) << "the icon hid itself";
+        EXPECT_TRUE(x.windowsOfPid(orvix->processId()).contains(icon)) << "the icon hid itself";
         // Two clicks in quick succession would make a double click.
-        XSession::waitFor([] { return false; }, 800);
+        pause(800);
         x.click(g.x + g.width / 2, g.y + g.height / 2);
         EXPECT_TRUE(XSession::waitFor([&] {
-            return x.windowsOfPid(p->processId()).contains(panel);
+            return x.windowsOfPid(orvix->processId()).contains(panel);
         })) << "round "
             << round;
-        XSession::waitFor([] { return false; }, 800);
+        pause(800);
     }
 }
 
 TEST_F(LifetimeTest, SecondCopyQuitsAfterTheCrashAlertItShows) {
-    writeConfig("[General]\nmoveToApplicationsFolderAlertSuppress=true\nFeedbackSuppress=true\n"
-                "CheckForUpdates=false\n");
+    writeQuietConfig();
     ASSERT_FALSE(launch().isEmpty());
     const QString reports = x.home() + QStringLiteral("/.local/state/Orvix/CrashReports");
     ASSERT_TRUE(QDir().mkpath(reports));
@@ -272,10 +245,8 @@ TEST_F(LifetimeTest, SecondCopyQuitsAfterTheCrashAlertItShows) {
     ASSERT_TRUE(second->waitForStarted());
     const QString alert = x.waitForWindowOfPid(second->processId());
     ASSERT_FALSE(alert.isEmpty());
-    x.run(QStringLiteral("xdotool"),
-          {QStringLiteral("windowactivate"), QStringLiteral("--sync"), alert});
-    x.run(QStringLiteral("xdotool"),
-          {QStringLiteral("key"), QStringLiteral("--window"), alert, QStringLiteral("Escape")});
+    xdotool({"windowactivate", "--sync", alert});
+    xdotool({"key", "--window", alert, "Escape"});
     ASSERT_TRUE(second->waitForFinished(10000)) << "the second copy kept running";
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(second->readAll().contains("Found another"));
@@ -296,28 +267,18 @@ TEST_F(LifetimeTest, PreferencesSayWhatTheModifierSettingsDoOnX11) {
 TEST_F(LifetimeTest, FatalErrorAlertQuitsOnceDismissed) {
     QProcess* p = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/orvix_launch_probe"));
     ASSERT_TRUE(p->waitForStarted());
-    QString alert;
-    ASSERT_TRUE(XSession::waitFor(
-        [&] {
-            alert = x.run(QStringLiteral("xdotool"),
-                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                           QStringLiteral("--name"), QStringLiteral("^Orvix Error$")});
-            return !alert.isEmpty();
-        },
-        20000));
+    const QString id = x.waitForWindow({"--name", "^Orvix Error$"});
+    ASSERT_FALSE(id.isEmpty());
     // The panel is hidden while the alert shows; only the alert is left.
-    EXPECT_EQ(x.windowsOfPid(p->processId()), QStringList{alert.split(u'\n').first()});
+    EXPECT_EQ(x.windowsOfPid(p->processId()), QStringList{id});
     EXPECT_EQ(p->state(), QProcess::Running);
-    const QString id = alert.split(u'\n').first();
     // Modal alerts come up at the panel's level, above ordinary windows.
     EXPECT_TRUE(XSession::waitFor([&] {
         return x.windowProperty(id, QStringLiteral("_NET_WM_STATE"))
             .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
     }));
-    x.run(QStringLiteral("xdotool"),
-          {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
-    x.run(QStringLiteral("xdotool"),
-          {QStringLiteral("key"), QStringLiteral("--window"), id, QStringLiteral("Return")});
+    xdotool({"windowactivate", "--sync", id});
+    xdotool({"key", "--window", id, "Return"});
     ASSERT_TRUE(p->waitForFinished(10000));
     EXPECT_EQ(p->exitCode(), 0);
 }

@@ -4,7 +4,6 @@
 #include "app/MyPanel.h"
 #include "render/KeyboardLayout.h"
 
-#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <cmath>
@@ -20,6 +19,15 @@ Display* dpy(void* display) {
 // error; Xlib's default handler would end the whole test program for it.
 int ignoreXError(Display*, XErrorEvent*) {
     return 0;
+}
+
+// Drawn: a key's frame and legend make its pixels more than one colour.
+bool hasDetail(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != image.pixel(0, 0))
+                return true;
+    return false;
 }
 } // namespace
 
@@ -77,27 +85,6 @@ QImage TapPanelPixels::grabKey(int code) const {
     return out;
 }
 
-TapPanelPixels::KeyboardState TapPanelPixels::keyboardState() const {
-    static_assert(kShiftMask == ShiftMask && kLockMask == LockMask && kControlMask == ControlMask &&
-                  kMod1Mask == Mod1Mask && kMod4Mask == Mod4Mask);
-    KeyboardState s;
-    if (!_display)
-        return s;
-    XkbStateRec state{};
-    if (XkbGetState(dpy(_display), XkbUseCoreKbd, &state) == Success) {
-        s.mods = state.mods;
-        s.base = state.base_mods;
-        s.latched = state.latched_mods;
-        s.locked = state.locked_mods;
-    }
-    char keys[32];
-    XQueryKeymap(dpy(_display), keys);
-    for (int keycode = 8; keycode < 256; ++keycode)
-        if (keys[keycode / 8] & (1 << (keycode % 8)))
-            s.keysDown << keycode;
-    return s;
-}
-
 bool TapPanelPixels::rememberUnlit(int code) {
     QImage image = grabKey(code);
     if (image.isNull())
@@ -112,7 +99,7 @@ bool TapPanelPixels::rememberUnlitOnceSettled(int code, int timeoutMs) {
         [&] {
             const QImage now = grabKey(code);
             const bool same = !now.isNull() && !previous.isNull() &&
-                              meanDifference(now, previous) == 0 && meanLuminance(now) > 0;
+                              meanDifference(now, previous) == 0 && hasDetail(now);
             previous = now;
             return same;
         },
@@ -149,11 +136,6 @@ double TapPanelPixels::meanLuminance(const QImage& image) {
 double TapPanelPixels::differenceFromUnlit(int code) const {
     const auto it = _unlit.find(code);
     return it == _unlit.end() ? 255.0 : meanDifference(grabKey(code), it->second);
-}
-
-double TapPanelPixels::darkeningFromUnlit(int code) const {
-    const auto it = _unlit.find(code);
-    return it == _unlit.end() ? 0.0 : meanLuminance(it->second) - meanLuminance(grabKey(code));
 }
 
 bool TapPanelPixels::isLit(int code) const {

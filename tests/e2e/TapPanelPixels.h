@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QImage>
-#include <QList>
 #include <QRect>
 #include <QString>
 #include <map>
@@ -30,31 +29,14 @@ public:
 
     // Keeps the current pixels of `code` as its unlit reference.
     bool rememberUnlit(int code);
-    // The same, once the key is drawn and settled (two grabs in a row agree).
+    // The same, once the key is drawn (not one flat colour) and settled (two
+    // grabs in a row agree).
     bool rememberUnlitOnceSettled(int code, int timeoutMs);
-    QImage unlitReference(int code) const {
-        const auto it = _unlit.find(code);
-        return it == _unlit.end() ? QImage() : it->second;
-    }
     // How far the key is from its unlit pixels: mean absolute channel
-    // difference (0-255), and how much darker it is (mean luminance drop).
+    // difference (0-255).
     double differenceFromUnlit(int code) const;
-    double darkeningFromUnlit(int code) const;
     bool isLit(int code) const;
     bool isUnlit(int code) const;
-
-    // The server's keyboard as XKB reports it, and the keycodes it holds down.
-    struct KeyboardState {
-        unsigned mods = 0, base = 0, latched = 0, locked = 0;
-        QList<int> keysDown;
-    };
-    KeyboardState keyboardState() const;
-    // XKB modifier bits, so that callers need not include Xlib.
-    static constexpr unsigned kShiftMask = 1u << 0;
-    static constexpr unsigned kLockMask = 1u << 1;
-    static constexpr unsigned kControlMask = 1u << 2;
-    static constexpr unsigned kMod1Mask = 1u << 3; // Alt
-    static constexpr unsigned kMod4Mask = 1u << 6; // Super
 
     static double meanDifference(const QImage& a, const QImage& b);
     static double meanLuminance(const QImage& image);

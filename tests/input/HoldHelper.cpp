@@ -1,11 +1,7 @@
-// Test helper: keeps Control locked, posts a key down with modifiers and then
-// ends in a chosen way, so the tests can see what each way of ending leaves in
-// the X session.
-//
-//   input_hold_helper DISPLAY STATEFILE hold|term|segv|exit|graceful
-//
-// Prints "holding" once the key is down, then: hold and term wait for a
-// signal, segv crashes, exit calls exit() without the usual shut-down, and
+// input_hold_helper DISPLAY STATEFILE hold|term|segv|exit|graceful: keeps
+// Control locked and a key down with modifiers, prints "holding", then ends
+// as told, so the tests see what each way of ending leaves in the session:
+// hold and term wait for a signal, segv crashes, exit calls exit(), and
 // graceful quits through its own SIGTERM handler and the normal release.
 #include "os/input/EventFlags.h"
 #include "os/input/X11Backend.h"

@@ -5,14 +5,9 @@
 #include "os/input/EventFlags.h"
 #include "os/input/X11Backend.h"
 
-#include <QProcess>
 #include <QString>
-#include <QStringList>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-
-struct _XDisplay;
 
 namespace orvix::test {
 
@@ -36,46 +31,6 @@ inline void postKey(input::InputBackend& backend, int code, bool down, uint64_t 
     event.userData = input::kMarkerValue;
     ASSERT_TRUE(backend.post(event));
 }
-
-// Another client's view of the server's keyboard. `beforeQuery` runs first:
-// the server owes this client no order with the poster's requests until the
-// poster has synced.
-class XProbe {
-public:
-    explicit XProbe(const QString& display, std::function<void()> beforeQuery = {});
-    ~XProbe();
-    bool isOpen() const { return _display != nullptr; }
-    QString downKeys(); // X keycodes, space-separated
-    // The modifiers in force, or only those locked.
-    unsigned modifiers(bool lockedOnly = false);
-    unsigned lockedModifiers() { return modifiers(true); }
-    // The user's own Caps Lock, on or off.
-    void lockCaps(bool on);
-
-private:
-    _XDisplay* _display;
-    std::function<void()> _beforeQuery;
-};
-
-// Runs the xrecorder client in an X session and reads what it prints.
-class XRecorder {
-public:
-    explicit XRecorder(XSession& session, const QStringList& arguments = {});
-
-    bool isReady() const { return _ready; }
-    // Waits until at least `count` event lines (press/release) arrived, and
-    // then a little longer for stragglers; answers all event lines so far.
-    QStringList waitForEvents(int count, int timeoutMs = 5000);
-    void clear();
-
-private:
-    void readAvailable();
-
-    QProcess* _process;
-    QStringList _lines;
-    QByteArray _partial;
-    bool _ready = false;
-};
 
 // A shared bare session with the recording client running in it for the whole
 // suite; every test starts with nothing recorded.

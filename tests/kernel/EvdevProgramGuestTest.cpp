@@ -3,9 +3,8 @@
 // what Orvix's virtual keyboard sends, read from its device and, through a
 // display server that reads the kernel's devices as a desktop's does, by an
 // application.
-#include "../e2e/TapPanelPixels.h"
+#include "../e2e/PanelTest.h"
 #include "GuestDevices.h"
-#include "XSession.h"
 #include "os/input/evdev/UinputDevices.h"
 
 #include <QProcess>
@@ -15,7 +14,6 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
-#include <memory>
 #include <optional>
 
 using namespace orvix::test;
@@ -27,80 +25,46 @@ namespace {
 constexpr int kCodeA = 0;
 constexpr int kCodeShift = 56;
 
-class EvdevProgramGuestTest : public ::testing::Test {
+class EvdevProgramGuestTest : public PanelTest {
 protected:
     void SetUp() override {
         if (!canUseUinput())
             GTEST_SKIP() << "needs /dev/uinput: runs in the guest (tests/kernel/run-in-guest)";
         ASSERT_TRUE(keyboard.ok());
-        ASSERT_TRUE(x.isRunning());
-        ASSERT_TRUE(x.writeOrvixConfig("[General]\nmoveToApplicationsFolderAlertSuppress=true\n"
-                                       "FeedbackSuppress=true\nCheckForUpdates=false\n"
-                                       "SUEnableAutomaticChecks=false\nInputBackend=evdev\n"));
-        x.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), "0", "0"});
-        orvix = x.startOrvix();
-        ASSERT_TRUE(orvix->waitForStarted(10000));
-        panel = x.waitForWindowOfPid(orvix->processId(), 180000);
-        ASSERT_FALSE(panel.isEmpty()) << orvix->readAll().toStdString();
+        ASSERT_NO_FATAL_FAILURE(PanelTest::SetUp());
+        writeQuietConfig("InputBackend=evdev\n");
+        ASSERT_TRUE(launch({kCodeA, kCodeShift})) << orvix->readAll().toStdString();
         const std::string node =
             findDeviceNode(UinputDevices::kVendor, UinputDevices::kKeyboardProduct);
         ASSERT_FALSE(node.empty());
         reader.emplace(node);
-
-        // Grabbed once the stand-in's keys come out of Orvix's virtual keyboard.
-        ASSERT_TRUE(XSession::waitFor(
-            [&] {
-                keyboard.tap(KEY_F24);
-                return reader->waitFor(KEY_F24, 0, 200);
-            },
-            30000));
-
-        pixels = std::make_unique<TapPanelPixels>(x.display(), panel.toULong());
-        ASSERT_TRUE(pixels->isOpen());
-        for (int code : {kCodeA, kCodeShift})
-            ASSERT_TRUE(pixels->rememberUnlitOnceSettled(code, 60000));
+        ASSERT_TRUE(passesOn(keyboard, *reader));
     }
     void TearDown() override {
         if (HasFailure() && orvix)
             std::fprintf(stderr, "Orvix said:\n%s\n", orvix->readAll().constData());
     }
 
-    void click(int code) {
-        const auto rect = pixels->keyRect(code);
-        ASSERT_TRUE(rect.has_value());
-        const auto g = x.windowGeometry(panel);
-        x.click(g.x + rect->center().x(), g.y + rect->center().y());
-    }
     void latchShift() {
-        click(kCodeShift); // nothing is sent for it
-        ASSERT_TRUE(XSession::waitFor([&] { return pixels->isLit(kCodeShift); }, 30000));
+        clickKey(kCodeShift); // nothing is sent for it
+        ASSERT_TRUE(waitLit(kCodeShift, 30000));
     }
 
     StandInDevice keyboard;
-    XSession x;
-    QProcess* orvix = nullptr;
-    QString panel;
     std::optional<DeviceReader> reader;
-    std::unique_ptr<TapPanelPixels> pixels;
 };
 
 TEST_F(EvdevProgramGuestTest, LatchedShiftReachesRealKeysAndClicksGoOutThroughUinput) {
     keyboard.key(KEY_A, 1);
-    EXPECT_TRUE(XSession::waitFor([&] { return pixels->isLit(kCodeA); }, 20000))
-        << "a real A lights the panel's A";
+    EXPECT_TRUE(waitLit(kCodeA, 20000)) << "a real A lights the panel's A";
     keyboard.key(KEY_A, 0);
     EXPECT_EQ(reader->take(2), (Keys{{KEY_A, 1}, {KEY_A, 0}})) << "and passes unchanged";
 
     latchShift();
     keyboard.tap(KEY_A);
-    EXPECT_EQ(reader->take(6), (Keys{{KEY_LEFTSHIFT, 1},
-                                     {KEY_A, 1},
-                                     {KEY_LEFTSHIFT, 0},
-                                     {KEY_LEFTSHIFT, 1},
-                                     {KEY_A, 0},
-                                     {KEY_LEFTSHIFT, 0}}))
+    EXPECT_EQ(reader->take(6), around(KEY_LEFTSHIFT, {{KEY_A, 1}, {KEY_A, 0}}))
         << "with Shift latched on the panel, a real a leaves as A";
-    click(kCodeA);
+    clickKey(kCodeA);
     EXPECT_EQ(reader->take(4),
               (Keys{{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}))
         << "a click on the panel's A goes out through uinput, shifted";
@@ -156,42 +120,37 @@ TEST_F(EvdevProgramGuestTest, AnApplicationOnADisplayServerReadingTheDevicesGets
                           dir.filePath(QStringLiteral("Xorg.log")), QStringLiteral("-novtswitch"),
                           QStringLiteral("-sharevts"), QStringLiteral("vt1")}});
     ASSERT_TRUE(desktop.isRunning());
-    QProcess* app = desktop.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
-    QString seen;
+    XRecorder app(desktop);
+    ASSERT_TRUE(app.isReady());
+    // The taps of b that found Xorg reading are not counted.
     auto presses = [&] {
-        seen += QString::fromUtf8(app->readAll());
         QStringList keys;
-        static const QRegularExpression press(QStringLiteral("^press \\d+ (\\S+) "),
-                                              QRegularExpression::MultilineOption);
-        // The taps of b that found Xorg reading are not counted.
-        for (auto it = press.globalMatch(seen); it.hasNext();) {
-            const QString sym = it.next().captured(1);
-            if (!sym.startsWith(QStringLiteral("Shift")) && sym != QStringLiteral("b"))
-                keys << sym;
-        }
+        for (const RecordedKey& key : app.keys())
+            if (key.press && !key.sym.startsWith(QStringLiteral("Shift")) && key.sym != u"b")
+                keys << key.sym;
         return keys;
     };
-    ASSERT_TRUE(XSession::waitFor([&] { return presses(), seen.contains("focus-in"); }, 30000));
+    ASSERT_TRUE(XSession::waitFor([&] { return app.output().contains("focus-in"); }, 30000));
 
     // Xorg reads Orvix's virtual keyboard, through which the grabbed
     // stand-in's keys come.
     ASSERT_TRUE(XSession::waitFor(
         [&] {
             keyboard.tap(KEY_B);
-            return presses(), seen.contains(QStringLiteral(" b "));
+            return app.output().contains(QStringLiteral(" b "));
         },
         30000))
-        << seen.toStdString();
+        << app.output().toStdString();
 
     latchShift();
     keyboard.tap(KEY_A);
     EXPECT_TRUE(XSession::waitFor([&] { return presses() == QStringList{"A"}; }))
-        << "a real a, with Shift latched on the panel: " << seen.toStdString();
-    click(kCodeA);
+        << "a real a, with Shift latched on the panel: " << app.output().toStdString();
+    clickKey(kCodeA);
     EXPECT_TRUE(XSession::waitFor([&] {
         return presses() == (QStringList{"A", "A"});
     })) << "a click on the panel's A: "
-        << seen.toStdString();
+        << app.output().toStdString();
 
     // Killed with Shift still latched: nothing stays down, and the stand-in,
     // given back, types plainly.
@@ -201,7 +160,7 @@ TEST_F(EvdevProgramGuestTest, AnApplicationOnADisplayServerReadingTheDevicesGets
     keyboard.tap(KEY_C);
     EXPECT_TRUE(XSession::waitFor([&] {
         return presses() == (QStringList{"A", "A", "c"});
-    })) << seen.toStdString();
+    })) << app.output().toStdString();
     udevadm({QStringLiteral("control"), QStringLiteral("--exit")});
     udevd.waitForFinished(5000);
 }

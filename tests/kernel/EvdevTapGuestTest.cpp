@@ -19,26 +19,16 @@
 
 using namespace orvix;
 using namespace orvix::input;
+using orvix::test::around;
 using orvix::test::DeviceReader;
 using orvix::test::FakeLighter;
+using orvix::test::kProbe;
+using orvix::test::passesOn;
 using orvix::test::StandInDevice;
 using orvix::test::XSession;
 using Keys = DeviceReader::Keys;
 
 namespace {
-
-// A key no keymap uses, typed until it comes out of the virtual keyboard:
-// then the tap has grabbed the keyboard and passes its keys on.
-constexpr int kProbe = KEY_F24;
-
-bool passesOn(StandInDevice& keyboard, DeviceReader& reader) {
-    return XSession::waitFor(
-        [&] {
-            keyboard.tap(kProbe);
-            return reader.waitFor(kProbe, 0, 200);
-        },
-        20000);
-}
 
 class EvdevTapGuestTest : public ::testing::Test {
 protected:
@@ -90,23 +80,13 @@ TEST_F(EvdevTapGuestTest, StampingPassesKeysOnWithTheLatchedModifiersAroundThem)
     EXPECT_EQ(sounds[1], std::make_pair(0, 0));
 
     input->keyPressed(keycode::Shift); // latches Shift, posts nothing
-    EXPECT_EQ(type({{KEY_A, 1}, {KEY_A, 0}}, 6), (Keys{{KEY_LEFTSHIFT, 1},
-                                                       {KEY_A, 1},
-                                                       {KEY_LEFTSHIFT, 0},
-                                                       {KEY_LEFTSHIFT, 1},
-                                                       {KEY_A, 0},
-                                                       {KEY_LEFTSHIFT, 0}}))
+    EXPECT_EQ(type({{KEY_A, 1}, {KEY_A, 0}}, 6), around(KEY_LEFTSHIFT, {{KEY_A, 1}, {KEY_A, 0}}))
         << "latched Shift is pressed around each real key event";
 
-    EXPECT_EQ(type({{KEY_LEFTCTRL, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTCTRL, 0}}, 8),
-              (Keys{{KEY_LEFTCTRL, 1},
-                    {KEY_LEFTSHIFT, 1},
-                    {KEY_A, 1},
-                    {KEY_LEFTSHIFT, 0},
-                    {KEY_LEFTSHIFT, 1},
-                    {KEY_A, 0},
-                    {KEY_LEFTSHIFT, 0},
-                    {KEY_LEFTCTRL, 0}}))
+    Keys controlled = around(KEY_LEFTSHIFT, {{KEY_A, 1}, {KEY_A, 0}});
+    controlled.insert(controlled.begin(), {KEY_LEFTCTRL, 1});
+    controlled.push_back({KEY_LEFTCTRL, 0});
+    EXPECT_EQ(type({{KEY_LEFTCTRL, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTCTRL, 0}}, 8), controlled)
         << "a held Control passes as it is beside the latched Shift";
 
     EXPECT_EQ(type({{KEY_LEFTSHIFT, 1}, {KEY_A, 1}, {KEY_A, 0}, {KEY_LEFTSHIFT, 0}}, 4),
@@ -212,12 +192,7 @@ TEST_F(EvdevTapGuestTest, KeyboardsPluggedInWhileRunningAreTapped) {
     ASSERT_TRUE(passesOn(remapper, *reader));
     input->keyPressed(keycode::Shift);
     remapper.tap(KEY_A);
-    EXPECT_EQ(reader->take(6), (Keys{{KEY_LEFTSHIFT, 1},
-                                     {KEY_A, 1},
-                                     {KEY_LEFTSHIFT, 0},
-                                     {KEY_LEFTSHIFT, 1},
-                                     {KEY_A, 0},
-                                     {KEY_LEFTSHIFT, 0}}));
+    EXPECT_EQ(reader->take(6), around(KEY_LEFTSHIFT, {{KEY_A, 1}, {KEY_A, 0}}));
     EXPECT_FALSE(remapper.grabbable());
     input->keyReleased(keycode::Shift);
 }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <dirent.h>
@@ -21,6 +22,19 @@ using Clock = std::chrono::steady_clock;
 void pause() {
     QCoreApplication::processEvents();
     QThread::msleep(5);
+}
+
+// Runs `step` until it answers true or `timeoutMs` is over (at least once),
+// with the event loop turning between tries; answers the last try.
+template <typename Step> bool retry(int timeoutMs, Step step) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (step())
+            return true;
+        if (Clock::now() > deadline)
+            return false;
+        pause();
+    }
 }
 
 } // namespace
@@ -69,17 +83,16 @@ std::string StandInDevice::node() const {
 }
 
 std::pair<int, int> StandInDevice::waitForLed(int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const int fd = libevdev_uinput_get_fd(_uidev);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    do {
-        input_event event;
+    input_event event{};
+    const bool set = retry(timeoutMs, [&] {
         while (read(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event))
             if (event.type == EV_LED)
-                return {event.code, event.value};
-        pause();
-    } while (Clock::now() < deadline);
-    return {-1, -1};
+                return true;
+        return false;
+    });
+    return set ? std::pair<int, int>(event.code, event.value) : std::pair(-1, -1);
 }
 
 bool StandInDevice::grabbable() const {
@@ -133,55 +146,53 @@ DeviceReader::Keys DeviceReader::take(size_t count, int timeoutMs, bool pumpEven
 }
 
 bool DeviceReader::waitFor(int code, int value, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
+    bool seen = false;
+    retry(timeoutMs, [&] {
         readAvailable();
-        for (const auto& key : _keys)
-            if (key.first == code && key.second == value) {
-                _keys.clear();
-                return true;
-            }
+        seen = std::ranges::find(_keys, std::pair(code, value)) != _keys.end();
         _keys.clear();
-        if (_gone || Clock::now() > deadline)
-            return false;
-        pause();
-    }
+        return seen || _gone;
+    });
+    return seen;
 }
 
 bool DeviceReader::waitUntilGone(int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!_gone && Clock::now() < deadline) {
+    return retry(timeoutMs, [&] {
         readAvailable();
-        pause();
-    }
-    return _gone;
+        return _gone;
+    });
+}
+
+static_assert(kProbe == KEY_F24);
+
+bool passesOn(StandInDevice& keyboard, DeviceReader& reader, int timeoutMs) {
+    return retry(timeoutMs, [&] {
+        keyboard.tap(kProbe);
+        return reader.waitFor(kProbe, 0, 200);
+    });
 }
 
 std::string findDeviceNode(uint16_t vendor, uint16_t product, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        if (DIR* dir = opendir("/dev/input")) {
-            while (dirent* entry = readdir(dir)) {
-                if (std::string_view(entry->d_name).substr(0, 5) != "event")
-                    continue;
-                const std::string path = std::string("/dev/input/") + entry->d_name;
-                const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd < 0)
-                    continue;
-                input_id id{};
-                const bool match =
-                    ioctl(fd, EVIOCGID, &id) == 0 && id.vendor == vendor && id.product == product;
+    std::string found;
+    retry(timeoutMs, [&] {
+        DIR* dir = opendir("/dev/input");
+        while (dirent* entry = dir && found.empty() ? readdir(dir) : nullptr) {
+            if (std::string_view(entry->d_name).substr(0, 5) != "event")
+                continue;
+            const std::string path = std::string("/dev/input/") + entry->d_name;
+            const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            input_id id{};
+            if (fd >= 0 && ioctl(fd, EVIOCGID, &id) == 0 && id.vendor == vendor &&
+                id.product == product)
+                found = path;
+            if (fd >= 0)
                 close(fd);
-                if (match) {
-                    closedir(dir);
-                    return path;
-                }
-            }
-            closedir(dir);
         }
-        pause();
-    } while (Clock::now() < deadline);
-    return {};
+        if (dir)
+            closedir(dir);
+        return !found.empty();
+    });
+    return found;
 }
 
 } // namespace orvix::test

@@ -66,6 +66,20 @@ private:
     Keys _keys;
 };
 
+// A key no keymap uses, typed until it comes out of `reader`'s virtual
+// keyboard: then the tap has grabbed `keyboard` and passes its keys on.
+constexpr int kProbe = 194; // KEY_F24
+bool passesOn(StandInDevice& keyboard, DeviceReader& reader, int timeoutMs = 30000);
+
+// `keys` as a tap passes them on with `modifier` latched: each between a
+// press and a release of the modifier.
+inline DeviceReader::Keys around(int modifier, const DeviceReader::Keys& keys) {
+    DeviceReader::Keys out;
+    for (const auto& key : keys)
+        out.insert(out.end(), {{modifier, 1}, key, {modifier, 0}});
+    return out;
+}
+
 // The event node of the device with these ids, once it exists; empty if none.
 std::string findDeviceNode(uint16_t vendor, uint16_t product, int timeoutMs = 15000);
 

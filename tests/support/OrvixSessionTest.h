@@ -2,30 +2,12 @@
 
 #include "XSession.h"
 
-#include <QList>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <memory>
 #include <signal.h>
 
 namespace orvix::test {
-
-// One key event as the recording client (xrecorder) saw it.
-struct RecordedKey {
-    bool press = false;
-    int keycode = 0;
-    QString sym;
-    unsigned state = 0;
-    // "press A 0x1": pointer-button bits are dropped, they depend on how
-    // fast the button came up again.
-    QString text() const {
-        return QStringLiteral("%1 %2 0x%3")
-            .arg(press ? u"press" : u"release", sym, QString::number(state & 0xff, 16));
-    }
-    bool isModifier() const {
-        return sym.endsWith(QStringLiteral("_L")) || sym.endsWith(QStringLiteral("_R")) ||
-               sym == QStringLiteral("Caps_Lock") || sym == QStringLiteral("ISO_Level3_Shift");
-    }
-};
 
 // The real orvix program in a private X session with openbox: launching it,
 // finding its panel, driving the pointer, and a recording client that holds
@@ -57,7 +39,8 @@ protected:
         park();
         panel.clear();
         orvix = x.startOrvix();
-        if (!orvix->waitForStarted(10000) || x.waitForWindowOfPid(orvix->processId()).isEmpty())
+        if (!orvix->waitForStarted(10000) ||
+            x.waitForWindowOfPid(orvix->processId(), XSession::timeLimit(20000)).isEmpty())
             return {};
         int widest = 0;
         for (const QString& window : x.windowsOfPid(orvix->processId())) {
@@ -67,11 +50,21 @@ protected:
                 panel = window;
             }
         }
-        XSession::waitFor([&] {
-            return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
-                .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
-        });
+        // The panel floats above other windows.
+        if (!XSession::waitFor(
+                [&] {
+                    return x.windowProperty(panel, QStringLiteral("_NET_WM_STATE"))
+                        .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
+                },
+                XSession::timeLimit(10000)))
+            ADD_FAILURE() << "the panel is not above other windows";
         return panel;
+    }
+    // Clicks the gear button at the strip's right end and waits for its menu.
+    bool openGearMenu() const {
+        const auto g = x.windowGeometry(panel);
+        x.click(g.x + g.width - 13, g.y + 11);
+        return XSession::waitFor([&] { return x.windowsOfPid(orvix->processId()).size() >= 2; });
     }
     void quitOrvix() {
         if (orvix && orvix->state() != QProcess::NotRunning) {
@@ -94,40 +87,18 @@ protected:
 
     // Starts the recording client and waits until it holds the focus.
     bool startRecorder() {
-        recorder = x.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"));
-        if (!recorder->waitForStarted(5000) ||
-            !XSession::waitFor([&] { return recorderOutput().contains("focus-in"); }))
-            return false;
-        const auto m = QRegularExpression(QStringLiteral("ready (\\d+)")).match(recorderOutput());
-        if (!m.hasMatch())
-            return false;
-        recorderWindow = m.captured(1);
-        return XSession::waitFor([&] { return x.activeWindow() == recorderWindow; });
+        recorder = std::make_unique<XRecorder>(x);
+        return recorder->isReady() &&
+               XSession::waitFor([&] { return recorder->output().contains("focus-in"); }) &&
+               XSession::waitFor([&] { return x.activeWindow() == recorder->window(); });
     }
-    const QString& recorderOutput() {
-        if (recorder)
-            recorded += QString::fromUtf8(recorder->readAll());
-        return recorded;
-    }
-    QList<RecordedKey> keyEvents() {
-        QList<RecordedKey> events;
-        static const QRegularExpression line(
-            QStringLiteral("^(press|release) (\\d+) (\\S+) 0x([0-9a-f]+)$"));
-        for (const QString& l : recorderOutput().split(u'\n', Qt::SkipEmptyParts)) {
-            const auto m = line.match(l.trimmed());
-            if (m.hasMatch())
-                events.append({m.captured(1) == u"press", m.captured(2).toInt(), m.captured(3),
-                               m.captured(4).toUInt(nullptr, 16)});
-        }
-        return events;
-    }
+    const QString& recorderOutput() { return recorder->output(); }
+    QList<RecordedKey> keyEvents() { return recorder->keys(); }
 
     XSession x;
     QProcess* orvix = nullptr;
     QString panel;
-    QProcess* recorder = nullptr;
-    QString recorded;
-    QString recorderWindow;
+    std::unique_ptr<XRecorder> recorder;
 };
 
 } // namespace orvix::test

@@ -7,12 +7,10 @@
 
 namespace orvix::test {
 
-// A fixture whose tests share one bare X session (no window manager): it
-// starts before the suite's first test and ends, with every process started
-// in it, after the last. A server per test would cost more than most tests,
-// so each test must leave the server as it found it. A suite that needs more
-// for its whole run declares its own SetUpTestSuite and TearDownTestSuite and
-// calls startSession and endSession from them.
+// A fixture whose tests share one bare X session (no window manager) for the
+// whole suite, as a server per test would cost more than most tests: each test
+// must leave the server as it found it. Suites that need more for their whole
+// run call startSession and endSession from their own suite set-up.
 class SharedXSessionTest : public ::testing::Test {
 protected:
     static void startSession() {

@@ -346,10 +346,10 @@ bool VirtualPointer::send() {
     return wl_display_roundtrip(_display) >= 0;
 }
 
-bool VirtualPointer::moveTo(int x, int y, int layoutWidth, int layoutHeight) {
+bool VirtualPointer::moveTo(int x, int y) {
     if (!_pointer)
         return false;
-    zwlr_virtual_pointer_v1_motion_absolute(_pointer, ++_time, x, y, layoutWidth, layoutHeight);
+    zwlr_virtual_pointer_v1_motion_absolute(_pointer, ++_time, x, y, _width, _height);
     zwlr_virtual_pointer_v1_frame(_pointer);
     return send();
 }

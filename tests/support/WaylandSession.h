@@ -80,12 +80,14 @@ public:
     VirtualPointer& operator=(const VirtualPointer&) = delete;
 
     bool isReady() const { return _pointer != nullptr; }
-    // `layout` is the size of the output layout (XWayland's root).
-    bool moveTo(int x, int y, int layoutWidth, int layoutHeight);
-    bool button(bool down);
-    bool click(int x, int y, int layoutWidth, int layoutHeight) {
-        return moveTo(x, y, layoutWidth, layoutHeight) && button(true) && button(false);
+    // The size of the output layout (XWayland's root), which positions scale to.
+    void setLayoutSize(int width, int height) {
+        _width = width;
+        _height = height;
     }
+    bool moveTo(int x, int y);
+    bool button(bool down);
+    bool click(int x, int y) { return moveTo(x, y) && button(true) && button(false); }
 
 private:
     bool send();
@@ -95,6 +97,7 @@ private:
     wl_seat* _seat = nullptr;
     zwlr_virtual_pointer_v1* _pointer = nullptr;
     uint32_t _time = 0;
+    int _width = 1280, _height = 720;
 };
 
 // The keys a native Wayland client (wev) receives while it has the focus,

@@ -14,15 +14,13 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+// Last: Xlib's macros clash with names in the headers above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
 namespace orvix::test {
 
 namespace {
-// Xvfb and openbox start in a second or two, but take half a minute in the
-// emulated guest of the kernel-level tests.
-int startLimitMs() {
-    return qEnvironmentVariableIsSet("ORVIX_IN_GUEST") ? 90000 : 10000;
-}
-
 void dieWithParent() {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
@@ -95,7 +93,7 @@ bool XSession::startServer() {
     QElapsedTimer timer;
     timer.start();
     while (true) {
-        const qint64 left = startLimitMs() - timer.elapsed();
+        const qint64 left = timeLimit(10000) - timer.elapsed();
         if (left <= 0)
             break;
         pollfd pfd{fds[0], POLLIN, 0};
@@ -123,7 +121,7 @@ bool XSession::startWindowManager() {
         return false;
     return waitFor(
         [this] { return !rootProperty(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).isEmpty(); },
-        startLimitMs());
+        timeLimit(10000));
 }
 
 QProcess* XSession::start(const QString& program, const QStringList& arguments) {
@@ -141,8 +139,7 @@ QString XSession::orvixPath() {
 }
 
 QProcess* XSession::startOrvix(const QStringList& arguments) {
-    QProcess* p = start(orvixPath(), arguments);
-    return p;
+    return start(orvixPath(), arguments);
 }
 
 bool XSession::writeOrvixConfig(const QByteArray& text) const {
@@ -168,6 +165,10 @@ QString XSession::run(const QString& program, const QStringList& arguments, int 
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
+int XSession::timeLimit(int ms) {
+    return qEnvironmentVariableIsSet("ORVIX_IN_GUEST") ? 9 * ms : ms;
+}
+
 bool XSession::waitFor(const std::function<bool()>& condition, int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
@@ -190,13 +191,14 @@ QStringList XSession::windowsOfPid(qint64 pid, bool visibleOnly) const {
     return out.isEmpty() ? QStringList() : out.split(u'\n', Qt::SkipEmptyParts);
 }
 
-QString XSession::waitForWindowOfPid(qint64 pid, int timeoutMs) const {
+QString XSession::waitForWindow(const QStringList& criteria, int timeoutMs) const {
     QString window;
     waitFor(
         [&] {
-            const QStringList windows = windowsOfPid(pid);
-            if (!windows.isEmpty())
-                window = windows.first();
+            window = run(QStringLiteral("xdotool"),
+                         QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} +
+                             criteria)
+                         .section(u'\n', 0, 0);
             return !window.isEmpty();
         },
         timeoutMs);
@@ -204,14 +206,9 @@ QString XSession::waitForWindowOfPid(qint64 pid, int timeoutMs) const {
 }
 
 QString XSession::windowProperty(const QString& window, const QString& atom) const {
-    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, atom});
-    if (out.contains(QStringLiteral("not found")) || out.contains(QStringLiteral("no such atom")))
-        return {};
-    return out;
-}
-
-QString XSession::rootProperty(const QString& atom) const {
-    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-root"), atom});
+    const QString out = run(QStringLiteral("xprop"),
+                            window.isEmpty() ? QStringList{QStringLiteral("-root"), atom}
+                                             : QStringList{QStringLiteral("-id"), window, atom});
     if (out.contains(QStringLiteral("not found")) || out.contains(QStringLiteral("no such atom")))
         return {};
     return out;
@@ -263,6 +260,120 @@ bool XSession::screenshot(const QString& path) const {
     run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, 20000,
         &code);
     return code == 0 && QFile::exists(path);
+}
+
+XProbe::XProbe(const QString& display, std::function<void()> beforeQuery)
+    : _display(XOpenDisplay(display.toLatin1().constData())), _beforeQuery(std::move(beforeQuery)) {
+}
+
+XProbe::~XProbe() {
+    if (_display)
+        XCloseDisplay(_display);
+}
+
+XProbe::State XProbe::state() {
+    static_assert(kShiftMask == ShiftMask && kLockMask == LockMask && kControlMask == ControlMask &&
+                  kMod1Mask == Mod1Mask && kMod4Mask == Mod4Mask);
+    State s;
+    if (!_display)
+        return s;
+    if (_beforeQuery)
+        _beforeQuery();
+    XkbStateRec state{};
+    if (XkbGetState(_display, XkbUseCoreKbd, &state) == Success) {
+        s.mods = state.mods;
+        s.base = state.base_mods;
+        s.latched = state.latched_mods;
+        s.locked = state.locked_mods;
+    }
+    char keys[32];
+    XQueryKeymap(_display, keys);
+    for (int keycode = 8; keycode < 256; ++keycode)
+        if (keys[keycode / 8] & (1 << (keycode % 8)))
+            s.keysDown << keycode;
+    return s;
+}
+
+std::string XProbe::State::text() const {
+    QStringList keys;
+    for (int keycode : keysDown)
+        keys << QString::number(keycode);
+    return QStringLiteral("mods=0x%1 base=0x%2 latched=0x%3 locked=0x%4 keys=%5")
+        .arg(mods, 0, 16)
+        .arg(base, 0, 16)
+        .arg(latched, 0, 16)
+        .arg(locked, 0, 16)
+        .arg(keys.join(u','))
+        .toStdString();
+}
+
+QString XProbe::downKeys() {
+    QStringList down;
+    for (int keycode : state().keysDown)
+        down << QString::number(keycode);
+    return down.join(u' ');
+}
+
+void XProbe::lockCaps(bool on) {
+    XkbLockModifiers(_display, XkbUseCoreKbd, LockMask, on ? LockMask : 0);
+    XSync(_display, False);
+}
+
+XRecorder::XRecorder(XSession& session, const QStringList& arguments)
+    : _process(session.start(QStringLiteral(ORVIX_TEST_BINARY_DIR "/bin/xrecorder"), arguments)) {
+    static const QRegularExpression ready(QStringLiteral("^ready (\\d+)$"),
+                                          QRegularExpression::MultilineOption);
+    XSession::waitFor(
+        [&] {
+            _window = ready.match(output()).captured(1);
+            return isReady() || _process->state() == QProcess::NotRunning;
+        },
+        XSession::timeLimit(10000));
+}
+
+XRecorder::~XRecorder() {
+    _process->kill();
+    _process->waitForFinished(3000);
+}
+
+const QString& XRecorder::output() {
+    _output += QString::fromUtf8(_process->readAll());
+    return _output;
+}
+
+QStringList XRecorder::events() {
+    QStringList out;
+    const QString& all = output();
+    for (const QString& line : all.left(all.lastIndexOf(u'\n') + 1).split(u'\n'))
+        if (line.startsWith(QStringLiteral("press ")) ||
+            line.startsWith(QStringLiteral("release ")))
+            out << line;
+    return out;
+}
+
+QList<RecordedKey> XRecorder::keys() {
+    static const QRegularExpression event(
+        QStringLiteral("^(press|release) (\\d+) (\\S+) 0x([0-9a-f]+)$"));
+    QList<RecordedKey> keys;
+    for (const QString& line : events())
+        if (const auto m = event.match(line.trimmed()); m.hasMatch())
+            keys.append({m.captured(1) == u"press", m.captured(2).toInt(), m.captured(3),
+                         m.captured(4).toUInt(nullptr, 16)});
+    return keys;
+}
+
+QStringList XRecorder::waitForEvents(int count, int timeoutMs) {
+    XSession::waitFor([&] { return events().size() >= count; }, timeoutMs);
+    // Anything more than expected shows up in the answer and fails the test.
+    _process->waitForReadyRead(150);
+    return events();
+}
+
+void XRecorder::clear() {
+    while (_process->waitForReadyRead(150))
+        output();
+    output();
+    _output.clear();
 }
 
 } // namespace orvix::test
