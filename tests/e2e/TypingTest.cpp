@@ -265,7 +265,8 @@ TEST_F(TypingTest, DragFromAToSLightsSOnTheWayTypesOnlyAThenAClickThereTypesS) {
     for (int step = 1; step <= 4; ++step)
         moveTo(a + (s - a) * step / 4);
     EXPECT_TRUE(XSession::waitFor([&] { return pixels->grabKey(kS) != sBefore; }))
-        << "S did not light while the button was held over it";
+        << "S did not light while the button was held over it; the program said:\n"
+        << orvix->readAll().toStdString();
     xdotool({"mouseup", "1"});
     EXPECT_EQ(waitForPlainKeyEvents(2), (QStringList{"press a 0x0", "release a 0x0"}));
     // A click where the drag ended, the pointer unmoved, types the key under it.
