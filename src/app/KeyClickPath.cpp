@@ -107,6 +107,7 @@ void KeyClickPath::press(uint32_t time, bool onPanel, QPointF at) {
 
 void KeyClickPath::release(uint32_t time) {
     _releaseButtonEvents = _watch->buttonEvents();
+    _releaseTime = time;
     if (!_down)
         return;
     _down = false;
@@ -167,8 +168,10 @@ bool KeyClickPath::toolkitRelease(uint32_t time, QPointF globalPosition) {
         if (_down && _downTime == _toolkitPressTime)
             release(time);
     }
-    const QPointF onScreen = globalPosition * _panel->devicePixelRatioF();
-    _watch->pointerAt(onScreen.x(), onScreen.y(), _releaseButtonEvents);
+    if (_releaseTime == time) {
+        const QPointF onScreen = globalPosition * _panel->devicePixelRatioF();
+        _watch->pointerAt(onScreen.x(), onScreen.y(), _releaseButtonEvents);
+    }
     return true;
 }
 
