@@ -38,14 +38,14 @@ TEST(HoverImageViewX, FadesWithTheRealPointer) {
         return found;
     };
 
-    const QStringList view = waitForLine(QStringLiteral("view (\\d+) (\\d+) (\\d+) (\\d+)"));
-    ASSERT_EQ(view.size(), 5) << "the probe window did not appear";
+    const QStringList view =
+        waitForLine(QStringLiteral("view (\\d+) (\\d+) (\\d+) (\\d+) window (\\d+)"));
+    ASSERT_EQ(view.size(), 6) << "the probe window was not mapped";
     const int left = view[1].toInt(), top = view[2].toInt();
     const int width = view[3].toInt(), height = view[4].toInt();
     // Opaque at first, as if the pointer had started inside.
     ASSERT_FALSE(waitForLine(QStringLiteral("alpha 1")).isEmpty());
-    window = x.waitForWindowOfPid(probe->processId());
-    ASSERT_FALSE(window.isEmpty());
+    window = view[5];
 
     moveTo(left + width / 2, top + height / 2);
     moveTo(left + width + 30, top + height / 2); // out, still over the window

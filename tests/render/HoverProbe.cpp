@@ -1,10 +1,12 @@
-// One HoverImageView on a real X server; prints where it lies and each opacity it settles at.
+// One HoverImageView on a real X server; prints where it lies, in which X
+// window, and each opacity it settles at.
 #include "render/HoverImageView.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -23,11 +25,16 @@ int main(int argc, char** argv) {
     qreal reported = -1;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!placed && view->isVisible()) {
+        // Exposed: the server has mapped the window, so the pointer can reach it.
+        // Its own id spares the test a window search by process.
+        if (!placed && window.windowHandle() && window.windowHandle()->isExposed()) {
             const QRect g = view->geometry(); // within the window, wherever that is put
-            std::printf("view %d %d %d %d\n", g.x(), g.y(), g.width(), g.height());
+            std::printf("view %d %d %d %d window %llu\n", g.x(), g.y(), g.width(), g.height(),
+                        static_cast<unsigned long long>(window.winId()));
             placed = true;
         }
+        if (!placed)
+            return; // the test reads the place first
         const qreal alpha = view->alphaValue();
         // Only settled values: a fade in progress is not a state.
         if ((alpha == 0.0 || alpha == 1.0) && alpha != reported) {
