@@ -106,8 +106,6 @@ void KeyClickPath::press(uint32_t time, bool onPanel, QPointF at) {
 }
 
 void KeyClickPath::release(uint32_t time) {
-    _releaseButtonEvents = _watch->buttonEvents();
-    _releaseTime = time;
     if (!_down)
         return;
     _down = false;
@@ -168,10 +166,10 @@ bool KeyClickPath::toolkitRelease(uint32_t time, QPointF globalPosition) {
         if (_down && _downTime == _toolkitPressTime)
             release(time);
     }
-    if (_releaseTime == time) {
-        const QPointF onScreen = globalPosition * _panel->devicePixelRatioF();
-        _watch->pointerAt(onScreen.x(), onScreen.y(), _releaseButtonEvents);
-    }
+    // The copy tells where the pointer is, so the next press on the same spot
+    // can be taken early.
+    const QPointF onScreen = globalPosition * _panel->devicePixelRatioF();
+    _watch->pointerAt(onScreen.x(), onScreen.y(), time);
     return true;
 }
 

@@ -95,12 +95,6 @@ private:
     // (then so are its double-click and release).
     uint32_t _toolkitPressTime = 0;
     bool _toolkitCopyIsOurs = false;
-    // The connection's count of button events when it read the last release,
-    // and that release's time: the toolkit's copy of that release (the same
-    // time; a late copy of an earlier one must not count) tells where the
-    // pointer is, so the next press on the same spot can be taken early.
-    unsigned _releaseButtonEvents = 0;
-    std::optional<uint32_t> _releaseTime;
 };
 
 } // namespace orvix

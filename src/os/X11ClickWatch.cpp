@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <initializer_list>
+#include <optional>
 #include <poll.h>
 
 namespace orvix::x11 {
@@ -40,7 +41,9 @@ struct ClickWatch::Private {
     bool positionKnown = false;
     double x = 0, y = 0;
     unsigned heldModifiers = 0;
-    unsigned buttonEvents = 0;
+    // The time of the release that ended the window's click, while it is the
+    // last button event read.
+    std::optional<uint32_t> lastRelease;
     // The click in progress on the window: its device and raw button.
     bool down = false;
     int downDevice = 0;
@@ -114,13 +117,9 @@ void ClickWatch::watch(unsigned long window) {
     XSync(d->display, False);
 }
 
-unsigned ClickWatch::buttonEvents() const {
-    return d->buttonEvents;
-}
-
-void ClickWatch::pointerAt(double x, double y, unsigned buttonEvents) {
-    // A move read since that button event is newer than what the caller learnt.
-    if (buttonEvents != d->buttonEvents || !d->inside || d->positionKnown)
+void ClickWatch::pointerAt(double x, double y, uint32_t releaseTime) {
+    // A move read since that release is newer than what the caller learnt.
+    if (d->lastRelease != releaseTime || !d->inside || d->positionKnown)
         return;
     d->positionKnown = true;
     d->x = x;
@@ -163,7 +162,7 @@ bool ClickWatch::next(Event& out) {
             const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
             if (raw->sourceid < 0 || raw->sourceid >= 256)
                 break;
-            ++d->buttonEvents;
+            d->lastRelease.reset();
             if (d->buttonMap[raw->detail & 0xff] == 1) {
                 out = {Event::Press, static_cast<uint32_t>(raw->time), false, 0, 0};
                 if (!d->down && d->onWindow(raw)) {
@@ -182,10 +181,11 @@ bool ClickWatch::next(Event& out) {
         }
         case XI_RawButtonRelease: {
             const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-            ++d->buttonEvents;
+            d->lastRelease.reset();
             d->positionKnown = false;
             if (d->down && raw->sourceid == d->downDevice && raw->detail == d->downRawButton) {
                 d->down = false;
+                d->lastRelease = static_cast<uint32_t>(raw->time);
                 out = {Event::Release, static_cast<uint32_t>(raw->time), false, 0, 0};
                 found = true;
             }

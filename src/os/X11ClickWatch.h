@@ -50,12 +50,11 @@ public:
     // Waits up to `ms` for the socket to become readable.
     bool wait(int ms) const;
 
-    // Counts the raw button events so far: a pointer position learnt
-    // elsewhere holds only while no button event came after it.
-    unsigned buttonEvents() const;
-    // The pointer was at this screen position (pixels) as of `buttonEvents`;
-    // kept only when no move has been read since.
-    void pointerAt(double x, double y, unsigned buttonEvents);
+    // The pointer was at this screen position (pixels) when the window's
+    // click released at `releaseTime`, as a copy of that release says. Kept
+    // only while that release is the last button event read and no move has
+    // been read since: a late copy of an earlier release is out of date.
+    void pointerAt(double x, double y, uint32_t releaseTime);
 
     ClickWatch(const ClickWatch&) = delete;
     ClickWatch& operator=(const ClickWatch&) = delete;
