@@ -180,7 +180,7 @@ void KeyControl::mouseMoveEvent(QMouseEvent* event) {
         event->ignore();
         return;
     }
-    dragOver(keyAt(event->globalPosition()));
+    dragOver(keyAt(event->position()));
 }
 
 void KeyControl::mouseReleaseEvent(QMouseEvent* event) {
@@ -196,11 +196,14 @@ void KeyControl::mouseReleaseEvent(QMouseEvent* event) {
     _dragHover = nullptr;
 }
 
-KeyControl* KeyControl::keyAt(const QPointF& globalPosition) const {
+KeyControl* KeyControl::keyAt(const QPointF& position) const {
+    // Within the panel alone: the toolkit's frame geometry of the undecorated
+    // panel has been seen one pixel square for a while after a click, which
+    // left a drag lighting nothing.
     QWidget* parent = parentWidget();
-    if (!parent || !window()->frameGeometry().contains(globalPosition.toPoint()))
+    if (!parent)
         return nullptr;
-    const QPoint inParent = parent->mapFromGlobal(globalPosition.toPoint());
+    const QPoint inParent = mapToParent(position).toPoint();
     if (!parent->rect().contains(inParent))
         return nullptr;
     return qobject_cast<KeyControl*>(parent->childAt(inParent));

@@ -99,7 +99,8 @@ private:
     // While the button is down every mouse event comes to the key it went
     // down on, so that key follows the pointer over its neighbours itself.
     void dragOver(KeyControl* key);
-    KeyControl* keyAt(const QPointF& globalPosition) const;
+    // The key under `position`, given in this key's coordinates.
+    KeyControl* keyAt(const QPointF& position) const;
     const KeyPicture& image(Look look);
     const QPixmap& raster(Look look);
     QRectF fittedRect();
