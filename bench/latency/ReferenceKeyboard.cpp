@@ -5,14 +5,12 @@
 // server and the window manager cost each way, apart from any toolkit.
 //
 //   bench_reference_keyboard --types-on press|release
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 int main(int argc, char** argv) {
     if (argc != 3 || std::strcmp(argv[1], "--types-on") != 0 ||
@@ -34,9 +32,6 @@ int main(int argc, char** argv) {
     hints.input = False; // as a keyboard: the focus stays with the typing target
     XSetWMHints(display, window, &hints);
     XStoreName(display, window, "reference keyboard");
-    const long pid = getpid(); // found by its process, as Orvix is
-    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
     XMapWindow(display, window);
     const KeyCode a = XKeysymToKeycode(display, XK_a);
     for (;;) {

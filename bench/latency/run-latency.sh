@@ -46,29 +46,35 @@ window_of() { # pid
 
 printf '%-17s %-8s %6s %5s %9s %9s %9s %9s\n' keyboard types-on clicks lost median-ms p99-ms min-ms max-ms
 
-# Runs a peer as run-comparison does (no options), finds its window with the
-# xdotool search arguments given after its name, measures it and ends it.
-#   measure_peer PROGRAM SEARCH-ARGS...
-measure_peer() {
-    local name="$1" window peer_pid
+# Runs a keyboard (a peer as run-comparison starts it: no options), finds its
+# window with the xdotool search arguments after `--`, measures it under the
+# name ROW and ends it.
+#   measure ROW COMMAND... -- SEARCH-ARGS...
+measure() {
+    local row="$1" window pid command=()
     shift
-    if ! command -v "$name" >/dev/null; then
-        printf '%-17s skipped: not installed\n' "$name"
+    while [ "$1" != -- ]; do
+        command+=("$1")
+        shift
+    done
+    shift
+    if ! command -v "${command[0]}" >/dev/null; then
+        printf '%-17s skipped: not installed\n' "$row"
         return
     fi
-    "$name" >"$work/$name.log" 2>&1 &
-    peer_pid=$!
-    pids+=("$peer_pid")
+    "${command[@]}" >"$work/$row.log" 2>&1 &
+    pid=$!
+    pids+=("$pid")
     window="$(timeout 30 xdotool search --sync --onlyvisible "$@" | head -n1)" || true
     if [ -z "$window" ]; then
-        printf '%-17s failed: no window\n' "$name"
+        printf '%-17s failed: no window\n' "$row"
     else
         sleep 1 # the first paint
-        "$bench" --keyboard "$name" --window "$window" --clicks "$clicks" ||
-            echo "$name: failed ($?)"
+        "$bench" --keyboard "$row" --window "$window" --clicks "$clicks" ||
+            echo "$row: failed ($?)"
     fi
-    kill "$peer_pid" 2>/dev/null || true
-    wait "$peer_pid" 2>/dev/null || true
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
 }
 
 "$orvix" >"$work/orvix.log" 2>&1 &
@@ -82,25 +88,11 @@ wait "$orvix_pid" 2>/dev/null || true
 
 # xvkbd and matchbox-keyboard set no _NET_WM_PID: their windows are found by
 # title, Onboard's by its WM_CLASS.
-measure_peer xvkbd --name '^xvkbd - Virtual Keyboard$'
-measure_peer onboard --class '^onboard$'
-measure_peer matchbox-keyboard --name '^Keyboard$'
+measure xvkbd xvkbd -- --name '^xvkbd - Virtual Keyboard$'
+measure onboard onboard -- --class '^onboard$'
+measure matchbox-keyboard matchbox-keyboard -- --name '^Keyboard$'
 
-reference="$build/bin/bench_reference_keyboard"
 for types_on in press release; do
-    if [ ! -x "$reference" ]; then
-        printf '%-17s skipped: not built\n' "reference-$types_on"
-        continue
-    fi
-    "$reference" --types-on "$types_on" &
-    reference_pid=$!
-    pids+=("$reference_pid")
-    window="$(timeout 20 bash -c "$(declare -f window_of); window_of $reference_pid")" || true
-    if [ -n "$window" ]; then
-        sleep 1
-        "$bench" --keyboard "reference-$types_on" --window "$window" --clicks "$clicks" ||
-            echo "reference-$types_on: failed ($?)"
-    fi
-    kill "$reference_pid" 2>/dev/null || true
-    wait "$reference_pid" 2>/dev/null || true
+    measure "reference-$types_on" "$build/bin/bench_reference_keyboard" --types-on "$types_on" \
+        -- --name '^reference keyboard$'
 done
